@@ -1,0 +1,174 @@
+#include "connectionsettings.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <sys/stat.h>
+#include <vector>
+
+using namespace parvault;
+using parvault::testing::TempDir;
+
+namespace {
+
+std::vector<uint8_t> readAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void writeAll(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+ConnectionSettings sample() {
+    ConnectionSettings s;
+    s.portIndex = 2;
+    s.speedIndex = 5;
+    s.portNumbers[0] = 1;
+    s.portNumbers[1] = 3;
+    s.portNumbers[2] = 17;
+    s.ownAddress = 1;
+    s.deviceAddress = 16;
+    s.waitSeconds = 3;
+    s.useAddress = 1;
+    s.useOptoport = 0;
+    s.useIp = 1;
+    s.deviceIp = 0xC0A8000A; // 192.168.0.10
+    s.udpPort = 4001;
+    return s;
+}
+
+} // namespace
+
+TEST(SettingsFile, FirstRunWithoutFileKeepsStartValues) {
+    TempDir dir;
+    ConnectionSettings s;
+    LoadSettings(s, dir.file("Parvault2.i"));
+    EXPECT_EQ(s, ConnectionSettings{});
+    EXPECT_EQ(s.portIndex, -1);
+    EXPECT_EQ(s.waitSeconds, 1);
+    EXPECT_EQ(s.speedIndex, 0);
+    EXPECT_EQ(s.deviceIp, 0u);
+    EXPECT_FALSE(s.chosenPortNumber());
+}
+
+TEST(SettingsFile, LayoutIsElevenLittleEndianItems) {
+    const auto bytes = SerializeSettings(sample());
+    ASSERT_EQ(bytes.size(), 296u);
+    EXPECT_EQ(bytes[0], 2);  // portIndex
+    EXPECT_EQ(bytes[4], 5);  // speedIndex
+    EXPECT_EQ(bytes[8], 1);  // portNumbers[0]
+    EXPECT_EQ(bytes[16], 17); // portNumbers[2]
+    EXPECT_EQ(bytes[268], 16); // deviceAddress
+    EXPECT_EQ(bytes[272], 3);  // waitSeconds
+    // 192.168.0.10 in host order, stored little-endian.
+    EXPECT_EQ(bytes[288], 0x0A);
+    EXPECT_EQ(bytes[289], 0x00);
+    EXPECT_EQ(bytes[290], 0xA8);
+    EXPECT_EQ(bytes[291], 0xC0);
+    EXPECT_EQ(bytes[292], 4001 & 0xFF);
+    EXPECT_EQ(bytes[293], 4001 >> 8);
+    // Negative values keep their two's complement bytes.
+    ConnectionSettings none;
+    const auto noneBytes = SerializeSettings(none);
+    EXPECT_EQ(noneBytes[0], 0xFF);
+    EXPECT_EQ(noneBytes[3], 0xFF);
+}
+
+TEST(SettingsFile, LoadThenSaveReproducesFileByteForByte) {
+    TempDir dir;
+    const std::string path = dir.file("Parvault2.i");
+    // Odd values a foreign file might hold, including out-of-range ones.
+    std::vector<uint8_t> original(296);
+    for (size_t i = 0; i < original.size(); ++i)
+        original[i] = static_cast<uint8_t>(i * 37 + 11);
+    writeAll(path, original);
+
+    ConnectionSettings s;
+    LoadSettings(s, path);
+    ASSERT_TRUE(SaveSettings(s, path));
+    EXPECT_EQ(readAll(path), original);
+
+    ConnectionSettings again;
+    LoadSettings(again, path);
+    EXPECT_EQ(again, s);
+}
+
+TEST(SettingsFile, ShortFileFillsOnlyWhatItCovers) {
+    TempDir dir;
+    const std::string path = dir.file("Parvault2.i");
+    // portIndex whole, speedIndex cut after two bytes.
+    writeAll(path, {0x03, 0x00, 0x00, 0x00, 0x07, 0x01});
+    ConnectionSettings s;
+    s.speedIndex = static_cast<int32_t>(0xAABBCCDD);
+    LoadSettings(s, path);
+    EXPECT_EQ(s.portIndex, 3);
+    EXPECT_EQ(static_cast<uint32_t>(s.speedIndex), 0xAABB0107u);
+    EXPECT_EQ(s.waitSeconds, 1);
+    EXPECT_EQ(s.portNumbers[0], 0);
+}
+
+TEST(SettingsFile, BytesPastTheRecordAreIgnored) {
+    TempDir dir;
+    const std::string path = dir.file("Parvault2.i");
+    auto bytes = SerializeSettings(sample());
+    std::vector<uint8_t> longer(bytes.begin(), bytes.end());
+    longer.resize(300, 0x5A);
+    writeAll(path, longer);
+    ConnectionSettings s;
+    LoadSettings(s, path);
+    EXPECT_EQ(s, sample());
+    ASSERT_TRUE(SaveSettings(s, path));
+    EXPECT_EQ(readAll(path).size(), 296u);
+}
+
+TEST(SettingsFile, UnwritableFileFailsSilently) {
+    TempDir dir;
+    EXPECT_FALSE(SaveSettings(sample(), dir.file("no-such-folder/Parvault2.i")));
+}
+
+TEST(SettingsFile, DefaultPathFollowsTheCurrentDirectory) {
+    TempDir a, b;
+    {
+        parvault::testing::ScopedCwd cwd(a.path());
+        SaveSettings(sample());
+    }
+    {
+        parvault::testing::ScopedCwd cwd(b.path());
+        ConnectionSettings s;
+        LoadSettings(s);
+        EXPECT_EQ(s.portIndex, -1) << "nothing in the second folder yet";
+        SaveSettings(sample());
+    }
+    EXPECT_EQ(readAll(b.file("Parvault2.i")).size(), 296u);
+}
+
+TEST(SettingsRecord, OutOfRangeIndexesAreNoChoice) {
+    ConnectionSettings s = sample();
+    EXPECT_EQ(s.chosenPortNumber(), 17);
+    EXPECT_EQ(s.baudRate(), 9600);
+
+    for (int32_t bad : {-1, -2, 64, 1000, INT32_MIN, INT32_MAX}) {
+        s.portIndex = bad;
+        EXPECT_FALSE(s.chosenPortNumber()) << bad;
+    }
+    s.portIndex = 5; // valid index, empty slot
+    EXPECT_FALSE(s.chosenPortNumber());
+    s.portIndex = 63;
+    s.portNumbers[63] = 200;
+    EXPECT_EQ(s.chosenPortNumber(), 200);
+
+    for (int32_t bad : {-1, 10, 99}) {
+        s.speedIndex = bad;
+        EXPECT_FALSE(s.baudRate()) << bad;
+    }
+    s.speedIndex = 0;
+    EXPECT_EQ(s.baudRate(), 300);
+    s.speedIndex = 9;
+    EXPECT_EQ(s.baudRate(), 115200);
+    s.udpPort = 0x12345678;
+    EXPECT_EQ(s.udpPortNumber(), 0x5678);
+}
