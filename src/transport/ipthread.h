@@ -1,0 +1,109 @@
+#pragma once
+
+#include "exchangeshared.h"
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <thread>
+
+namespace parvault {
+
+struct ConnectionSettings;
+
+inline constexpr int kUdpReadPauseMs = 10;  // after a read request is sent
+inline constexpr int kUdpWritePauseMs = 50; // after a write request is sent
+inline constexpr int kUdpStatePollMs = 1;   // between looks at a state that is not pending
+inline constexpr int kUdpTicksPerWaitSecond = 20; // failed receives are retried this many ticks per waitSeconds
+
+// Where the UDP exchange sends and binds. Addresses in host order, first octet
+// most significant.
+struct UdpTarget {
+    uint32_t deviceIp = 0;
+    uint32_t udpPort = 0;   // only the low 16 bits are used
+    int32_t waitSeconds = 0;
+    uint32_t localIp = 0;   // 0: any address
+
+    uint16_t port() const { return static_cast<uint16_t>(udpPort & 0xFFFFu); }
+};
+
+UdpTarget MakeUdpTarget(const ConnectionSettings& settings, uint32_t localIp);
+
+// The first IPv4 address of the host's own name, or the name read as a dotted
+// address; 0 (any address) when neither works.
+uint32_t LocalIpFromHostName();
+
+// The address a transaction's socket is bound to. A host name that resolves to
+// a loopback address (as Debian's 127.0.1.1 does) would make every send to a
+// real device fail, so a loopback localIp binds to any address unless the
+// device itself is on loopback.
+uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp);
+
+// The UDP channel's worker: serves the pending read request, then the pending
+// write request, one datagram transaction each, handing answers over through
+// rxBuffer/rxLength and state 9. Failures are posted as MSG_READ_TIMEOUT or
+// MSG_WRITE_TIMEOUT. Only datagrams from the device's address and port are
+// taken as answers. Every wait of the thread also wakes on its stop signal,
+// so stop() ends it promptly, even in the middle of a receive.
+class IPThread {
+public:
+    IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target);
+    ~IPThread(); // stops the thread
+    IPThread(const IPThread&) = delete;
+    IPThread& operator=(const IPThread&) = delete;
+
+    bool start();
+    // Wakes the thread wherever it waits and joins it.
+    void stop();
+    // The thread has left its loop by itself (write side idle, or a write-side failure).
+    bool finished() const { return finished_.load(); }
+
+private:
+    enum class Receive { Answer, Failed, Stopped };
+    enum class Side { Read, Write };
+
+    void run();
+    // One transaction for the pending state `served`; false when the thread must end.
+    bool serve(Side side, int32_t served);
+    int makeSocket();
+    Receive receive(int socketFd, int& length, int& error);
+    bool fromDevice(const void* address) const;
+    bool pause(int ms); // false when stopped
+    bool stopRequested() const;
+
+    ExchangeShared& shared_;
+    MessagePoster& poster_;
+    UdpTarget target_;
+    int stopRead_ = -1;
+    int stopWrite_ = -1;
+    int socketError_ = 0;
+    std::atomic<bool> finished_{false};
+    std::array<uint8_t, kRxReadMax + 1> datagram_{};
+    std::thread thread_;
+};
+
+// Owns the current IPThread on behalf of the window: one thread per frame.
+class UdpChannel {
+public:
+    UdpChannel(ExchangeShared& shared, MessagePoster& poster);
+    ~UdpChannel(); // stops a running thread (window shutdown)
+
+    // Stops the thread of the previous frame (both states 15 while it leaves,
+    // then put back) and starts a new one for the frame in txFrame. True when
+    // a thread runs afterwards.
+    bool StartUdpExchange(const UdpTarget& target);
+    // End of an exchange: stops the thread if there is one.
+    void StopUdpExchange();
+    // A thread exists that has not ended by itself.
+    bool threadRunning() const;
+
+private:
+    ExchangeShared& shared_;
+    MessagePoster& poster_;
+    std::unique_ptr<IPThread> thread_;
+};
+
+bool StartUdpExchange(UdpChannel& channel, const UdpTarget& target);
+
+} // namespace parvault

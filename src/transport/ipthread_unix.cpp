@@ -1,0 +1,300 @@
+#include "ipthread.h"
+
+#include "connectionsettings.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace parvault {
+
+namespace {
+
+bool isPending(int32_t state) {
+    return state == STATE_SENT_1 || state == STATE_SENT_2 || state == STATE_SENT_3;
+}
+
+bool isLoopback(uint32_t address) { return (address >> 24) == 127; }
+
+sockaddr_in ipv4Address(uint32_t hostOrderAddress, uint16_t port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(hostOrderAddress);
+    return address;
+}
+
+} // namespace
+
+UdpTarget MakeUdpTarget(const ConnectionSettings& settings, uint32_t localIp) {
+    UdpTarget target;
+    target.deviceIp = settings.deviceIp;
+    target.udpPort = settings.udpPort;
+    target.waitSeconds = settings.waitSeconds;
+    target.localIp = localIp;
+    return target;
+}
+
+uint32_t LocalIpFromHostName() {
+    char name[64] = {};
+    if (::gethostname(name, sizeof name - 1) != 0)
+        return 0;
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    hints.ai_socktype = SOCK_DGRAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
+        uint32_t address = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+        ::freeaddrinfo(found);
+        return address;
+    }
+    in_addr dotted{};
+    if (::inet_pton(AF_INET, name, &dotted) == 1)
+        return ntohl(dotted.s_addr);
+    // A name that is no address would otherwise bind every socket to an
+    // impossible address and fail each frame; any address always works.
+    return 0;
+}
+
+uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp) {
+    if (isLoopback(localIp) && !isLoopback(deviceIp))
+        return INADDR_ANY;
+    return localIp;
+}
+
+// ---------------------------------------------------------------- IPThread
+
+IPThread::IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target)
+    : shared_(shared), poster_(poster), target_(target) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
+        stopRead_ = fds[0];
+        stopWrite_ = fds[1];
+    }
+}
+
+IPThread::~IPThread() {
+    stop();
+    if (stopRead_ >= 0)
+        ::close(stopRead_);
+    if (stopWrite_ >= 0)
+        ::close(stopWrite_);
+}
+
+bool IPThread::start() {
+    // Without a stop signal the thread could not be ended in a receive.
+    if (stopRead_ < 0 || thread_.joinable())
+        return false;
+    try {
+        thread_ = std::thread([this] { run(); });
+    } catch (const std::system_error&) {
+        return false;
+    }
+    return true;
+}
+
+void IPThread::stop() {
+    if (!thread_.joinable())
+        return;
+    const char one = 1;
+    ssize_t ignored = ::write(stopWrite_, &one, 1);
+    (void)ignored;
+    thread_.join();
+}
+
+bool IPThread::stopRequested() const {
+    pollfd p{stopRead_, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+bool IPThread::pause(int ms) {
+    pollfd p{stopRead_, POLLIN, 0};
+    return ::poll(&p, 1, ms) <= 0;
+}
+
+int IPThread::makeSocket() {
+    socketError_ = 0;
+    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) {
+        socketError_ = errno;
+        shared_.lastSocketError = socketError_;
+        return -1;
+    }
+    sockaddr_in local = ipv4Address(UdpBindAddress(target_.localIp, target_.deviceIp), 0);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        socketError_ = errno;
+        shared_.lastSocketError = socketError_;
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool IPThread::fromDevice(const void* address) const {
+    const auto* from = static_cast<const sockaddr_in*>(address);
+    return from->sin_family == AF_INET && from->sin_addr.s_addr == htonl(target_.deviceIp) &&
+           from->sin_port == htons(target_.port());
+}
+
+IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
+    for (;;) {
+        pollfd fds[2] = {{socketFd, POLLIN, 0}, {stopRead_, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            error = errno;
+        } else if (fds[1].revents & POLLIN) {
+            return Receive::Stopped;
+        } else {
+            sockaddr_in from{};
+            socklen_t fromLength = sizeof from;
+            // MSG_TRUNC reports the datagram's real length, so an oversized one
+            // is recognised instead of being taken cut short.
+            ssize_t got = ::recvfrom(socketFd, datagram_.data(), datagram_.size(), MSG_TRUNC | MSG_DONTWAIT,
+                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
+            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
+                continue;
+            if (got >= 0 && !fromDevice(&from))
+                continue; // not the device's: somebody else's datagram is no answer
+            if (got >= 0 && got <= kRxReadMax) {
+                length = static_cast<int>(got);
+                return Receive::Answer;
+            }
+            error = got < 0 ? errno : EMSGSIZE;
+        }
+        // A failed receive is tried again until the tick bound has passed.
+        if (shared_.waitTicks.load() >= target_.waitSeconds * kUdpTicksPerWaitSecond)
+            return Receive::Failed;
+    }
+}
+
+bool IPThread::serve(Side side, int32_t served) {
+    const int failMessage = side == Side::Read ? MSG_READ_TIMEOUT : MSG_WRITE_TIMEOUT;
+    std::atomic<int32_t>& state = side == Side::Read ? shared_.readState : shared_.writeState;
+
+    int fd = makeSocket();
+    if (fd < 0) {
+        poster_.post(failMessage);
+        return false;
+    }
+    sockaddr_in device = ipv4Address(target_.deviceIp, target_.port());
+    const int length = shared_.txLength() > kTxFrameMax ? kTxFrameMax : shared_.txLength();
+    // No MSG_DONTROUTE: on this platform it would keep frames from routed devices.
+    if (::sendto(fd, shared_.txFrame.data() + 2, static_cast<size_t>(length), 0,
+                 reinterpret_cast<const sockaddr*>(&device), sizeof device) < 0) {
+        int error = errno;
+        poster_.post(failMessage);
+        ::close(fd);
+        shared_.lastSocketError = error;
+        return false;
+    }
+    if (!pause(side == Side::Read ? kUdpReadPauseMs : kUdpWritePauseMs)) {
+        ::close(fd);
+        return false;
+    }
+    shared_.rxBuffer[0] = 0;
+    shared_.rxBuffer[1] = 0;
+    shared_.waitTicks = 0;
+
+    int received = 0;
+    int error = 0;
+    Receive outcome = receive(fd, received, error);
+    ::close(fd);
+    if (outcome == Receive::Stopped)
+        return false;
+    if (outcome == Receive::Failed) {
+        poster_.post(failMessage);
+        shared_.lastSocketError = error;
+        return true;
+    }
+    std::memcpy(shared_.rxBuffer.data(), datagram_.data(), static_cast<size_t>(received));
+    shared_.rxBuffer[static_cast<size_t>(received)] = 0;
+    shared_.rxLength = received;
+    // Hand over only if the window still waits for this request: an answer
+    // that comes after it moved on (time-out handled, exchange stopped) must
+    // not overwrite its state.
+    int32_t expected = served;
+    state.compare_exchange_strong(expected, STATE_UDP_ANSWER);
+    return true;
+}
+
+void IPThread::run() {
+    // Read side: one transaction per pending readState until it is idle.
+    for (;;) {
+        if (stopRequested())
+            return;
+        int32_t state = shared_.readState.load();
+        if (state == STATE_IDLE)
+            break;
+        if (!isPending(state)) {
+            if (!pause(kUdpStatePollMs))
+                return;
+            continue;
+        }
+        if (!serve(Side::Read, state)) {
+            if (stopRequested())
+                return;
+            break; // no socket or the send failed: the read side is abandoned
+        }
+    }
+    // Write side: the pending state is marked taken (0x100) before the request goes out.
+    for (;;) {
+        if (stopRequested())
+            return;
+        int32_t state = shared_.writeState.load();
+        if (state == STATE_IDLE)
+            break;
+        if (!isPending(state)) {
+            if (!pause(kUdpStatePollMs))
+                return;
+            continue;
+        }
+        if (!shared_.writeState.compare_exchange_strong(state, state + STATE_BUSY_FLAG))
+            continue;
+        if (!serve(Side::Write, state + STATE_BUSY_FLAG))
+            break;
+    }
+    finished_ = true;
+}
+
+// ---------------------------------------------------------------- UdpChannel
+
+UdpChannel::UdpChannel(ExchangeShared& shared, MessagePoster& poster) : shared_(shared), poster_(poster) {}
+
+UdpChannel::~UdpChannel() { StopUdpExchange(); }
+
+bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
+    if (thread_) {
+        // Both states idle first, so that the old thread, between two steps,
+        // leaves its loop rather than sending the frame once more.
+        const int32_t readState = shared_.readState.load();
+        const int32_t writeState = shared_.writeState.load();
+        shared_.readState = STATE_IDLE;
+        shared_.writeState = STATE_IDLE;
+        thread_.reset(); // stops and joins
+        shared_.readState = readState;
+        shared_.writeState = writeState;
+    }
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        auto next = std::make_unique<IPThread>(shared_, poster_, target);
+        if (next->start()) {
+            thread_ = std::move(next);
+            return true;
+        }
+    }
+    return false;
+}
+
+void UdpChannel::StopUdpExchange() { thread_.reset(); }
+
+bool UdpChannel::threadRunning() const { return thread_ && !thread_->finished(); }
+
+bool StartUdpExchange(UdpChannel& channel, const UdpTarget& target) { return channel.StartUdpExchange(target); }
+
+} // namespace parvault

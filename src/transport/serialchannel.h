@@ -1,0 +1,109 @@
+#pragma once
+
+#include "exchangeshared.h"
+#include "portnaming.h"
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+namespace parvault {
+
+// Operation codes of ComPortRequest.
+enum ComOperation : unsigned {
+    COM_OPEN = 0,
+    COM_WRITE = 1,
+    COM_READ = 2,
+    COM_SET_LINES = 5,
+    COM_CLOSE = 6,
+    COM_WRITER_BUSY = 7,
+    COM_MODEM_STATUS = 8,
+    COM_STATUS_TEXT = 9, // and every code above
+};
+
+// Results of ComOpen.
+enum ComOpenResult : int {
+    COM_OPEN_OK = 0,        // opened, or the port asked for is the one open (0 while closed)
+    COM_OPEN_BUSY = 1,      // another port is open
+    COM_OPEN_FAILED = 3,    // the device cannot be opened
+    COM_OPEN_NO_STOP = 4,   // the writer's stop signal cannot be made
+};
+
+inline constexpr uint8_t kLineDtr = 0x01;
+inline constexpr uint8_t kLineRts = 0x02;
+
+inline constexpr int kWriterStopWaitMs = 5000; // how long ComClose waits for a writer
+
+// The buffers the channel reads from and writes into: the same shapes as
+// ExchangeShared::txFrame and rxBuffer.
+using TxFrameBlock = std::array<uint8_t, 2 + kTxFrameMax>;
+using RxBufferBlock = std::array<uint8_t, kRxReadMax + 1>;
+
+// Parameter block of COM_OPEN.
+struct ComOpenBlock {
+    uint16_t port = 0;  // the N of COMN
+    uint32_t speed = 0; // baud
+};
+
+// The serial port channel: one per process, used from the user-interface
+// thread only. Writes run on a short-lived writer thread (MyTrend) so a slow
+// line never blocks the caller; reads return at once with what is queued.
+// Results are the small integer codes the exchange controller expects.
+class SerialChannel {
+public:
+    explicit SerialChannel(PortNaming naming = DefaultPortNaming());
+    virtual ~SerialChannel(); // closes the port
+    SerialChannel(const SerialChannel&) = delete;
+    SerialChannel& operator=(const SerialChannel&) = delete;
+
+    // The entry point: dispatches op to the operations below and stores the
+    // outcome in result. Always returns 1. Blocks by op: COM_OPEN ComOpenBlock*,
+    // COM_WRITE TxFrameBlock*, COM_READ RxBufferBlock*, COM_SET_LINES uint8_t*,
+    // COM_MODEM_STATUS uint32_t*, COM_STATUS_TEXT std::string*. Codes 3 and 4
+    // leave result unchanged.
+    int request(unsigned op, int& result, void* block);
+
+    virtual int open(uint16_t port, uint32_t speed);
+    // Starts a writer for the frame (length low byte first, then the bytes).
+    // The bytes are copied, so the caller may reuse the block at once.
+    virtual int write(const TxFrameBlock& txFrame);
+    // Bytes read (0..kRxReadMax), followed by a zero byte in the buffer.
+    virtual int read(RxBufferBlock& rxBuffer);
+    virtual int setLines(uint8_t lineFlags);
+    virtual int close();
+    virtual int writerBusy();
+    virtual int modemStatus(uint32_t& status);
+    virtual int statusText(std::string& text);
+
+    uint16_t openPort() const { return openPort_; }
+    uint32_t openSpeed() const { return openSpeed_; }
+    const PortNaming& naming() const { return naming_; }
+
+private:
+    struct Writer;
+    void signalStop();
+    void resetStop();
+    void endWriter();
+
+    PortNaming naming_;
+    int portFd_ = -1;
+    uint16_t openPort_ = 0;
+    uint32_t openSpeed_ = 0;
+    int stopRead_ = -1;  // the stop signal: a pipe, readable once signalled
+    int stopWrite_ = -1;
+    std::unique_ptr<Writer> writer_;
+};
+
+// The operations under the names the exchange uses; each delegates to the channel.
+int ComPortRequest(SerialChannel& channel, unsigned op, int& result, void* block);
+int ComOpen(SerialChannel& channel, uint16_t port, uint32_t speed);
+int ComWrite(SerialChannel& channel, const TxFrameBlock& txFrame);
+int ComRead(SerialChannel& channel, RxBufferBlock& rxBuffer);
+int ComSetLines(SerialChannel& channel, uint8_t lineFlags);
+int ComClose(SerialChannel& channel);
+int ComWriterBusy(SerialChannel& channel);
+int ComModemStatus(SerialChannel& channel, uint32_t& status);
+int ComStatusText(SerialChannel& channel, std::string& text);
+
+} // namespace parvault

@@ -1,0 +1,312 @@
+#include "serialchannel.h"
+
+#include <QLoggingCategory>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <fcntl.h>
+#include <mutex>
+#include <poll.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
+#include <termios.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcSerial, "parvault.serial")
+
+namespace parvault {
+
+namespace {
+
+std::optional<speed_t> speedConstant(uint32_t baud) {
+    switch (baud) {
+    case 300: return B300;
+    case 600: return B600;
+    case 1200: return B1200;
+    case 2400: return B2400;
+    case 4800: return B4800;
+    case 9600: return B9600;
+    case 19200: return B19200;
+    case 38400: return B38400;
+    case 57600: return B57600;
+    case 115200: return B115200;
+    case 230400: return B230400;
+    default: return std::nullopt;
+    }
+}
+
+// Raw, transparent 8N1: the frames carry every byte value, so nothing may be
+// translated, echoed, taken as a signal or used for flow control.
+void applyLineSettings(int fd, uint32_t baud) {
+    termios tio{};
+    if (::tcgetattr(fd, &tio) != 0)
+        return;
+    tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                          IXON | IXOFF | IXANY | INPCK);
+    tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
+    tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHONL | ICANON | ISIG | IEXTEN);
+    tio.c_cflag &= ~static_cast<tcflag_t>(CSIZE | PARENB | CSTOPB | CRTSCTS);
+    // CLOCAL: the lines of a bare cable or an optical head say nothing about
+    // whether the device is there.
+    tio.c_cflag |= CS8 | CREAD | CLOCAL;
+    // Reads return at once with whatever is queued.
+    tio.c_cc[VMIN] = 0;
+    tio.c_cc[VTIME] = 0;
+    // A speed the driver does not know leaves the line at its old speed, as a
+    // refused line setting would.
+    if (auto speed = speedConstant(baud)) {
+        ::cfsetispeed(&tio, *speed);
+        ::cfsetospeed(&tio, *speed);
+    }
+    ::tcsetattr(fd, TCSANOW, &tio);
+}
+
+// Modem-control calls fail on devices without modem lines (a pseudo-terminal);
+// the line then simply has no such signal, which is not an error.
+void setModemLine(int fd, int line, bool on) {
+    ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+bool stopSignalled(int stopFd) {
+    pollfd p{stopFd, POLLIN, 0};
+    return ::poll(&p, 1, 0) > 0;
+}
+
+} // namespace
+
+// One write of one frame on its own thread. It never blocks anywhere but in a
+// poll that also wakes on the stop signal, so a close ends it promptly.
+struct SerialChannel::Writer {
+    std::vector<uint8_t> bytes;
+    std::unique_ptr<Writer> previous; // a write still running when this one was started
+    std::mutex mutex;
+    std::condition_variable doneChanged;
+    bool done = false;
+    std::thread thread;
+
+    void run(int portFd, int stopFd) {
+        // Writes to one port go out one frame after the other, as on a
+        // synchronous port handle: the earlier frame is finished (or stopped) first.
+        if (previous) {
+            previous->thread.join();
+            previous.reset();
+        }
+        writeAll(portFd, stopFd);
+        std::lock_guard lock(mutex);
+        done = true;
+        doneChanged.notify_all();
+    }
+
+    void writeAll(int portFd, int stopFd) {
+        size_t offset = 0;
+        while (offset < bytes.size()) {
+            ssize_t written = ::write(portFd, bytes.data() + offset, bytes.size() - offset);
+            if (written > 0) {
+                offset += static_cast<size_t>(written);
+                if (offset == bytes.size() || stopSignalled(stopFd))
+                    return;
+                continue;
+            }
+            if (written < 0 && errno == EINTR)
+                continue;
+            if (written < 0 && errno != EAGAIN && errno != EWOULDBLOCK)
+                return; // the device is gone or refuses: the answer will not come
+            pollfd fds[2] = {{portFd, POLLOUT, 0}, {stopFd, POLLIN, 0}};
+            int ready = ::poll(fds, 2, -1);
+            if (ready < 0 && errno != EINTR)
+                return;
+            if (fds[1].revents & POLLIN)
+                return;
+            if ((fds[0].revents & (POLLERR | POLLHUP | POLLNVAL)) && !(fds[0].revents & POLLOUT))
+                return; // hung up: writing again would only fail again
+        }
+    }
+
+    bool finished() {
+        std::lock_guard lock(mutex);
+        return done;
+    }
+};
+
+SerialChannel::SerialChannel(PortNaming naming) : naming_(std::move(naming)) {}
+
+SerialChannel::~SerialChannel() { close(); }
+
+int SerialChannel::open(uint16_t port, uint32_t speed) {
+    if (port == openPort_)
+        return COM_OPEN_OK;
+    if (portFd_ >= 0)
+        return COM_OPEN_BUSY;
+
+    auto path = PortDevicePath(port, naming_);
+    if (!path)
+        return COM_OPEN_FAILED;
+    int fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return COM_OPEN_FAILED;
+    // Only serial devices are ports; and one program at a time: the lock keeps
+    // out every cooperating opener, TIOCEXCL all but the superuser.
+    termios probe{};
+    if (::tcgetattr(fd, &probe) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        return COM_OPEN_FAILED;
+    }
+    ::ioctl(fd, TIOCEXCL);
+
+    applyLineSettings(fd, speed);
+    setModemLine(fd, TIOCM_DTR, true);
+    setModemLine(fd, TIOCM_RTS, true);
+
+    int stopPipe[2];
+    if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::close(fd);
+        return COM_OPEN_NO_STOP;
+    }
+    portFd_ = fd;
+    stopRead_ = stopPipe[0];
+    stopWrite_ = stopPipe[1];
+    openPort_ = port;
+    openSpeed_ = speed;
+    return COM_OPEN_OK;
+}
+
+int SerialChannel::write(const TxFrameBlock& txFrame) {
+    if (portFd_ < 0)
+        return 1;
+    size_t length = static_cast<size_t>(txFrame[0] | (txFrame[1] << 8));
+    // The block holds no more than this; a larger length field is a caller's
+    // fault and must not make us send memory that is not the frame.
+    if (length > static_cast<size_t>(kTxFrameMax))
+        length = kTxFrameMax;
+
+    resetStop();
+    auto next = std::make_unique<Writer>();
+    next->bytes.assign(txFrame.begin() + 2, txFrame.begin() + 2 + static_cast<std::ptrdiff_t>(length));
+    next->previous = std::move(writer_);
+    Writer* raw = next.get();
+    try {
+        next->thread = std::thread([raw, fd = portFd_, stop = stopRead_] { raw->run(fd, stop); });
+    } catch (const std::system_error&) {
+        writer_ = std::move(next->previous);
+        return 3;
+    }
+    writer_ = std::move(next);
+    return 0;
+}
+
+int SerialChannel::read(RxBufferBlock& rxBuffer) {
+    if (portFd_ < 0)
+        return 0;
+    size_t total = 0;
+    while (total < static_cast<size_t>(kRxReadMax)) {
+        ssize_t got = ::read(portFd_, rxBuffer.data() + total, kRxReadMax - total);
+        if (got > 0) {
+            total += static_cast<size_t>(got);
+            continue;
+        }
+        if (got < 0 && errno == EINTR)
+            continue;
+        // Nothing queued (EAGAIN), end of file or an error of a vanished
+        // device: nothing more to take now. The caller polls again later.
+        break;
+    }
+    rxBuffer[total] = 0;
+    return static_cast<int>(total);
+}
+
+int SerialChannel::setLines(uint8_t lineFlags) {
+    if (portFd_ < 0)
+        return 0;
+    setModemLine(portFd_, TIOCM_DTR, lineFlags & kLineDtr);
+    // "RTS under handshake control" means: raised while we can take input,
+    // which with our large input queue is always.
+    setModemLine(portFd_, TIOCM_RTS, lineFlags & kLineRts);
+    return 0;
+}
+
+void SerialChannel::signalStop() {
+    if (stopWrite_ < 0)
+        return;
+    const char one = 1;
+    ssize_t ignored = ::write(stopWrite_, &one, 1);
+    (void)ignored; // a full pipe is signalled already
+}
+
+void SerialChannel::resetStop() {
+    char drain[64];
+    while (::read(stopRead_, drain, sizeof drain) > 0) {
+    }
+}
+
+void SerialChannel::endWriter() {
+    if (!writer_)
+        return;
+    bool ended;
+    {
+        std::unique_lock lock(writer_->mutex);
+        ended = writer_->doneChanged.wait_for(lock, std::chrono::milliseconds(kWriterStopWaitMs),
+                                              [this] { return writer_->done; });
+    }
+    if (!ended) {
+        // Cannot happen while the writer only blocks in its poll; should it
+        // ever, put /dev/null under the descriptor so its write completes
+        // without touching the device, instead of killing the thread.
+        qCWarning(lcSerial) << "writer did not stop within" << kWriterStopWaitMs << "ms";
+        int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (devNull >= 0) {
+            ::dup2(devNull, portFd_);
+            ::close(devNull);
+        }
+    }
+    writer_->thread.join();
+    writer_.reset();
+}
+
+int SerialChannel::close() {
+    if (portFd_ < 0)
+        return 1;
+    signalStop();
+    endWriter();
+    ::close(stopRead_);
+    ::close(stopWrite_);
+    stopRead_ = stopWrite_ = -1;
+    openPort_ = 0;
+    ::close(portFd_);
+    portFd_ = -1;
+    return 0;
+}
+
+int SerialChannel::writerBusy() {
+    if (portFd_ < 0 || !writer_)
+        return 0;
+    return writer_->finished() ? 0 : 1;
+}
+
+int SerialChannel::modemStatus(uint32_t& status) {
+    if (portFd_ < 0)
+        return 0;
+    int lines = 0;
+    if (::ioctl(portFd_, TIOCMGET, &lines) != 0)
+        lines = 0;
+    status = static_cast<uint32_t>(lines & (TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD));
+    return 0;
+}
+
+int SerialChannel::statusText(std::string& text) {
+    if (portFd_ < 0)
+        return 0;
+    uint32_t status = 0;
+    modemStatus(status);
+    char line[128];
+    std::snprintf(line, sizeof line, "ROZIV is great programm! (COM%d SPEED=%d Nreadbyte=%d STATCOM=%03X)",
+                  static_cast<int>(openPort_), static_cast<int>(openSpeed_), writerBusy(),
+                  static_cast<unsigned>(status));
+    text = line;
+    return 0;
+}
+
+} // namespace parvault
