@@ -1,0 +1,227 @@
+#include "answer.h"
+
+#include "codepage.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+Q_LOGGING_CATEGORY(lcExchange, "parvault.exchange")
+
+namespace parvault {
+
+namespace {
+
+// Collects a text from position p up to (not including) the first byte for
+// which stop() holds, or the end. Keeps at most kAnswerTextMax bytes of it;
+// returns the position of the stopping byte (frame.size() at the end).
+template <typename Stop>
+size_t collect(std::span<const uint8_t> frame, size_t p, Stop stop, QString& text) {
+    size_t end = p;
+    while (end < frame.size() && !stop(frame[end]))
+        ++end;
+    if (p < end) {
+        const size_t n = std::min(end - p, static_cast<size_t>(kAnswerTextMax));
+        text = OemToAnsi(frame.subspan(p, n));
+    } else {
+        text.clear();
+    }
+    return end;
+}
+
+// The start of the fields of interest: past the first FF after the function
+// code, and past the one byte after it.
+size_t fieldStart(std::span<const uint8_t> frame, size_t functionPos) {
+    size_t p = functionPos;
+    while (p < frame.size() && frame[p] != FF)
+        ++p;
+    return p + 2;
+}
+
+uint8_t byteAt(std::span<const uint8_t> frame, size_t p) {
+    return p < frame.size() ? frame[p] : 0;
+}
+
+} // namespace
+
+ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
+    ParsedAnswer a;
+    a.result = ANSWER_OK;
+    size_t i = 0;
+    while (i < frame.size() && frame[i] != US)
+        ++i;
+    if (i + 1 >= frame.size())
+        return a; // no function code: matches nothing
+    const size_t fn = i + 1;
+    a.function = frame[fn];
+    switch (a.function) {
+    case FN_VALUE:
+    case FN_VALUE_INDEXED:
+    case FN_DATA_BLOCK:
+    case FN_ERROR:
+        a.sequence = (byteAt(frame, i + 2) & 0x0F) * 100 + (byteAt(frame, i + 3) & 0x0F) * 10 +
+                     (byteAt(frame, i + 4) & 0x0F);
+        break;
+    default:
+        return a;
+    }
+
+    if (a.function == FN_DATA_BLOCK) {
+        a.dataBlock.assign(frame.begin(), frame.end());
+        a.value = QString::fromLatin1(kDataBlockMark);
+        return a;
+    }
+
+    const size_t start = fieldStart(frame, fn);
+    if (a.function == FN_ERROR) {
+        if (start < frame.size() && frame[start] == FF)
+            return a; // empty error text: the device confirms
+        QString text;
+        collect(frame, start, [](uint8_t b) { return b == FF; }, text);
+        a.value = text;
+        a.result = ANSWER_REJECTED;
+        return a;
+    }
+
+    QString value;
+    const size_t stop = collect(frame, start, [](uint8_t b) { return b == HT || b == FF; }, value);
+    a.value = value;
+    if (stop < frame.size() && frame[stop] == FF)
+        return a; // no units in this answer
+    QString units;
+    if (stop < frame.size())
+        collect(frame, stop + 1, [](uint8_t b) { return b == HT || b == FF; }, units);
+    a.units = units;
+    return a;
+}
+
+bool ApplyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
+    if (row < 0 || row >= table.rowCount() || !answer.matchesRow(row))
+        return false;
+    if (answer.value)
+        table.setText(row, ColValue, *answer.value);
+    if (answer.units)
+        table.setText(row, ColUnits, *answer.units);
+    return true;
+}
+
+bool SaveDataBlock(const ParsedAnswer& answer, const QString& path) {
+    if (answer.function != FN_DATA_BLOCK)
+        return false;
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const auto n = static_cast<qint64>(answer.dataBlock.size());
+    return file.write(reinterpret_cast<const char*>(answer.dataBlock.data()), n) == n;
+}
+
+void AnswerAssembler::store(uint8_t b) {
+    asmBuffer_[static_cast<size_t>(asmLength_)] = b;
+    // A runaway stream without DLE SOH starts the buffer over.
+    if (asmLength_ < kBufferSize - 1)
+        ++asmLength_;
+    else
+        asmLength_ = 0;
+}
+
+std::span<const uint8_t> AnswerAssembler::capped(std::span<const uint8_t> delivery) {
+    if (delivery.size() > static_cast<size_t>(kDeliveryMax))
+        delivery = delivery.first(static_cast<size_t>(kDeliveryMax));
+    if (delivery.empty())
+        qCDebug(lcExchange, "Read 0 bytes and didn't overlap.\n\r");
+    return delivery;
+}
+
+std::span<const uint8_t> AnswerAssembler::delivered(const ExchangeShared& shared) {
+    // rxLength comes from another thread's count: never trust it past the buffer.
+    const int n = std::clamp(shared.rxLength.load(), 0, kRxReadMax);
+    return std::span<const uint8_t>(shared.rxBuffer.data(), static_cast<size_t>(n));
+}
+
+ParsedAnswer AnswerAssembler::AssembleAnswer(const ExchangeShared& shared) {
+    return AssembleAnswer(delivered(shared));
+}
+
+ParsedAnswer AnswerAssembler::AssembleAnswer(std::span<const uint8_t> delivery) {
+    delivery = capped(delivery);
+    for (uint8_t b : delivery) {
+        if (endPhase_ == 0 && b == DLE) {
+            dleSeen_ = true;
+            store(b);
+        } else if (endPhase_ == 0 && b == SOH) {
+            store(b);
+            if (dleSeen_) {
+                // A new frame begins: everything collected so far, this DLE SOH too, goes.
+                dleSeen_ = false;
+                asmLength_ = 0;
+                endPhase_ = 0;
+            }
+        } else if (endPhase_ == 0 && (b == US || b == STX)) {
+            dleSeen_ = false;
+            store(b);
+        } else if (endPhase_ == 0 && b == ETX) {
+            if (dleSeen_) {
+                dleSeen_ = false;
+                endPhase_ = 1;
+            }
+            store(b); // a bare ETX is ordinary data
+        } else {
+            dleSeen_ = false;
+            store(b);
+            if (endPhase_ == 2) {
+                endPhase_ = 0;
+                const auto frame =
+                    std::span<const uint8_t>(asmBuffer_.data(), static_cast<size_t>(asmLength_));
+                // CRC over the frame and its own two CRC bytes is 0 when intact.
+                if (Crc16(frame) != 0) {
+                    ParsedAnswer rejected;
+                    rejected.result = ANSWER_REJECTED;
+                    rejected.crcFailed = true;
+                    return rejected;
+                }
+                return ParseAnswer(frame);
+            }
+            if (endPhase_ == 1)
+                endPhase_ = 2;
+        }
+    }
+    return ParsedAnswer{};
+}
+
+int AnswerAssembler::ReadIdentLine(const ExchangeShared& shared) {
+    return ReadIdentLine(delivered(shared));
+}
+
+int AnswerAssembler::ReadIdentLine(std::span<const uint8_t> delivery) {
+    delivery = capped(delivery);
+    for (uint8_t raw : delivery) {
+        const uint8_t c = raw & 0x7F; // the parity bit is not part of the character
+        switch (c) {
+        case ACK:
+            asmBuffer_[0] = ACK;
+            asmLength_ = 1;
+            return ANSWER_OK;
+        case '/':
+            asmBuffer_[0] = '/';
+            asmLength_ = 1;
+            identStarted_ = true;
+            break;
+        case CR:
+            store(c);
+            identStarted_ = false;
+            break;
+        case LF:
+            dleSeen_ = false;
+            store(c);
+            // A '/' line must end with CR LF; LF alone spoils it.
+            return identStarted_ ? ANSWER_REJECTED : ANSWER_OK;
+        default:
+            dleSeen_ = false;
+            store(c);
+            break;
+        }
+    }
+    return ANSWER_PENDING;
+}
+
+} // namespace parvault
