@@ -1,0 +1,392 @@
+#include "mainwindow.h"
+
+#include "aboutbox.h"
+#include "artwork.h"
+#include "helpwindow.h"
+#include "iconbutton.h"
+#include "percentbar.h"
+
+#include <QApplication>
+#include <QContextMenuEvent>
+#include <QDir>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QScreen>
+#include <QStyledItemDelegate>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <unistd.h>
+
+#include <cstring>
+
+namespace parvault {
+
+CMainDlg* mainWindow = nullptr;
+
+namespace {
+
+struct ButtonDef {
+    int id;
+    ButtonArt art;
+    int x;
+    const char* tooltip;
+};
+
+// In the order the buttons are created; the tooltips keep their trailing blank.
+const ButtonDef kButtons[] = {
+    {IDC_SAVE_LIST, ButtonArt::SaveList, 2, "Сохранить список "},
+    {IDC_READ, ButtonArt::Read, 45, "Получить данные из прибора "},
+    {IDC_WRITE, ButtonArt::Write, 87, "Запись данных в прибор "},
+    {IDC_STOP, ButtonArt::Stop, 129, "Прекратить обмен "},
+    {IDC_SAVE_VALUES, ButtonArt::SaveValues, 172, "Сохранение изменений в базе данных "},
+    {IDC_SETTINGS, ButtonArt::Settings, 214, "Настройка "},
+    {IDC_HELP, ButtonArt::Help, 444, "Помощь "},
+    {IDC_EXIT, ButtonArt::Exit, 487, "Выход "},
+};
+
+// In the plain report style only the first column of a selected row shows
+// the highlight.
+class FirstColumnSelectionDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyleOptionViewItem opt(option);
+        if (index.column() != 0)
+            opt.state &= ~QStyle::State_Selected;
+        QStyledItemDelegate::paint(painter, opt, index);
+    }
+};
+
+DialogUnits unitsOf(const QFont& font) {
+    const QFontMetrics fm(font);
+    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    DialogUnits u;
+    u.charWidth = (fm.horizontalAdvance(alphabet) / 26 + 1) / 2;
+    u.charHeight = fm.height();
+    return u;
+}
+
+} // namespace
+
+CMainDlg::CMainDlg(MainWindowOptions options, QWidget* parent)
+    : QDialog(parent), options_(std::move(options)) {
+    if (!options_.showError) {
+        options_.showError = [this](const QString& text, const QString& caption) {
+            QMessageBox::critical(this, caption, text);
+        };
+    }
+    if (!options_.showHelp)
+        options_.showHelp = [](QWidget* p) { ShowHelpWindow(p); };
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinMaxButtonsHint | Qt::WindowCloseButtonHint);
+    setWindowTitle(QStringLiteral("Parvault 2"));
+    CreateControls();
+    Startup();
+}
+
+CMainDlg::~CMainDlg() {
+    Shutdown();
+    qApp->removeEventFilter(this);
+    if (mainWindow == this)
+        mainWindow = nullptr;
+}
+
+CIconButton* CMainDlg::button(int id) const {
+    return qobject_cast<CIconButton*>(controls_.value(id));
+}
+
+void CMainDlg::CreateControls() {
+    QFont dialogFont(QStringLiteral("MS Sans Serif"), 8);
+    setFont(dialogFont);
+    units_ = unitsOf(font());
+    const QRect client = units_.toPixels(0, 0, 531, 326);
+    resize(client.size());
+
+    for (const ButtonDef& b : kButtons) {
+        auto* btn = new CIconButton(this);
+        btn->setGeometry(units_.toPixels(b.x, 0, 40, 37));
+        btn->setObjectName(QStringLiteral("button%1").arg(b.id));
+        controls_.insert(b.id, btn);
+        connect(btn, &QAbstractButton::clicked, this, [this, id = b.id] {
+            if (id == IDC_EXIT)
+                accept();
+            else if (id == IDC_HELP)
+                ShowHelp();
+            else
+                handlers_->OnCommand(id);
+        });
+    }
+    button(IDC_EXIT)->setDefault(true);
+
+    frame_ = new QGroupBox(this);
+    frame_->setGeometry(units_.toPixels(257, 0, 183, 37));
+
+    auto makeLabel = [this](int id, const QString& text, QRect r, QColor colour) {
+        auto* label = new QLabel(text, this);
+        label->setGeometry(r);
+        QPalette pal = label->palette();
+        pal.setColor(QPalette::WindowText, colour);
+        label->setPalette(pal);
+        controls_.insert(id, label);
+        return label;
+    };
+    const QColor defaultText = palette().color(QPalette::WindowText);
+    statusText_ = makeLabel(IDC_STATUS, QString(), units_.toPixels(265, 9, 55, 9), QColor(0, 0, 128));
+    opticMark_ = makeLabel(IDC_OPTIC_MARK, QStringLiteral(" "), units_.toPixels(329, 8, 9, 10),
+                           QColor(240, 0, 0));
+    portStatusText_ = makeLabel(IDC_PORT_STATUS, QString(), units_.toPixels(345, 9, 91, 9),
+                                QColor(240, 0, 0));
+    Q_UNUSED(defaultText);
+
+    progress_ = new CPercentBar(this);
+    progress_->setGeometry(units_.toPixels(258, 22, 182, 15));
+    controls_.insert(IDC_PROGRESS, progress_);
+
+    tree_ = new QTreeWidget(this);
+    tree_->setGeometry(units_.toPixels(2, 43, 130, 276));
+    tree_->setHeaderHidden(true);
+    tree_->setRootIsDecorated(true);
+    tree_->setFrameShape(QFrame::StyledPanel);
+    controls_.insert(IDC_TREE, tree_);
+    connect(tree_, &QTreeWidget::itemDoubleClicked, this,
+            [this] { handlers_->OnTreeDoubleClick(); });
+
+    list_ = new QTreeView(this);
+    list_->setGeometry(units_.toPixels(138, 43, 389, 276));
+    list_->setRootIsDecorated(false);
+    list_->setItemsExpandable(false);
+    list_->setUniformRowHeights(true);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setModel(&rows_);
+    rows_.setSelectionModel(list_->selectionModel());
+    // The selection stays visible while the list has no focus.
+    QPalette listPalette = list_->palette();
+    for (auto role : {QPalette::Highlight, QPalette::HighlightedText})
+        listPalette.setColor(QPalette::Inactive, role, listPalette.color(QPalette::Active, role));
+    list_->setPalette(listPalette);
+    controls_.insert(IDC_LIST, list_);
+    connect(list_, &QAbstractItemView::doubleClicked, this,
+            [this] { handlers_->OnListDoubleClick(); });
+
+    // Keyboard order: exit, tree, list, then the command buttons.
+    QWidget* order[] = {button(IDC_EXIT),        tree_,
+                        list_,                   button(IDC_SAVE_LIST),
+                        button(IDC_READ),        button(IDC_WRITE),
+                        button(IDC_STOP),        button(IDC_SAVE_VALUES),
+                        button(IDC_SETTINGS),    button(IDC_HELP)};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+}
+
+void CMainDlg::Startup() {
+    // The system menu of our platform belongs to the window manager; the
+    // About command lives in the window's context menu instead.
+    setWindowIcon(ProgramIcon());
+    exchange.opticState = STATE_IDLE;
+    workingDirectory = QDir::currentPath();
+
+    for (const ButtonDef& b : kButtons)
+        button(b.id)->SetIcon(ButtonImage(b.art), true);
+
+    // Start defaults, overridden by the settings file where it has them.
+    exchange.readState = STATE_IDLE;
+    exchange.writeState = STATE_IDLE;
+    exchange.rxLength = 0;
+    exchange.linkIdleTicks = kLinkIdleExpired;
+    exchange.waitCursorStepDue = false;
+    settings.waitSeconds = 1;
+    settings.portIndex = -1;
+    exchange.lastSocketError = 0;
+
+    localIp = ResolveLocalIp();
+    mainWindow = this;
+    LoadSettings(settings);
+
+    metrics_ = LayoutMetrics::Measure(QRect(QPoint(0, 0), size()), list_->geometry(),
+                                      tree_->geometry());
+
+    progress_->SetRange(0, 100);
+    progress_->SetPos(0);
+    progress_->SetShowText(true);
+    progress_->SetText(QStringLiteral("Выполнено 0%"));
+
+    mainDatabaseFound_ = QFileInfo::exists(QString::fromLatin1(kMainDatabaseName));
+    if (!mainDatabaseFound_) {
+        options_.showError(QStringLiteral("Ошибка: отсутствует данный файл."),
+                           QStringLiteral("База данных PARVLT2.mdb"));
+        for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
+            button(id)->setEnabled(false);
+    } else {
+        mainDatabaseFound_ = handlers_->OpenMainDatabase();
+    }
+
+    rows_.setRowImages(RowImages());
+    list_->header()->setStretchLastSection(false);
+    list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    for (int c = 0; c < ColumnCount; ++c)
+        list_->setColumnWidth(c, ParamListModel::kWidths[c]);
+
+    fullRowSelection_ = FullRowSelection(options_.commandChar);
+    list_->setAllColumnsShowFocus(fullRowSelection_);
+    if (!fullRowSelection_)
+        list_->setItemDelegate(new FirstColumnSelectionDelegate(list_));
+
+    tree_->setIconSize(QSize(16, 16));
+
+    if (mainDatabaseFound_)
+        handlers_->BuildTree();
+
+    if (options_.startTimers) {
+        exchangeTimerId_ = startTimer(kExchangeTimerMs, Qt::PreciseTimer);
+        tick_.Start(std::chrono::milliseconds(kTickMs), [this] { exchange.TickCallback(*this); });
+    }
+
+    // Help stays enabled: the program ships its own help viewer.
+    for (const ButtonDef& b : kButtons)
+        button(b.id)->setToolTip(QString::fromUtf8(b.tooltip));
+
+    qApp->installEventFilter(this);
+    button(IDC_EXIT)->setFocus();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+uint32_t CMainDlg::ResolveLocalIp() {
+    char name[64] = {};
+    if (gethostname(name, sizeof name - 1) != 0)
+        return 0; // no host name: bind to any address
+    addrinfo hints{};
+    hints.ai_family = AF_INET;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
+        const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
+        const uint32_t ip = ntohl(in->sin_addr.s_addr);
+        freeaddrinfo(found);
+        return ip;
+    }
+    in_addr parsed{};
+    if (inet_aton(name, &parsed) != 0)
+        return ntohl(parsed.s_addr);
+    return 0xFFFFFFFFu;
+}
+
+void CMainDlg::post(int message) {
+    QCoreApplication::postEvent(this, new QEvent(static_cast<QEvent::Type>(message)));
+}
+
+bool CMainDlg::event(QEvent* e) {
+    // Exchange messages come before any other handling.
+    switch (static_cast<int>(e->type())) {
+    case MSG_TICK:
+    case MSG_READ_TIMEOUT:
+    case MSG_WRITE_TIMEOUT:
+    case MSG_WRITE_ANSWER:
+    case MSG_WRITE_END:
+        if (!shutDown_)
+            handlers_->OnExchangeMessage(static_cast<int>(e->type()));
+        return true;
+    default:
+        return QDialog::event(e);
+    }
+}
+
+bool CMainDlg::ownsKeyEvent(QObject* watched) const {
+    auto* widget = qobject_cast<QWidget*>(watched);
+    if (!widget || widget->window() != this)
+        return false;
+    // While one of our modal dialogs is open, its own keys come first.
+    const QWidget* modal = QApplication::activeModalWidget();
+    return modal == nullptr || modal == this;
+}
+
+bool CMainDlg::eventFilter(QObject* watched, QEvent* e) {
+    if (e->type() == QEvent::KeyPress && ownsKeyEvent(watched)) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        switch (FilterKey(key->key(), key->modifiers().testFlag(Qt::KeypadModifier))) {
+        case KeyVerdict::Pass:
+            break;
+        case KeyVerdict::DeleteThenConsume:
+            handlers_->OnDeleteKey();
+            return true;
+        case KeyVerdict::Consume:
+            return true;
+        }
+    }
+    // Key releases and shortcut overrides of the swallowed keys go nowhere either.
+    if (e->type() == QEvent::ShortcutOverride && ownsKeyEvent(watched)) {
+        const auto* key = static_cast<QKeyEvent*>(e);
+        if (FilterKey(key->key(), key->modifiers().testFlag(Qt::KeypadModifier)) !=
+            KeyVerdict::Pass) {
+            e->accept();
+            return false;
+        }
+    }
+    return QDialog::eventFilter(watched, e);
+}
+
+void CMainDlg::resizeEvent(QResizeEvent* e) {
+    QDialog::resizeEvent(e);
+    if (skipFirstSize_) {
+        skipFirstSize_ = false;
+        return;
+    }
+    const int cx = width();
+    const int cy = height();
+    list_->resize(metrics_.ListSize(cx, cy));
+    tree_->resize(metrics_.TreeSize(cx, cy));
+}
+
+void CMainDlg::timerEvent(QTimerEvent* e) {
+    if (e->timerId() == exchangeTimerId_) {
+        handlers_->OnTimer();
+        return;
+    }
+    QDialog::timerEvent(e);
+}
+
+void CMainDlg::contextMenuEvent(QContextMenuEvent* e) {
+    QMenu menu(this);
+    menu.addAction(QStringLiteral("&About Parvault..."), this, &CMainDlg::ShowAbout);
+    menu.exec(e->globalPos());
+}
+
+void CMainDlg::ShowAbout() {
+    CAboutBox box(this);
+    box.exec();
+}
+
+void CMainDlg::ShowHelp() {
+    options_.showHelp(this);
+}
+
+void CMainDlg::done(int result) {
+    Shutdown();
+    QDialog::done(result);
+}
+
+void CMainDlg::Shutdown() {
+    if (shutDown_)
+        return;
+    shutDown_ = true;
+    handlers_->ClosePort();
+    if (exchangeTimerId_ != 0) {
+        killTimer(exchangeTimerId_);
+        exchangeTimerId_ = 0;
+    }
+    tick_.Stop();
+    SaveSettings(settings);
+    handlers_->StopUdpThread();
+}
+
+} // namespace parvault

@@ -1,0 +1,159 @@
+#pragma once
+
+#include "connectionsettings.h"
+#include "exchangeshared.h"
+#include "paramlistmodel.h"
+#include "ticker.h"
+#include "windowrules.h"
+
+#include <QDialog>
+#include <QHash>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QGroupBox;
+class QTreeWidget;
+class QTreeView;
+
+namespace parvault {
+
+class CIconButton;
+class CPercentBar;
+
+// Control ids of the main window.
+enum ControlId : int {
+    IDC_EXIT = 1,
+    IDC_TREE = 1000,
+    IDC_LIST = 1002,
+    IDC_SAVE_LIST = 1003,
+    IDC_READ = 1004,
+    IDC_WRITE = 1005,
+    IDC_STOP = 1006,
+    IDC_STATUS = 1010,
+    IDC_SAVE_VALUES = 1012,
+    IDC_SETTINGS = 1015,
+    IDC_PORT_STATUS = 1018,
+    IDC_HELP = 1019,
+    IDC_PROGRESS = 1020,
+    IDC_OPTIC_MARK = 1022,
+};
+
+inline constexpr const char* kMainDatabaseName = "PARVLT2.mdb";
+inline constexpr int EXCHANGE_TIMER = 17;
+inline constexpr int ABOUT_COMMAND = 16;
+inline constexpr int kNoListLoaded = -1; // currentTypeCode / currentListNumber before a load
+
+// What the exchange and the database subsystems plug into the window. The
+// window forwards its timer, tick, posted messages and commands; every
+// member has a harmless default.
+class WindowHandlers {
+public:
+    virtual ~WindowHandlers() = default;
+    virtual void OnTimer() {}
+    virtual void OnExchangeMessage(int /*message*/) {}
+    virtual void OnCommand(int /*controlId*/) {}
+    virtual void OnTreeDoubleClick() {}
+    virtual void OnListDoubleClick() {}
+    virtual void OnDeleteKey() {}
+    virtual void BuildTree() {}
+    virtual bool OpenMainDatabase() { return true; }
+    virtual void ClosePort() {}
+    virtual void StopUdpThread() {}
+};
+
+struct MainWindowOptions {
+    char commandChar = 0;
+    // Shows an error message box; tests replace it to keep the run unattended.
+    std::function<void(const QString& text, const QString& caption)> showError;
+    // Opens the help page; tests replace it.
+    std::function<void(QWidget* parent)> showHelp;
+    bool startTimers = true;
+};
+
+class CMainDlg : public QDialog, public MessagePoster {
+    Q_OBJECT
+public:
+    explicit CMainDlg(MainWindowOptions options = {}, QWidget* parent = nullptr);
+    ~CMainDlg() override;
+
+    // MessagePoster: safe from any thread.
+    void post(int message) override;
+
+    // nullptr puts back the harmless defaults.
+    void SetHandlers(WindowHandlers* handlers) {
+        handlers_ = handlers ? handlers : &defaultHandlers_;
+    }
+
+    // The controls and state the other subsystems act on.
+    QWidget* control(int id) const { return controls_.value(id); }
+    CIconButton* button(int id) const;
+    QTreeWidget* tree() const { return tree_; }
+    QTreeView* list() const { return list_; }
+    ParamListModel& rows() { return rows_; }
+    CPercentBar* progress() const { return progress_; }
+    QLabel* statusText() const { return statusText_; }
+    QLabel* opticMark() const { return opticMark_; }
+    QLabel* portStatusText() const { return portStatusText_; }
+
+    ConnectionSettings settings;
+    ExchangeShared exchange;
+    uint32_t localIp = 0;
+    int32_t currentTypeCode = kNoListLoaded;
+    int32_t currentListNumber = kNoListLoaded;
+    QString workingDirectory;
+    bool mainDatabaseFound() const { return mainDatabaseFound_; }
+    bool fullRowSelection() const { return fullRowSelection_; }
+    const LayoutMetrics& layoutMetrics() const { return metrics_; }
+    bool tickRunning() const { return tick_.running(); }
+    int timerId() const { return exchangeTimerId_; }
+
+    void ShowAbout();
+    void ShowHelp();
+
+    static uint32_t ResolveLocalIp();
+
+protected:
+    bool event(QEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+    void resizeEvent(QResizeEvent* e) override;
+    void timerEvent(QTimerEvent* e) override;
+    void contextMenuEvent(QContextMenuEvent* e) override;
+    void done(int result) override;
+
+private:
+    void CreateControls();
+    void Startup();
+    void Shutdown();
+    bool ownsKeyEvent(QObject* watched) const;
+
+    MainWindowOptions options_;
+    WindowHandlers defaultHandlers_;
+    WindowHandlers* handlers_ = &defaultHandlers_;
+
+    QHash<int, QWidget*> controls_;
+    QTreeWidget* tree_ = nullptr;
+    QTreeView* list_ = nullptr;
+    ParamListModel rows_;
+    CPercentBar* progress_ = nullptr;
+    QLabel* statusText_ = nullptr;
+    QLabel* opticMark_ = nullptr;
+    QLabel* portStatusText_ = nullptr;
+    QGroupBox* frame_ = nullptr;
+
+    DialogUnits units_;
+    LayoutMetrics metrics_;
+    bool skipFirstSize_ = true;
+    bool mainDatabaseFound_ = false;
+    bool fullRowSelection_ = false;
+    bool shutDown_ = false;
+    int exchangeTimerId_ = 0;
+    TickThread tick_;
+};
+
+// The one main window, reached by the tick, the settings dialog and the UDP thread.
+extern CMainDlg* mainWindow;
+
+} // namespace parvault

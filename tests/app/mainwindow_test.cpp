@@ -1,0 +1,303 @@
+#include "iconbutton.h"
+#include "mainwindow.h"
+#include "percentbar.h"
+#include "tempdir.h"
+
+#include <QApplication>
+#include <QFile>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <vector>
+
+using namespace parvault;
+using parvault::testing::ScopedCwd;
+using parvault::testing::TempDir;
+
+namespace {
+
+struct Recorded {
+    std::vector<std::pair<QString, QString>> errors;
+    int helpShown = 0;
+};
+
+MainWindowOptions optionsFor(Recorded& rec, char commandChar = 0, bool timers = false) {
+    MainWindowOptions o;
+    o.commandChar = commandChar;
+    o.startTimers = timers;
+    o.showError = [&rec](const QString& text, const QString& caption) {
+        rec.errors.emplace_back(text, caption);
+    };
+    o.showHelp = [&rec](QWidget*) { ++rec.helpShown; };
+    return o;
+}
+
+void touch(const std::string& path) {
+    std::ofstream(path) << "x";
+}
+
+class RecordingHandlers : public WindowHandlers {
+public:
+    std::vector<int> messages;
+    int deletes = 0;
+    int timers = 0;
+    int treeBuilds = 0;
+    int closePort = 0;
+    void OnExchangeMessage(int m) override { messages.push_back(m); }
+    void OnDeleteKey() override { ++deletes; }
+    void OnTimer() override { ++timers; }
+    void BuildTree() override { ++treeBuilds; }
+    void ClosePort() override { ++closePort; }
+};
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedCwd cwd{dir.path()};
+    Recorded rec;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, MissingMainDatabaseDisablesDatabaseAndExchangeCommands) {
+    CMainDlg dlg(optionsFor(rec));
+    ASSERT_EQ(rec.errors.size(), 1u);
+    EXPECT_EQ(rec.errors[0].first, QString("Ошибка: отсутствует данный файл."));
+    EXPECT_EQ(rec.errors[0].second, QString("База данных PARVLT2.mdb"));
+    EXPECT_FALSE(dlg.mainDatabaseFound());
+    for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
+        EXPECT_FALSE(dlg.button(id)->isEnabled()) << id;
+    for (int id : {IDC_SETTINGS, IDC_HELP, IDC_EXIT})
+        EXPECT_TRUE(dlg.button(id)->isEnabled()) << id;
+    EXPECT_EQ(dlg.tree()->topLevelItemCount(), 0);
+    EXPECT_EQ(dlg.rows().rowCount(), 0);
+    QTest::mouseClick(dlg.button(IDC_HELP), Qt::LeftButton);
+    EXPECT_EQ(rec.helpShown, 1);
+}
+
+TEST_F(MainWindowTest, PresentMainDatabaseKeepsCommandsAndBuildsTree) {
+    touch(dir.file("PARVLT2.mdb"));
+    RecordingHandlers handlers;
+    // Handlers are attached after construction in the program; the tree build
+    // happens at start-up, so a window built without them builds nothing.
+    CMainDlg dlg(optionsFor(rec));
+    EXPECT_TRUE(rec.errors.empty());
+    EXPECT_TRUE(dlg.mainDatabaseFound());
+    for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
+        EXPECT_TRUE(dlg.button(id)->isEnabled()) << id;
+}
+
+TEST_F(MainWindowTest, ControlsTextsAndStartState) {
+    CMainDlg dlg(optionsFor(rec));
+    EXPECT_EQ(dlg.windowTitle(), QString("Parvault 2"));
+    const std::pair<int, const char*> tips[] = {
+        {IDC_EXIT, "Выход "},
+        {IDC_SAVE_LIST, "Сохранить список "},
+        {IDC_READ, "Получить данные из прибора "},
+        {IDC_WRITE, "Запись данных в прибор "},
+        {IDC_STOP, "Прекратить обмен "},
+        {IDC_SAVE_VALUES, "Сохранение изменений в базе данных "},
+        {IDC_SETTINGS, "Настройка "},
+        {IDC_HELP, "Помощь "},
+    };
+    for (const auto& [id, tip] : tips)
+        EXPECT_EQ(dlg.button(id)->toolTip(), QString::fromUtf8(tip)) << id;
+
+    const char* headers[] = {"Канал", "Параметр", "Индекс", "Значение", "Единицы", " Наименование"};
+    const int widths[] = {50, 75, 50, 160, 60, 225};
+    for (int c = 0; c < ColumnCount; ++c) {
+        EXPECT_EQ(dlg.rows().headerData(c, Qt::Horizontal, Qt::DisplayRole).toString(),
+                  QString::fromUtf8(headers[c]));
+        EXPECT_EQ(dlg.list()->columnWidth(c), widths[c]);
+    }
+    EXPECT_EQ(dlg.progress()->text(), QString("Выполнено 0%"));
+    EXPECT_EQ(dlg.progress()->lower(), 0);
+    EXPECT_EQ(dlg.progress()->upper(), 100);
+    EXPECT_EQ(dlg.opticMark()->text(), QString(" "));
+    EXPECT_EQ(dlg.statusText()->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_EQ(dlg.portStatusText()->palette().color(QPalette::WindowText), QColor(240, 0, 0));
+    EXPECT_EQ(dlg.opticMark()->palette().color(QPalette::WindowText), QColor(240, 0, 0));
+
+    EXPECT_EQ(dlg.exchange.readState, STATE_IDLE);
+    EXPECT_EQ(dlg.exchange.writeState, STATE_IDLE);
+    EXPECT_EQ(dlg.exchange.opticState, STATE_IDLE);
+    EXPECT_EQ(dlg.exchange.linkIdleTicks, 1200);
+    EXPECT_EQ(dlg.settings.portIndex, -1);
+    EXPECT_EQ(dlg.settings.waitSeconds, 1);
+    EXPECT_EQ(dlg.currentTypeCode, kNoListLoaded);
+    EXPECT_EQ(dlg.currentListNumber, kNoListLoaded);
+    EXPECT_EQ(mainWindow, &dlg);
+
+    // Keyboard order starts at the exit button.
+    QWidget* expected[] = {dlg.button(IDC_EXIT), dlg.tree(), dlg.list(),
+                           dlg.button(IDC_SAVE_LIST), dlg.button(IDC_READ),
+                           dlg.button(IDC_WRITE), dlg.button(IDC_STOP),
+                           dlg.button(IDC_SAVE_VALUES), dlg.button(IDC_SETTINGS),
+                           dlg.button(IDC_HELP)};
+    // Walk the chain and keep the widgets that take focus by tab.
+    std::vector<QWidget*> chain;
+    QWidget* w = expected[0];
+    do {
+        if ((w->focusPolicy() & Qt::TabFocus) && w->window() == &dlg &&
+            w->focusProxy() == nullptr && !w->isWindow())
+            chain.push_back(w);
+        w = w->nextInFocusChain();
+    } while (w != expected[0] && chain.size() < 50);
+    EXPECT_EQ(chain, std::vector<QWidget*>(std::begin(expected), std::end(expected)));
+}
+
+TEST_F(MainWindowTest, SettingsFileIsReadAtStart) {
+    ConnectionSettings stored;
+    stored.portIndex = 4;
+    stored.speedIndex = 7;
+    stored.waitSeconds = 9;
+    stored.deviceIp = 0x7F000001;
+    SaveSettings(stored, dir.file("Parvault2.i"));
+    CMainDlg dlg(optionsFor(rec));
+    EXPECT_EQ(dlg.settings, stored);
+}
+
+TEST_F(MainWindowTest, SelectionModeFromCommandCharacter) {
+    {
+        CMainDlg plain(optionsFor(rec, 0));
+        EXPECT_FALSE(plain.fullRowSelection());
+    }
+    {
+        CMainDlg full(optionsFor(rec, 'X'));
+        EXPECT_TRUE(full.fullRowSelection());
+        EXPECT_TRUE(full.list()->allColumnsShowFocus());
+    }
+}
+
+TEST_F(MainWindowTest, EscapeAndEnterNeverCloseTheWindow) {
+    touch(dir.file("PARVLT2.mdb"));
+    CMainDlg dlg(optionsFor(rec));
+    RecordingHandlers handlers;
+    dlg.SetHandlers(&handlers);
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    QTest::keyClick(dlg.button(IDC_EXIT), Qt::Key_Escape);
+    QTest::keyClick(dlg.button(IDC_EXIT), Qt::Key_Return);
+    QTest::keyClick(dlg.list(), Qt::Key_Enter, Qt::KeypadModifier);
+    QTest::keyClick(dlg.tree(), Qt::Key_Escape);
+    EXPECT_TRUE(dlg.isVisible());
+    EXPECT_EQ(dlg.result(), 0);
+    EXPECT_FALSE(QFile::exists(dir.file("Parvault2.i").c_str())) << "no shutdown happened";
+
+    QTest::keyClick(dlg.tree(), Qt::Key_Delete);
+    EXPECT_EQ(handlers.deletes, 1);
+    dlg.reject();
+}
+
+TEST_F(MainWindowTest, FirstSizeChangeIsSwallowedThenListAndTreeFollowTheEdges) {
+    CMainDlg dlg(optionsFor(rec));
+    const QRect list0 = dlg.list()->geometry();
+    const QRect tree0 = dlg.tree()->geometry();
+    const QRect button0 = dlg.button(IDC_SETTINGS)->geometry();
+    const QRect progress0 = dlg.progress()->geometry();
+    const QSize start = dlg.size();
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    EXPECT_EQ(dlg.list()->geometry(), list0) << "the size change of creation moves nothing";
+
+    dlg.resize(start + QSize(100, 50));
+    QApplication::processEvents();
+    EXPECT_EQ(dlg.list()->geometry(), QRect(list0.topLeft(), list0.size() + QSize(100, 50)));
+    EXPECT_EQ(dlg.tree()->geometry(), QRect(tree0.topLeft(), tree0.size() + QSize(0, 50)));
+    EXPECT_EQ(dlg.button(IDC_SETTINGS)->geometry(), button0);
+    EXPECT_EQ(dlg.progress()->geometry(), progress0);
+
+    dlg.resize(start);
+    QApplication::processEvents();
+    EXPECT_EQ(dlg.list()->geometry(), list0);
+    EXPECT_EQ(dlg.tree()->geometry(), tree0);
+    dlg.reject();
+}
+
+TEST_F(MainWindowTest, ExchangeMessagesReachTheHandlersFirst) {
+    CMainDlg dlg(optionsFor(rec));
+    RecordingHandlers handlers;
+    dlg.SetHandlers(&handlers);
+    for (int m : {MSG_READ_TIMEOUT, MSG_WRITE_TIMEOUT, MSG_WRITE_ANSWER, MSG_WRITE_END, MSG_TICK})
+        dlg.post(m);
+    QApplication::processEvents();
+    EXPECT_EQ(handlers.messages,
+              (std::vector<int>{MSG_READ_TIMEOUT, MSG_WRITE_TIMEOUT, MSG_WRITE_ANSWER,
+                                MSG_WRITE_END, MSG_TICK}));
+    dlg.SetHandlers(nullptr);
+}
+
+TEST(TickCallback, CountsTicksPacesWaitCursorAndPostsTick) {
+    struct Poster : MessagePoster {
+        std::vector<int> posted;
+        void post(int m) override { posted.push_back(m); }
+    } poster;
+    ExchangeShared shared;
+    shared.waitTicks = 0;
+    for (int i = 0; i < 9; ++i)
+        shared.TickCallback(poster);
+    EXPECT_FALSE(shared.waitCursorStepDue);
+    shared.TickCallback(poster);
+    EXPECT_TRUE(shared.waitCursorStepDue) << "every tenth tick";
+    EXPECT_EQ(shared.waitTicks, 10);
+    EXPECT_EQ(shared.linkIdleTicks, 1210);
+    EXPECT_EQ(poster.posted.size(), 10u);
+    EXPECT_EQ(poster.posted.front(), MSG_TICK);
+    // While the step is due, ticks are not counted towards the next one.
+    shared.TickCallback(poster);
+    EXPECT_EQ(shared.waitCursorCount, 0);
+}
+
+TEST_F(MainWindowTest, TimersRunAndStopAtShutdown) {
+    CMainDlg dlg(optionsFor(rec, 0, true));
+    RecordingHandlers handlers;
+    dlg.SetHandlers(&handlers);
+    EXPECT_TRUE(dlg.tickRunning());
+    EXPECT_NE(dlg.timerId(), 0);
+    // A few ticks and steps arrive within half a second.
+    QTest::qWaitFor([&] { return handlers.timers >= 2 && !handlers.messages.empty(); }, 2000);
+    EXPECT_GE(handlers.timers, 2);
+    EXPECT_EQ(handlers.messages.front(), MSG_TICK);
+    dlg.reject();
+    EXPECT_FALSE(dlg.tickRunning());
+    EXPECT_EQ(dlg.timerId(), 0);
+    EXPECT_EQ(handlers.closePort, 1);
+    dlg.SetHandlers(nullptr);
+}
+
+// The settings file is written however the window closes.
+TEST_F(MainWindowTest, SettingsWrittenOnExitButtonCloseBoxAndKeyboard) {
+    enum class Route { ExitButton, CloseBox, Keyboard };
+    for (Route route : {Route::ExitButton, Route::CloseBox, Route::Keyboard}) {
+        QFile::remove(dir.file("Parvault2.i").c_str());
+        CMainDlg dlg(optionsFor(rec));
+        dlg.settings.speedIndex = 3;
+        dlg.settings.deviceIp = 0xC0A8000A;
+        dlg.show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+        switch (route) {
+        case Route::ExitButton:
+            QTest::mouseClick(dlg.button(IDC_EXIT), Qt::LeftButton);
+            break;
+        case Route::CloseBox:
+            dlg.close();
+            break;
+        case Route::Keyboard:
+            dlg.activateWindow();
+            dlg.button(IDC_EXIT)->setFocus();
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
+            break;
+        }
+        EXPECT_FALSE(dlg.isVisible()) << int(route);
+        ConnectionSettings saved;
+        LoadSettings(saved, dir.file("Parvault2.i"));
+        EXPECT_EQ(saved.speedIndex, 3) << int(route);
+        EXPECT_EQ(saved.deviceIp, 0xC0A8000Au) << int(route);
+    }
+}
