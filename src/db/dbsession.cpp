@@ -1,0 +1,497 @@
+#include "dbsession.h"
+
+#include "listexport.h"
+#include "recordsets.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <algorithm>
+
+namespace parvault {
+
+namespace {
+
+const QString kMsgEraseFailed = QStringLiteral("Плохо со стиранием данных\n");
+const QString kMsgCannotOpen = QStringLiteral("Невозможно открыть базу данных\n");
+const QString kMsgCannotCreateTable = QStringLiteral("Невозможно создать таблицу\n");
+const QString kMsgListNotWritten = QStringLiteral("Список не записался\n");
+const QString kMsgDataNotWritten = QStringLiteral("Данные не записываются\n");
+const QString kMsgExportOpenText = QStringLiteral("-1");
+const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
+
+QString mainDatabase() { return QString::fromLatin1(kMainDatabaseName); }
+
+// Stops the wait cursor however a command ends.
+class WaitCursorRun {
+public:
+    explicit WaitCursorRun(WaitCursor& c) : m_cursor(c) { m_cursor.start(); }
+    ~WaitCursorRun() { m_cursor.stop(); }
+    WaitCursorRun(const WaitCursorRun&) = delete;
+    WaitCursorRun& operator=(const WaitCursorRun&) = delete;
+
+private:
+    WaitCursor& m_cursor;
+};
+
+// A database without a list header row: what a save that failed half-way
+// leaves behind. Its name may be used again; a file holding a list may not.
+bool isLeftoverOfFailedSave(const QString& fileName) {
+    try {
+        CDaoDatabase db;
+        db.Open(fileName);
+        if (!db.TableExists(kTableListHead))
+            return true;
+        CMySpisok head(&db);
+        head.Open();
+        return head.IsEOF();
+    } catch (const CDaoException&) {
+        return false; // not ours to overwrite
+    }
+}
+
+} // namespace
+
+QString ListFileNameFor(const QDateTime& t) {
+    const QDate d = t.date();
+    const QTime tm = t.time();
+    return QString::asprintf("%02d%02d%02d%02d%02d%02d.mdb", d.year() % 100, d.month(), d.day(), tm.hour(),
+                             tm.minute(), tm.second());
+}
+
+DbSession::DbSession(DbUi& ui, RowTable& rows)
+    : workingDirectory(QDir::currentPath()), waitCursor(&ui), m_ui(ui), m_rows(rows), m_loadedFile(mainDatabase()) {}
+
+bool DbSession::MainDatabaseExists() { return QFileInfo::exists(mainDatabase()); }
+
+bool DbSession::OpenMainDatabase() {
+    try {
+        reopenCurrent(mainDatabase());
+        return true;
+    } catch (const CDaoException&) {
+        return false;
+    }
+}
+
+void DbSession::reopenCurrent(const QString& fileName) {
+    if (currentDatabase.IsOpen())
+        currentDatabase.Close();
+    currentDatabase.Open(fileName);
+}
+
+void DbSession::forgetLoadedList() {
+    currentTypeCode = 0;
+    currentListNumber = 0;
+    m_loadedFile = mainDatabase();
+}
+
+// ------------------------------------------------------------------ tree
+
+void DbSession::BuildTree() {
+    bool mainOpen = true;
+    try {
+        reopenCurrent(mainDatabase());
+    } catch (const CDaoException&) {
+        mainOpen = false; // the tree keeps its root only
+    }
+
+    listFileTable.reset();
+    m_tree = TreeNode{};
+    m_tree.text = kTreeRootText;
+    m_tree.image = m_tree.selectedImage = TreeImageRoot;
+    m_tree.data = 0;
+
+    ScanListFiles(listFileTable);
+
+    if (mainOpen) {
+        try {
+            CSpisokHead types(&currentDatabase);
+            types.Open();
+            types.MoveFirst();
+            while (!types.IsEOF()) {
+                const int32_t code = types.kodTipaPribora;
+                if (IsGroupCode(code)) {
+                    TreeNode group;
+                    group.text = types.naimTipaPribora;
+                    std::tie(group.image, group.selectedImage) = GroupImages(code);
+                    group.data = code;
+                    for (int k = 0; k < listFileTable.count; ++k) {
+                        ListFileEntry& e = listFileTable.entries[static_cast<size_t>(k)];
+                        if (e.typeCode != code)
+                            continue;
+                        e.typeName = CutText(types.naimTipaPribora, kTypeNameChars);
+                        TreeNode list;
+                        list.text = e.listName;
+                        list.image = TreeImageList;
+                        list.selectedImage = TreeImageListSelected;
+                        list.data = MakeItemData(k + 1, code);
+                        group.children.push_back(std::move(list));
+                    }
+                    m_tree.children.push_back(std::move(group));
+                }
+                types.MoveNext();
+            }
+        } catch (const CDaoException&) {
+            // The groups inserted so far stay.
+        }
+    }
+    m_tree.expanded = true;
+
+    // List numbers are positions in the new table: follow the loaded list to
+    // its new position, or forget it when its file is gone.
+    if (currentListNumber != 0) {
+        const int n = listFileTable.findFile(CutText(m_loadedFile, kFileNameChars));
+        if (n != 0)
+            currentListNumber = n;
+        else
+            forgetLoadedList();
+    }
+    m_ui.setTree(m_tree);
+}
+
+bool DbSession::DeleteSelectedList(std::optional<int32_t> selectedItemData, bool treeHasFocus) {
+    WaitCursorRun cursor(waitCursor);
+    const int32_t data = selectedItemData.value_or(0);
+    const int code = TypeCodeOf(data);
+    const int list = ListNumberOf(data);
+    if (!treeHasFocus || code == 0 || list == 0)
+        return false;
+    const ListFileEntry* e = listFileTable.entry(list);
+    if (currentDatabase.IsOpen())
+        currentDatabase.Close();
+    m_rows.clear();
+    // The shown rows are gone with any deletion, so nothing is loaded now;
+    // in particular no later command acts on the deleted file.
+    forgetLoadedList();
+    if (e && !e->fileName.isEmpty()) {
+        QFile::remove(e->fileName);
+        // A journal left by a crash must not be applied to a later file of that name.
+        QFile::remove(e->fileName + QStringLiteral("-journal"));
+    }
+    return true;
+}
+
+// --------------------------------------------------------------- loading
+
+void DbSession::LoadTreeItem(int32_t itemData) {
+    WaitCursorRun cursor(waitCursor);
+    waitCursor.step();
+    currentTypeCode = TypeCodeOf(itemData);
+    currentListNumber = ListNumberOf(itemData);
+
+    QString file = mainDatabase();
+    if (currentListNumber != 0) {
+        const ListFileEntry* e = listFileTable.entry(currentListNumber);
+        file = e ? e->fileName : QString();
+    }
+    try {
+        if (currentDatabase.IsOpen())
+            currentDatabase.Close();
+        if (file.isEmpty())
+            throw CDaoException("no such list");
+        currentDatabase.Open(file);
+    } catch (const CDaoException&) {
+        // The list's file is gone: nothing is loaded.
+        forgetLoadedList();
+        m_rows.clear();
+        return;
+    }
+    m_loadedFile = file;
+    const bool fromListFile = currentListNumber != 0;
+
+    std::vector<ParamRow> rows;
+    try {
+        CParametr rs(&currentDatabase);
+        rs.m_strFilter = ParamFilter(currentTypeCode);
+        rs.m_strSort = kParamSort;
+        rs.Open();
+        rows.reserve(static_cast<size_t>(rs.GetRecordCount()));
+        // Walked from the last record back, as the rows were always built;
+        // the vector is turned round once at the end.
+        rs.MoveLast();
+        while (!rs.IsBOF()) {
+            waitCursor.step();
+            if (rs.kod_type_pribor == currentTypeCode) {
+                ParamRow row;
+                row.texts[ColCanal] = QString::asprintf("%3d", rs.canal);
+                row.texts[ColParam] = QString::asprintf("%4d", rs.param);
+                row.texts[ColIndex] = QString::asprintf("%3d", rs.index);
+                if (fromListFile)
+                    row.texts[ColValue] = rs.data;
+                row.texts[ColName] = rs.text;
+                row.kind = rs.type_zapros;
+                row.icon = IconNeutral;
+                rows.push_back(std::move(row));
+            }
+            rs.MovePrev();
+        }
+    } catch (const CDaoException&) {
+        // The rows read so far stay; nothing is reported.
+    }
+    std::reverse(rows.begin(), rows.end());
+    m_rows.setRows(std::move(rows));
+}
+
+// ---------------------------------------------------------------- saving
+
+std::optional<QString> DbSession::chooseListFileName() {
+    const QDateTime now = clock();
+    for (int k = 0; k < kMaxListNameProbes; ++k) {
+        const QString name = ListFileNameFor(now.addSecs(k));
+        const QFileInfo info(name);
+        if (!info.exists() && !info.isSymLink())
+            return name;
+        if (info.isFile() && isLeftoverOfFailedSave(name))
+            return name;
+    }
+    return std::nullopt;
+}
+
+bool DbSession::createListFile(const QString& fileName) {
+    bool ok = true;
+    {
+        CDaoDatabase db;
+        try {
+            db.Create(fileName, QString::fromLatin1(dbLangGeneral), dbVersion30);
+            db.Close();
+        } catch (const CDaoException&) {
+            m_ui.message(kMsgCannotOpen, fileName);
+            ok = false;
+        }
+    }
+    CDaoDatabase db;
+    try {
+        db.Open(fileName);
+        CreateParamsTable(db);
+    } catch (const CDaoException&) {
+        m_ui.message(kMsgCannotCreateTable, kAppCaption);
+        ok = false;
+    }
+    try {
+        CreateListHeadTable(db);
+        db.Close();
+    } catch (const CDaoException&) {
+        m_ui.message(kMsgCannotCreateTable, kAppCaption);
+        ok = false;
+    }
+    return ok;
+}
+
+bool DbSession::emptyListFile(CDaoDatabase& db) {
+    try {
+        for (const QString& table : {kTableParams, kTableListHead}) {
+            CDaoTableDef td(&db);
+            td.Open(table);
+            CDaoRecordset rs(&db);
+            rs.Open(&td, dbOpenTable);
+            while (!rs.IsEOF()) {
+                rs.Delete();
+                rs.MoveNext();
+            }
+            rs.Close();
+            td.Close();
+        }
+        return true;
+    } catch (const CDaoException&) {
+        return false;
+    }
+}
+
+void DbSession::SaveList() {
+    const std::optional<QString> typed = m_ui.askListName();
+    if (!typed)
+        return;
+    const QString listName = CutText(*typed, kListNameMaxChars);
+
+    WaitCursorRun cursor(waitCursor);
+    // Two saves within one second must not share a file: the later one takes
+    // the next free time-stamped name.
+    const std::optional<QString> chosen = chooseListFileName();
+    if (!chosen) {
+        m_ui.message(kMsgCannotOpen, ListFileNameFor(clock()));
+        return;
+    }
+    const QString fileName = *chosen;
+
+    CDaoDatabase newList;
+    bool existed = false;
+    try {
+        newList.Open(fileName);
+        existed = true;
+    } catch (const CDaoException&) {
+    }
+    if (!existed)
+        createListFile(fileName);
+
+    std::optional<DaoTransaction> tx;
+    CParametr dest(&newList);
+    try {
+        if (!newList.IsOpen())
+            newList.Open(fileName);
+        // Emptying and refilling happen whole or not at all.
+        tx.emplace(newList);
+    } catch (const CDaoException&) {
+        return; // nothing written; the tree is not rebuilt
+    }
+    if (existed && !emptyListFile(newList))
+        m_ui.message(kMsgEraseFailed, kAppCaption);
+    try {
+        dest.Open();
+    } catch (const CDaoException&) {
+        return;
+    }
+
+    try {
+        // The rows pair with the records of the database they were loaded
+        // from, whatever was opened in between.
+        if (!currentDatabase.IsOpen() || currentDatabase.GetName() != m_loadedFile)
+            reopenCurrent(m_loadedFile);
+        CParametr src(&currentDatabase);
+        src.m_strFilter = ParamFilter(currentTypeCode);
+        src.m_strSort = kParamSort;
+        src.Open();
+        src.MoveFirst();
+        const int n = m_rows.rowCount();
+        for (int i = 0; i < n; ++i) {
+            waitCursor.step();
+            if (src.IsEOF())
+                break; // more rows than records: the rest has nothing to pair with
+            if (m_rows.isSelected(i)) {
+                dest.AddNew();
+                dest.canal = src.canal;
+                dest.param = src.param;
+                dest.index = src.index;
+                dest.edizm = src.edizm;
+                dest.text = src.text;
+                dest.type_zapros = src.type_zapros;
+                dest.kod_type_pribor = src.kod_type_pribor;
+                dest.Update();
+            }
+            src.MoveNext();
+        }
+    } catch (const CDaoException&) {
+        // The records copied so far are kept.
+    }
+    dest.Close();
+
+    bool headerWritten = false;
+    try {
+        CMySpisok head(&newList);
+        head.Open();
+        head.AddNew();
+        head.kod_type_pribor = currentTypeCode;
+        head.name = listName;
+        head.Update();
+        head.Close();
+        headerWritten = true;
+    } catch (const CDaoException&) {
+        m_ui.message(kMsgListNotWritten, kAppCaption);
+    }
+    try {
+        tx->Commit();
+    } catch (const CDaoException&) {
+        if (headerWritten)
+            m_ui.message(kMsgListNotWritten, kAppCaption);
+    }
+    tx.reset();
+    newList.Close();
+
+    BuildTree();
+}
+
+// ------------------------------------------------- saving values, export
+
+void DbSession::SaveValues() {
+    if (currentTypeCode == 0 || currentListNumber == 0)
+        return;
+    const ListFileEntry* entry = listFileTable.entry(currentListNumber);
+    if (!entry)
+        return;
+    const ListFileEntry list = *entry;
+    QDir::setCurrent(workingDirectory);
+
+    {
+        WaitCursorRun cursor(waitCursor);
+        try {
+            reopenCurrent(list.fileName);
+        } catch (const CDaoException&) {
+            m_ui.message(kMsgDataNotWritten, kAppCaption);
+            return;
+        }
+        std::optional<DaoTransaction> tx;
+        try {
+            // Storing the values happens whole or not at all.
+            tx.emplace(currentDatabase);
+            CParametr rs(&currentDatabase);
+            rs.m_strSort = kParamSort;
+            rs.Open();
+            rs.MoveFirst();
+            const int n = m_rows.rowCount();
+            // Records beyond the last row are left as they are.
+            for (int i = 0; i < n; ++i) {
+                waitCursor.step();
+                const QString value = CutText(m_rows.text(i, ColValue), kStoredValueChars);
+                rs.Edit();
+                rs.data = value.isNull() ? QString("") : value;
+                rs.flag_dt = IsDiagnosticText(value) ? 0 : 1;
+                rs.Update();
+                rs.MoveNext();
+            }
+            rs.Close();
+            tx->Commit();
+        } catch (const CDaoException&) {
+            // The records updated before the failure keep their new values.
+            try {
+                if (tx)
+                    tx->Commit();
+            } catch (const CDaoException&) {
+            }
+            m_ui.message(kMsgDataNotWritten, kAppCaption);
+            return;
+        }
+    }
+
+    const std::optional<QString> path =
+        m_ui.askSaveFile(DefaultExportName(list.typeName), kExportFilter, kExportDefaultExtension);
+    if (!path) {
+        QDir::setCurrent(workingDirectory);
+        return;
+    }
+    QFile out(*path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
+        m_ui.message(kMsgExportOpenText, kMsgExportOpenCaption);
+        QDir::setCurrent(workingDirectory);
+        return;
+    }
+    {
+        WaitCursorRun cursor(waitCursor);
+        QByteArray text = ExportTitleLine(list.listName, list.fileName);
+        text += ExportColumnLine();
+        for (int i = 0; i < m_rows.rowCount(); ++i) {
+            waitCursor.step();
+            text += ExportRowLine(m_rows.row(i));
+        }
+        const bool written = out.write(text) == text.size();
+        out.close();
+        if (!written || out.error() != QFileDevice::NoError)
+            m_ui.message(kMsgExportOpenText, kMsgExportOpenCaption);
+    }
+    QDir::setCurrent(workingDirectory);
+}
+
+bool DbSession::ReopenCurrentDatabase() {
+    QString file = mainDatabase();
+    if (currentListNumber >= 1 && currentListNumber <= 127) {
+        if (const ListFileEntry* e = listFileTable.entry(currentListNumber))
+            file = e->fileName;
+    }
+    try {
+        reopenCurrent(file);
+        return true;
+    } catch (const CDaoException&) {
+        return false;
+    }
+}
+
+} // namespace parvault

@@ -1,0 +1,90 @@
+#pragma once
+
+// The parameter database commands and the program-wide state they share.
+// The window owns one DbSession and wires its events to it:
+//   start-up      MainDatabaseExists(), OpenMainDatabase(), BuildTree()
+//   tree dbl-click LoadTreeItem(data of the selected item)
+//   Delete key    DeleteSelectedList(data of the selected item, tree has focus)
+//   button 1003   SaveList()
+//   button 1012   SaveValues()
+//   100 ms tick   waitCursor.tick()
+
+#include "daostorage.h"
+#include "dbui.h"
+#include "devicetree.h"
+#include "listfiletable.h"
+#include "rowtable.h"
+#include "waitcursor.h"
+
+#include <QDateTime>
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+
+namespace parvault {
+
+// Time-stamped names of the seconds after a taken one are tried in turn.
+inline constexpr int kMaxListNameProbes = 600;
+
+// "%02d%02d%02d%02d%02d%02d.mdb" from year % 100, month, day, hour, minute, second.
+QString ListFileNameFor(const QDateTime& localTime);
+
+class DbSession {
+public:
+    DbSession(DbUi& ui, RowTable& rows);
+
+    // ---- program-wide state (the window owns the session for the whole run)
+    CDaoDatabase currentDatabase;
+    // 0 and 0 mean that no list is loaded; list number 0 with a type code
+    // means the type's template rows of the main database.
+    int32_t currentTypeCode = 0;
+    int32_t currentListNumber = 0;
+    ListFileTable listFileTable;
+    QString workingDirectory; // the current directory when the session was made
+    WaitCursor waitCursor;
+    // Local time for new list file names; tests replace it.
+    std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
+
+    // ---- start-up
+    static bool MainDatabaseExists();
+    // Opens currentDatabase on the main database; false when it cannot.
+    bool OpenMainDatabase();
+
+    // ---- commands
+    // Rebuilds ListFileTable and the tree and hands the tree to the window;
+    // leaves currentDatabase open on the main database.
+    void BuildTree();
+    // Double-click in the tree, with the item data of the selected item (the
+    // root when nothing is selected). One setRows on the parameter list.
+    void LoadTreeItem(int32_t itemData);
+    // Delete key. True when the window must remove the selected item.
+    bool DeleteSelectedList(std::optional<int32_t> selectedItemData, bool treeHasFocus);
+    // Button 1003.
+    void SaveList();
+    // Button 1012.
+    void SaveValues();
+    // The device write command reopens the current database before writing:
+    // the current list file, or the main database. False when it cannot.
+    bool ReopenCurrentDatabase();
+
+    const TreeNode& tree() const { return m_tree; }
+    // The file the shown rows were loaded from (the main database when the
+    // rows are template rows or nothing is loaded).
+    QString loadedFile() const { return m_loadedFile; }
+
+private:
+    void forgetLoadedList();
+    void reopenCurrent(const QString& fileName);
+    std::optional<QString> chooseListFileName();
+    bool createListFile(const QString& fileName);
+    bool emptyListFile(CDaoDatabase& db);
+
+    DbUi& m_ui;
+    RowTable& m_rows;
+    TreeNode m_tree;
+    QString m_loadedFile;
+};
+
+} // namespace parvault

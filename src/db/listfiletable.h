@@ -1,0 +1,53 @@
+#pragma once
+
+// The list files found by the last tree build, and the scan that finds them.
+
+#include <QString>
+#include <QStringList>
+
+#include <array>
+#include <cstdint>
+
+namespace parvault {
+
+inline constexpr int kListFileSlots = 128;
+inline constexpr int kMaxScannedEntries = 256; // directory entries looked at per build
+inline constexpr int kFileNameChars = 30;
+inline constexpr int kListNameChars = 63;
+inline constexpr int kTypeNameChars = 31;
+
+// Files with these exact names are never list files.
+inline const QStringList kReservedNames = {QStringLiteral("parvlt2.mdb"), QStringLiteral("pvl100-1.mdb")};
+
+struct ListFileEntry {
+    QString fileName; // at most 30 characters
+    QString listName; // at most 63 characters
+    QString typeName; // at most 31 characters; empty until attached to a group
+    int16_t typeCode = 0;
+};
+
+struct ListFileTable {
+    std::array<ListFileEntry, kListFileSlots> entries{};
+    int count = 0;
+
+    void reset();
+    // List number n (1..count) names entry n-1; nothing for any other number.
+    const ListFileEntry* entry(int listNumber) const;
+    // The list number of the entry holding this file, or 0.
+    int findFile(const QString& fileName) const;
+};
+
+// The first n characters, never splitting a character made of two UTF-16 units.
+QString CutText(const QString& text, int maxChars);
+
+// Names matching "*.mdb" in the current directory, in name order (letter case
+// ignored, as users of case-insensitive file systems see them), the first
+// kMaxScannedEntries only.
+QStringList ListDatabaseCandidates();
+
+// Fills the table from the current directory: every candidate that is not a
+// reserved name and whose "Список" table has a first row. Files that cannot
+// be read so are skipped silently.
+void ScanListFiles(ListFileTable& table);
+
+} // namespace parvault
