@@ -1,0 +1,183 @@
+#include "connectionsettings.h"
+#include "portdiscovery.h"
+#include "portnaming.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace parvault;
+using parvault::testing::TempDir;
+
+namespace {
+
+class PortDiscoveryTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::filesystem::path links;
+    std::string target;
+    PortSources sources;
+    ConnectionSettings settings;
+
+    PortDiscoveryTest() {
+        links = dir.path() / "ports";
+        std::filesystem::create_directories(links);
+        target = dir.file("device");
+        std::ofstream(target) << "";
+        sources.linkFolder = links;
+        settings.portNumbers.fill(77); // a stale table from an earlier discovery
+    }
+    void link(const std::string& name, const std::string& to) {
+        std::filesystem::create_symlink(to, links / name);
+    }
+    void link(int port) { link("COM" + std::to_string(port), target); }
+
+    std::vector<int32_t> table(size_t count) const {
+        return {settings.portNumbers.begin(), settings.portNumbers.begin() + static_cast<long>(count)};
+    }
+    static std::vector<QString> texts(const std::vector<PortListEntry>& entries) {
+        std::vector<QString> out;
+        for (const auto& e : entries)
+            out.push_back(e.text);
+        return out;
+    }
+    // Position k of the list and of the table must name the same port, and the
+    // rest of the table must be empty.
+    void expectListMatchesTable(const std::vector<PortListEntry>& entries) const {
+        for (size_t k = 0; k < entries.size(); ++k) {
+            EXPECT_EQ(entries[k].number, settings.portNumbers[k]) << k;
+            EXPECT_EQ(entries[k].text, PortListText(entries[k].number)) << k;
+        }
+        for (size_t k = entries.size(); k < settings.portNumbers.size(); ++k)
+            EXPECT_EQ(settings.portNumbers[k], 0) << k;
+    }
+};
+
+TEST(PortNamingTest, LinkNamesAreComAndAPlainNumber) {
+    EXPECT_EQ(ParsePortLinkName("COM1"), 1);
+    EXPECT_EQ(ParsePortLinkName("COM123"), 123);
+    EXPECT_EQ(ParsePortLinkName("COM65535"), 65535);
+    for (const char* bad : {"COM", "COM0", "COM05", "COM-3", "COM+3", "COM 3", "COM3x", "com3", "LPT1",
+                            "COM65536", "COM99999999999", "XCOM3"})
+        EXPECT_FALSE(ParsePortLinkName(bad).has_value()) << bad;
+}
+
+TEST(PortNamingTest, DeviceFamiliesHaveFixedNumbers) {
+    EXPECT_EQ(PortNumberForDevice("/dev/ttyS0"), 1);
+    EXPECT_EQ(PortNumberForDevice("/dev/ttyS31"), 32);
+    EXPECT_EQ(PortNumberForDevice("/dev/ttyUSB0"), 33);
+    EXPECT_EQ(PortNumberForDevice("/dev/ttyUSB31"), 64);
+    EXPECT_EQ(PortNumberForDevice("/dev/ttyACM0"), 65);
+    EXPECT_EQ(PortNumberForDevice("/dev/ttyACM31"), 96);
+    for (const char* other : {"/dev/ttyS32", "/dev/ttyUSB32", "/dev/ttyAMA0", "/dev/ttyS", "/dev/ttyS01",
+                              "/dev/tty0", "/dev/rfcomm0", "/dev/ttySx"})
+        EXPECT_FALSE(PortNumberForDevice(other).has_value()) << other;
+
+    // And back: every number of a family opens the device that gives it.
+    PortNaming naming;
+    naming.deviceFolder = "/dev";
+    for (int port = 1; port <= 96; ++port) {
+        auto path = PortDevicePath(port, naming);
+        ASSERT_TRUE(path.has_value()) << port;
+        EXPECT_EQ(PortNumberForDevice(*path), port);
+    }
+    EXPECT_FALSE(PortDevicePath(0, naming).has_value());
+    EXPECT_FALSE(PortDevicePath(97, naming).has_value());
+}
+
+TEST_F(PortDiscoveryTest, LinksAddPortsAndOverrideTheFamilies) {
+    link(3);
+    link(150);
+    link("COM9", dir.file("gone")); // dangling: still the user's choice when opening
+    PortNaming naming;
+    naming.linkFolder = links;
+    naming.deviceFolder = "/dev";
+    EXPECT_EQ(PortDevicePath(3, naming), links / "COM3");
+    EXPECT_EQ(PortDevicePath(150, naming), links / "COM150");
+    EXPECT_EQ(PortDevicePath(9, naming), links / "COM9");
+    EXPECT_EQ(PortDevicePath(4, naming), std::filesystem::path("/dev/ttyS3"));
+    EXPECT_FALSE(PortDevicePath(151, naming).has_value());
+}
+
+TEST(PortNamingTest, DefaultLinkFolderIsInTheUsersHome) {
+    auto folder = DefaultPortLinkFolder();
+    ASSERT_FALSE(folder.empty());
+    EXPECT_EQ(folder.filename(), "ports");
+    EXPECT_EQ(folder.parent_path().filename(), ".parvault2");
+}
+
+TEST_F(PortDiscoveryTest, SystemPortsAreListedInAscendingOrder) {
+    sources.systemDevices = {"/dev/ttyS2", "/dev/ttyS0", "/dev/ttyS9"};
+    auto entries = DiscoverPorts(settings, sources);
+    EXPECT_EQ(texts(entries), (std::vector<QString>{"COM01", "COM03", "COM10"}));
+    EXPECT_EQ(table(4), (std::vector<int32_t>{1, 3, 10, 0}));
+    expectListMatchesTable(entries);
+}
+
+TEST_F(PortDiscoveryTest, PortInBothPlacesIsListedOnce) {
+    link(3);
+    link(33);
+    sources.systemDevices = {"/dev/ttyS2", "/dev/ttyUSB0", "/dev/ttyS2"};
+    auto entries = DiscoverPorts(settings, sources);
+    EXPECT_EQ(texts(entries), (std::vector<QString>{"COM03", "COM33"}));
+    expectListMatchesTable(entries);
+}
+
+TEST_F(PortDiscoveryTest, NamesThatAreNoPortAndDanglingLinksAreSkipped) {
+    for (const char* name : {"COM", "LPT1", "COM0", "COM05", "com7", "COMx", "readme"})
+        link(name, target);
+    link("COM8", dir.file("unplugged"));
+    link(4);
+    sources.systemDevices = {"/dev/ttyAMA0", "/dev/rfcomm0", "/dev/ttyS40"};
+    auto entries = DiscoverPorts(settings, sources);
+    EXPECT_EQ(texts(entries), (std::vector<QString>{"COM04"}));
+    expectListMatchesTable(entries);
+}
+
+TEST_F(PortDiscoveryTest, NothingFoundLeavesAnEmptyListAndAnEmptyTable) {
+    sources.linkFolder = dir.path() / "no-such-folder";
+    auto entries = DiscoverPorts(settings, sources);
+    EXPECT_TRUE(entries.empty());
+    expectListMatchesTable(entries);
+}
+
+TEST_F(PortDiscoveryTest, PortsAbove100KeepListAndTableInStep) {
+    for (int port : {100, 11, 2, 123, 1000})
+        link(port);
+    auto entries = DiscoverPorts(settings, sources);
+    // Text order would put COM100 before COM11 and make position 2 open another port.
+    EXPECT_EQ(texts(entries), (std::vector<QString>{"COM02", "COM11", "COM100", "COM123", "COM1000"}));
+    expectListMatchesTable(entries);
+}
+
+TEST_F(PortDiscoveryTest, MoreThan32PortsAreAllSorted) {
+    for (int k = 31; k >= 0; --k)
+        sources.systemDevices.push_back("/dev/ttyUSB" + std::to_string(k));
+    for (int k = 7; k >= 0; --k)
+        sources.systemDevices.push_back("/dev/ttyS" + std::to_string(k));
+    auto entries = DiscoverPorts(settings, sources);
+    ASSERT_EQ(entries.size(), 40u);
+    for (size_t k = 1; k < entries.size(); ++k)
+        EXPECT_LT(entries[k - 1].number, entries[k].number) << k;
+    EXPECT_EQ(entries.front().number, 1);
+    EXPECT_EQ(entries.back().number, 64);
+    expectListMatchesTable(entries);
+}
+
+TEST_F(PortDiscoveryTest, AtMost64PortsAndTheUsersLinksAreKept) {
+    link(200);
+    link(500);
+    for (const char* family : {"ttyS", "ttyUSB", "ttyACM"})
+        for (int k = 0; k < 32; ++k)
+            sources.systemDevices.push_back(std::string("/dev/") + family + std::to_string(k));
+    auto entries = DiscoverPorts(settings, sources);
+    ASSERT_EQ(entries.size(), static_cast<size_t>(kMaxListedPorts));
+    EXPECT_EQ(entries[62].number, 200);
+    EXPECT_EQ(entries[63].number, 500);
+    EXPECT_EQ(entries[61].number, 62);
+    expectListMatchesTable(entries);
+}
+
+} // namespace

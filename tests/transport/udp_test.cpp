@@ -1,0 +1,354 @@
+#include "connectionsettings.h"
+#include "ipthread.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <chrono>
+#include <condition_variable>
+#include <cstring>
+#include <mutex>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+using namespace parvault;
+
+namespace {
+
+constexpr uint32_t kLoopback = 0x7F000001; // 127.0.0.1, first octet most significant
+
+template <typename Pred>
+bool eventually(Pred pred) {
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!pred()) {
+        if (std::chrono::steady_clock::now() > giveUp)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+class RecordingPoster : public MessagePoster {
+public:
+    void post(int message) override {
+        std::lock_guard lock(mutex_);
+        messages_.push_back(message);
+        changed_.notify_all();
+    }
+    std::vector<int> messages() {
+        std::lock_guard lock(mutex_);
+        return messages_;
+    }
+    bool waitForCount(size_t count) {
+        std::unique_lock lock(mutex_);
+        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return messages_.size() >= count; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<int> messages_;
+};
+
+// A datagram socket on 127.0.0.1 standing in for the device.
+class UdpPeer {
+public:
+    UdpPeer() {
+        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(kLoopback);
+        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
+            std::abort();
+        socklen_t length = sizeof address;
+        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+    }
+    ~UdpPeer() { ::close(fd_); }
+    uint16_t port() const { return port_; }
+
+    // The next datagram (the program's request); empty optional on the safety time-out.
+    std::optional<std::vector<uint8_t>> receive() {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, 20000) <= 0)
+            return std::nullopt;
+        std::vector<uint8_t> bytes(70000);
+        socklen_t length = sizeof client_;
+        ssize_t n = ::recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&client_), &length);
+        if (n < 0)
+            return std::nullopt;
+        bytes.resize(static_cast<size_t>(n));
+        return bytes;
+    }
+    bool hasPending() const {
+        pollfd p{fd_, POLLIN, 0};
+        return ::poll(&p, 1, 0) > 0;
+    }
+    void reply(const std::vector<uint8_t>& bytes) const { sendFrom(fd_, bytes); }
+    // The same bytes, but from a socket that is not the device's.
+    void replyFromStranger(const std::vector<uint8_t>& bytes) const {
+        int stranger = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(kLoopback);
+        ::bind(stranger, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        sendFrom(stranger, bytes);
+        ::close(stranger);
+    }
+
+private:
+    void sendFrom(int fd, const std::vector<uint8_t>& bytes) const {
+        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_), sizeof client_);
+    }
+    int fd_ = -1;
+    uint16_t port_ = 0;
+    sockaddr_in client_{};
+};
+
+class UdpChannelTest : public ::testing::Test {
+protected:
+    std::unique_ptr<ExchangeShared> shared = std::make_unique<ExchangeShared>();
+    RecordingPoster poster;
+    UdpPeer device;
+    UdpTarget target;
+
+    UdpChannelTest() {
+        target.deviceIp = kLoopback;
+        target.udpPort = device.port();
+        target.waitSeconds = 1;
+        target.localIp = kLoopback;
+    }
+    void setFrame(const std::vector<uint8_t>& bytes) {
+        shared->txFrame[0] = static_cast<uint8_t>(bytes.size() & 0xFF);
+        shared->txFrame[1] = static_cast<uint8_t>(bytes.size() >> 8);
+        std::copy(bytes.begin(), bytes.end(), shared->txFrame.begin() + 2);
+    }
+    std::vector<uint8_t> answer() const {
+        return {shared->rxBuffer.begin(), shared->rxBuffer.begin() + shared->rxLength.load()};
+    }
+    bool stateBecomes(std::atomic<int32_t>& state, int32_t value) {
+        return eventually([&] { return state.load() == value; });
+    }
+};
+
+const std::vector<uint8_t> kRequest = {0x10, 0x01, 0x1F, 'r', 'e', 'q', 0x10, 0x03, 0xAB, 0xCD};
+
+TEST_F(UdpChannelTest, ReadTransactionHandsTheAnswerOverWithState9) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->waitTicks = 77;
+    shared->rxBuffer.fill(0xAA);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+
+    auto request = device.receive();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(*request, kRequest) << "one datagram carrying exactly the frame bytes";
+    device.reply({'a', 'n', 's', 0x00, 0xFF});
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'a', 'n', 's', 0x00, 0xFF}));
+    EXPECT_EQ(shared->rxBuffer[5], 0);
+    EXPECT_LT(shared->waitTicks.load(), 77) << "the wait starts over with the send";
+
+    // The same thread serves the next pending request of its side.
+    shared->readState = STATE_SENT_2;
+    ASSERT_TRUE(device.receive());
+    device.reply({'t', 'w', 'o'});
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'t', 'w', 'o'}));
+
+    // Both sides idle: the thread ends by itself.
+    shared->readState = STATE_IDLE;
+    EXPECT_TRUE(eventually([&] { return !channel.threadRunning(); }));
+    EXPECT_TRUE(poster.messages().empty());
+}
+
+TEST_F(UdpChannelTest, WriteTransactionMarksTheStateTakenThenStoresTheAnswer) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->readState = STATE_IDLE; // straight to the write side
+    shared->writeState = STATE_SENT_2;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+
+    ASSERT_TRUE(device.receive());
+    EXPECT_EQ(shared->writeState.load(), STATE_SENT_2 + STATE_BUSY_FLAG);
+    device.reply({'o', 'k'});
+    ASSERT_TRUE(stateBecomes(shared->writeState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'o', 'k'}));
+
+    shared->writeState = STATE_IDLE;
+    EXPECT_TRUE(eventually([&] { return !channel.threadRunning(); }));
+    EXPECT_TRUE(poster.messages().empty());
+}
+
+TEST_F(UdpChannelTest, EmptyDatagramIsAnAnswerOfLengthZero) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->rxBuffer.fill(0xAA);
+    shared->rxLength = 55;
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive());
+    device.reply({});
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_EQ(shared->rxLength.load(), 0);
+    EXPECT_EQ(shared->rxBuffer[0], 0);
+}
+
+TEST_F(UdpChannelTest, DatagramOf6144BytesIsStoredWholeAndALongerOneFails) {
+    UdpChannel channel(*shared, poster);
+    target.waitSeconds = 0; // the tick bound has passed at the first failed receive
+    setFrame(kRequest);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+
+    std::vector<uint8_t> full(kRxReadMax);
+    for (size_t i = 0; i < full.size(); ++i)
+        full[i] = static_cast<uint8_t>(i % 251 + 1);
+    ASSERT_TRUE(device.receive());
+    device.reply(full);
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), full);
+    EXPECT_EQ(shared->rxBuffer[kRxReadMax], 0);
+
+    shared->readState = STATE_SENT_2;
+    ASSERT_TRUE(device.receive());
+    device.reply(std::vector<uint8_t>(kRxReadMax + 1, 'z'));
+    ASSERT_TRUE(poster.waitForCount(1));
+    EXPECT_EQ(poster.messages(), (std::vector<int>{MSG_READ_TIMEOUT}));
+    EXPECT_EQ(shared->lastSocketError.load(), EMSGSIZE);
+    EXPECT_EQ(shared->rxLength.load(), kRxReadMax) << "the long datagram's bytes are not used";
+    EXPECT_NE(shared->rxBuffer[5], 'z');
+
+    // The state is still pending, so the request goes out again until the
+    // window takes the time-out.
+    EXPECT_TRUE(device.receive());
+    shared->readState = STATE_TIMEOUT;
+}
+
+TEST_F(UdpChannelTest, DatagramFromAnotherSenderIsIgnored) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive());
+    device.replyFromStranger({'f', 'a', 'k', 'e'});
+    device.reply({'r', 'e', 'a', 'l'});
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'r', 'e', 'a', 'l'}));
+    EXPECT_TRUE(poster.messages().empty());
+}
+
+TEST_F(UdpChannelTest, PortAbove65535UsesItsLow16Bits) {
+    UdpChannel channel(*shared, poster);
+    target.udpPort = 0x30000u + device.port();
+    setFrame(kRequest);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive());
+    device.reply({'x'});
+    EXPECT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+}
+
+TEST_F(UdpChannelTest, NoAnswerKeepsWaitingUntilTheNextFrameStopsTheThread) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive()); // and the device stays silent
+
+    // The controller's own wait runs out and it sends again: the start must end
+    // the thread blocked in its receive and leave the state as it was.
+    shared->readState = STATE_SENT_2;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    EXPECT_EQ(shared->readState.load(), STATE_SENT_2);
+    ASSERT_TRUE(device.receive());
+    device.reply({'l', 'a', 't', 'e'});
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_TRUE(poster.messages().empty()) << "a silent device is the controller's time-out, not ours";
+
+    shared->readState = STATE_SENT_3;
+    ASSERT_TRUE(device.receive());
+    channel.StopUdpExchange(); // end of the exchange, thread blocked in a receive
+    EXPECT_FALSE(channel.threadRunning());
+    EXPECT_EQ(shared->readState.load(), STATE_SENT_3);
+}
+
+TEST_F(UdpChannelTest, WindowShutdownEndsAThreadBlockedInAReceive) {
+    auto channel = std::make_unique<UdpChannel>(*shared, poster);
+    setFrame(kRequest);
+    shared->writeState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(*channel, target));
+    ASSERT_TRUE(device.receive());
+    channel.reset(); // returns: the test would hang otherwise
+    EXPECT_EQ(shared->writeState.load(), STATE_SENT_1 + STATE_BUSY_FLAG);
+}
+
+TEST_F(UdpChannelTest, LateAnswerDoesNotOverwriteAStateTheWindowHasMovedOn) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive());
+    shared->readState = STATE_TIMEOUT; // the window is handling a time-out
+    device.reply({'l', 'a', 't', 'e'});
+    ASSERT_TRUE(eventually([&] { return shared->rxLength.load() == 4; }));
+    channel.StopUdpExchange();
+    EXPECT_EQ(shared->readState.load(), STATE_TIMEOUT);
+}
+
+TEST_F(UdpChannelTest, SocketThatCannotBeBoundPostsTheFailureForEveryFrame) {
+    UdpChannel channel(*shared, poster);
+    // Not an address of this host (a documentation address), so the bind fails.
+    // Nothing can leave loopback even if it did not: the device is 127.0.0.1.
+    target.localIp = 0xC0000201u; // 192.0.2.1
+    setFrame(kRequest);
+
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(poster.waitForCount(1));
+    EXPECT_TRUE(eventually([&] { return !channel.threadRunning(); })) << "read side abandoned, write side idle";
+    EXPECT_NE(shared->lastSocketError.load(), 0);
+    EXPECT_EQ(shared->readState.load(), STATE_SENT_1);
+
+    shared->readState = STATE_SENT_2;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(poster.waitForCount(2));
+
+    shared->readState = STATE_IDLE;
+    shared->writeState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(poster.waitForCount(3));
+    EXPECT_TRUE(eventually([&] { return !channel.threadRunning(); })) << "a write-side failure ends the thread";
+    EXPECT_EQ(poster.messages(), (std::vector<int>{MSG_READ_TIMEOUT, MSG_READ_TIMEOUT, MSG_WRITE_TIMEOUT}));
+    EXPECT_FALSE(device.hasPending()) << "nothing was sent";
+}
+
+TEST(UdpAddressTest, LoopbackHostAddressBindsToAnyUnlessTheDeviceIsLocal) {
+    const uint32_t debianHost = 0x7F000101; // 127.0.1.1
+    const uint32_t device = 3232235530u;    // 192.168.0.10
+    EXPECT_EQ(UdpBindAddress(debianHost, device), 0u);
+    EXPECT_EQ(UdpBindAddress(debianHost, kLoopback), debianHost);
+    EXPECT_EQ(UdpBindAddress(0x0A000005, device), 0x0A000005u);
+    EXPECT_EQ(UdpBindAddress(0, device), 0u);
+}
+
+TEST(UdpAddressTest, TargetComesFromTheSettings) {
+    ConnectionSettings settings;
+    settings.deviceIp = 3232235530u;
+    settings.udpPort = 0x10000u + 4001;
+    settings.waitSeconds = 3;
+    UdpTarget target = MakeUdpTarget(settings, 0x0A000005);
+    EXPECT_EQ(target.deviceIp, 3232235530u);
+    EXPECT_EQ(target.port(), 4001);
+    EXPECT_EQ(target.waitSeconds, 3);
+    EXPECT_EQ(target.localIp, 0x0A000005u);
+    in_addr shown{htonl(target.deviceIp)};
+    EXPECT_STREQ(::inet_ntoa(shown), "192.168.0.10");
+}
+
+} // namespace
