@@ -578,7 +578,9 @@ void CDaoRecordset::MoveLast() {
 void CDaoRecordset::MoveNext() {
     requireOpen();
     m_mode = EditMode::None;
-    if (IsEOF())
+    // From a deleted current record the move is still allowed: it reaches
+    // the next record or the end.
+    if (m_pos >= static_cast<long>(m_rows.size()))
         throw CDaoException("moved past the end of the record set");
     if (!seek(m_pos + 1, +1))
         m_pos = static_cast<long>(m_rows.size());
@@ -588,7 +590,7 @@ void CDaoRecordset::MoveNext() {
 void CDaoRecordset::MovePrev() {
     requireOpen();
     m_mode = EditMode::None;
-    if (IsBOF())
+    if (m_pos < 0 || m_rows.empty())
         throw CDaoException("moved past the beginning of the record set");
     if (!seek(m_pos - 1, -1))
         m_pos = -1;

@@ -1,0 +1,192 @@
+#include "dbtestutil.h"
+#include "recordsets.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+
+#include <filesystem>
+#include <fstream>
+
+using namespace parvault;
+using namespace dbtest;
+
+namespace {
+
+const std::vector<std::pair<int, std::string>> kTypes = {
+    {0, "Код ноль"}, {1, "Код один"}, {2, "Код два"}, {20, "Тепловычислитель"}, {23, "Регулятор"},
+    {21, "Счётчик"}, {26, "Модуль"}, {63, "Код шестьдесят три"}, {64, "Код шестьдесят четыре"},
+    {5, "Корректор"}};
+
+TEST(TreeImages, GroupPicturesByCode) {
+    for (int c : {20, 25, 27, 28, 35, 36, 37})
+        EXPECT_EQ(GroupImages(c), std::make_pair(0, 8)) << c;
+    EXPECT_EQ(GroupImages(23), std::make_pair(1, 9));
+    for (int c : {21, 22, 24, 29, 30, 31, 32, 33, 38, 39, 40, 41, 42})
+        EXPECT_EQ(GroupImages(c), std::make_pair(2, 10)) << c;
+    for (int c : {2, 5, 19, 26, 34, 43, 63})
+        EXPECT_EQ(GroupImages(c), std::make_pair(3, 11)) << c;
+    EXPECT_EQ(MakeItemData(3, 21), 3 * 256 + 21);
+    EXPECT_EQ(TypeCodeOf(MakeItemData(128, 63)), 63);
+    EXPECT_EQ(ListNumberOf(MakeItemData(128, 63)), 128);
+}
+
+TEST(Tree, EmptyFolderGivesRootAndOneGroupPerShownCode) {
+    Workspace w;
+    makeMainDb(w.file("PARVLT2.mdb"), kTypes, {});
+    w.session.BuildTree();
+    ASSERT_EQ(w.ui.trees, 1);
+    const TreeNode& root = w.ui.lastTree;
+    EXPECT_EQ(root.text, "Приборы");
+    EXPECT_EQ(root.image, 7);
+    EXPECT_EQ(root.selectedImage, 7);
+    EXPECT_EQ(root.data, 0);
+    EXPECT_TRUE(root.expanded);
+    QStringList groups;
+    for (const TreeNode& g : root.children) {
+        groups << g.text;
+        EXPECT_TRUE(g.children.empty());
+        EXPECT_EQ(std::make_pair(g.image, g.selectedImage), GroupImages(g.data));
+    }
+    // In the order of the device type table; codes 0, 1 and 64 are not groups.
+    EXPECT_EQ(groups, QStringList({"Код два", "Тепловычислитель", "Регулятор", "Счётчик", "Модуль",
+                                   "Код шестьдесят три", "Корректор"}));
+    EXPECT_EQ(w.session.listFileTable.count, 0);
+    EXPECT_TRUE(w.session.currentDatabase.IsOpen());
+    EXPECT_EQ(w.session.currentDatabase.GetName(), "PARVLT2.mdb");
+}
+
+TEST(Tree, ListsAttachToTheirGroupsWithItemDataAndCutNames) {
+    Workspace w;
+    const std::string longType(40, 'T');
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}, {21, longType}}, {});
+    const std::string longName = "Список " + std::string(70, 'x');
+    makeListFile(w.file("170308140509.mdb"), 20, "Первый");
+    makeListFile(w.file("170308140510.mdb"), 21, longName);
+    makeListFile(w.file("170308140511.mdb"), 45, "Без группы");
+    exec(w.file("170308140511.mdb"), "INSERT INTO [Список] VALUES (20, 'второй ряд', NULL)");
+    makeListFile(w.file("170308140512.mdb"), 20, "Второй");
+    // Only the first header row counts: this file stays a list of type 45.
+
+    w.session.BuildTree();
+    const ListFileTable& t = w.session.listFileTable;
+    ASSERT_EQ(t.count, 4);
+    EXPECT_EQ(t.entries[0].fileName, "170308140509.mdb");
+    EXPECT_EQ(t.entries[1].listName, QString::fromStdString(longName).left(63));
+    EXPECT_EQ(t.entries[1].typeName, QString::fromStdString(longType).left(31));
+    EXPECT_EQ(t.entries[2].typeCode, 45);
+    EXPECT_EQ(t.entries[2].typeName, "") << "a list without a group is never attached";
+
+    const TreeNode* heat = child(w.ui.lastTree, "Тепловычислитель");
+    ASSERT_NE(heat, nullptr);
+    ASSERT_EQ(heat->children.size(), 2u);
+    EXPECT_EQ(heat->children[0].text, "Первый");
+    EXPECT_EQ(heat->children[0].data, 1 * 256 + 20);
+    EXPECT_EQ(heat->children[0].image, 4);
+    EXPECT_EQ(heat->children[0].selectedImage, 12);
+    EXPECT_EQ(heat->children[1].text, "Второй");
+    EXPECT_EQ(heat->children[1].data, 4 * 256 + 20);
+    const TreeNode* water = child(w.ui.lastTree, QString::fromStdString(longType));
+    ASSERT_NE(water, nullptr) << "the group shows a long type name whole";
+    ASSERT_EQ(water->children.size(), 1u);
+    EXPECT_EQ(water->children[0].data, 2 * 256 + 21);
+    // Nothing in the tree refers to the type-45 list.
+    int lists = 0;
+    for (const TreeNode& g : w.ui.lastTree.children)
+        lists += static_cast<int>(g.children.size());
+    EXPECT_EQ(lists, 3);
+}
+
+TEST(Tree, ReservedNamesAndNonListFilesAreSkipped) {
+    Workspace w;
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
+    makeListFile(w.file("parvlt2.mdb"), 20, "reserved lower");
+    makeListFile(w.file("pvl100-1.mdb"), 20, "reserved other");
+    makeListFile(w.file("Pvl100-1.mdb"), 20, "case differs");
+    std::ofstream(w.file("garbage.mdb")) << "not a database";
+    std::ofstream(w.file("empty.mdb")); // a zero-length file
+    exec(w.file("nohead.mdb"), dbtest::kParamsDdl);
+    makeListFile(w.file("emptyhead.mdb"), 20, "x");
+    exec(w.file("emptyhead.mdb"), "DELETE FROM [Список]");
+    makeListFile(w.file("upper.MDB"), 20, "upper-case extension");
+    makeListFile(w.file("list.txt"), 20, "wrong extension");
+    std::filesystem::create_directory(w.dir.path() / "folder.mdb");
+
+    w.session.BuildTree();
+    QStringList names;
+    for (int k = 0; k < w.session.listFileTable.count; ++k)
+        names << w.session.listFileTable.entries[static_cast<size_t>(k)].fileName;
+    EXPECT_EQ(names, QStringList({"Pvl100-1.mdb", "upper.MDB"}));
+}
+
+TEST(Tree, ThreeHundredFilesExamineOnly256EntriesAndTakeAtMost128Lists) {
+    Workspace w;
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
+    // Names in order: a000..a149 are not lists, b000..b149 are.
+    for (int i = 0; i < 150; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "a%03d.mdb", i);
+        std::ofstream(w.file(name)) << "x";
+        std::snprintf(name, sizeof name, "b%03d.mdb", i);
+        makeListFile(w.file(name), 20, name);
+    }
+    w.session.BuildTree();
+    // 256 entries: PARVLT2.mdb comes after b*, so a000..a149 and b000..b105.
+    EXPECT_EQ(w.session.listFileTable.count, 106);
+    EXPECT_EQ(w.session.listFileTable.entries[105].fileName, "b105.mdb");
+
+    Workspace full;
+    makeMainDb(full.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
+    for (int i = 0; i < 300; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "c%03d.mdb", i);
+        makeListFile(full.file(name), 20, name);
+    }
+    full.session.BuildTree();
+    EXPECT_EQ(full.session.listFileTable.count, 128);
+    EXPECT_EQ(full.session.listFileTable.entries[127].fileName, "c127.mdb");
+    ASSERT_EQ(full.ui.lastTree.children.size(), 1u);
+    EXPECT_EQ(full.ui.lastTree.children[0].children.size(), 128u);
+    EXPECT_EQ(full.ui.lastTree.children[0].children.back().data, 128 * 256 + 20);
+}
+
+TEST(Tree, MissingMainDatabaseLeavesTheRootOnly) {
+    Workspace w;
+    makeListFile(w.file("170308140509.mdb"), 20, "x");
+    w.session.BuildTree();
+    EXPECT_TRUE(w.ui.lastTree.children.empty());
+    EXPECT_EQ(w.ui.lastTree.text, "Приборы");
+    EXPECT_FALSE(w.session.currentDatabase.IsOpen());
+}
+
+TEST(Delete, OnlyAListWithTheTreeFocusedIsDeleted) {
+    Workspace w;
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {{1, 10, 0, 0, 0, 20, "a"}});
+    makeListFile(w.file("170308140509.mdb"), 20, "Первый", {{1, 10, 0, 0, 0, 20, "a", "5"}});
+    w.session.BuildTree();
+    w.session.LoadTreeItem(MakeItemData(1, 20));
+    ASSERT_EQ(w.rows.rowCount(), 1);
+
+    const int framesBefore = static_cast<int>(w.ui.frames.size());
+    const int arrowsBefore = w.ui.arrows;
+    EXPECT_FALSE(w.session.DeleteSelectedList(0, true));                      // root
+    EXPECT_FALSE(w.session.DeleteSelectedList(20, true));                     // group
+    EXPECT_FALSE(w.session.DeleteSelectedList(MakeItemData(1, 20), false));   // tree not focused
+    EXPECT_FALSE(w.session.DeleteSelectedList(std::nullopt, true));          // nothing selected
+    EXPECT_EQ(w.ui.arrows, arrowsBefore + 4) << "the cursor is flashed and set back every time";
+    EXPECT_EQ(static_cast<int>(w.ui.frames.size()), framesBefore);
+    EXPECT_EQ(w.rows.rowCount(), 1);
+    EXPECT_TRUE(QFile::exists("170308140509.mdb"));
+
+    EXPECT_TRUE(w.session.DeleteSelectedList(MakeItemData(1, 20), true));
+    EXPECT_FALSE(QFile::exists("170308140509.mdb"));
+    EXPECT_EQ(w.rows.rowCount(), 0);
+    EXPECT_FALSE(w.session.currentDatabase.IsOpen());
+    // The deleted list was the current one: nothing is loaded any more.
+    EXPECT_EQ(w.session.currentTypeCode, 0);
+    EXPECT_EQ(w.session.currentListNumber, 0);
+    // Its slot stays until the next build.
+    EXPECT_EQ(w.session.listFileTable.count, 1);
+}
+
+} // namespace
