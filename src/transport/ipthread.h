@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <thread>
+#include <vector>
 
 namespace parvault {
 
@@ -48,6 +49,8 @@ uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp);
 // so stop() ends it promptly, even in the middle of a receive.
 class IPThread {
 public:
+    // Takes its copy of the frame in txFrame now, so that the window may lay
+    // out the next frame while this thread still runs.
     IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target);
     ~IPThread(); // stops the thread
     IPThread(const IPThread&) = delete;
@@ -79,6 +82,7 @@ private:
     int stopWrite_ = -1;
     int socketError_ = 0;
     std::atomic<bool> finished_{false};
+    std::vector<uint8_t> frame_; // txFrame's bytes as they were when the thread was made
     std::array<uint8_t, kRxReadMax + 1> datagram_{};
     std::thread thread_;
 };

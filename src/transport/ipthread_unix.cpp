@@ -72,6 +72,8 @@ uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp) {
 
 IPThread::IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target)
     : shared_(shared), poster_(poster), target_(target) {
+    const int length = shared.txLength() > kTxFrameMax ? kTxFrameMax : shared.txLength();
+    frame_.assign(shared.txFrame.begin() + 2, shared.txFrame.begin() + 2 + length);
     int fds[2];
     if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
         stopRead_ = fds[0];
@@ -184,9 +186,8 @@ bool IPThread::serve(Side side, int32_t served) {
         return false;
     }
     sockaddr_in device = ipv4Address(target_.deviceIp, target_.port());
-    const int length = shared_.txLength() > kTxFrameMax ? kTxFrameMax : shared_.txLength();
     // No MSG_DONTROUTE: on this platform it would keep frames from routed devices.
-    if (::sendto(fd, shared_.txFrame.data() + 2, static_cast<size_t>(length), 0,
+    if (::sendto(fd, frame_.data(), frame_.size(), 0,
                  reinterpret_cast<const sockaddr*>(&device), sizeof device) < 0) {
         int error = errno;
         poster_.post(failMessage);

@@ -185,6 +185,18 @@ TEST_F(UdpChannelTest, WriteTransactionMarksTheStateTakenThenStoresTheAnswer) {
     EXPECT_TRUE(poster.messages().empty());
 }
 
+TEST_F(UdpChannelTest, ThreadSendsTheFrameThatWasThereWhenItStarted) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->readState = STATE_STEP;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    setFrame({'n', 'e', 'x', 't'}); // the window lays out its next frame meanwhile
+    shared->readState = STATE_SENT_1;
+    auto request = device.receive();
+    ASSERT_TRUE(request);
+    EXPECT_EQ(*request, kRequest);
+}
+
 TEST_F(UdpChannelTest, EmptyDatagramIsAnAnswerOfLengthZero) {
     UdpChannel channel(*shared, poster);
     setFrame(kRequest);
