@@ -2,9 +2,11 @@
 
 #include "aboutbox.h"
 #include "artwork.h"
+#include "connectdlg.h"
 #include "helpwindow.h"
 #include "iconbutton.h"
 #include "percentbar.h"
+#include "valueeditdlg.h"
 
 #include <QApplication>
 #include <QContextMenuEvent>
@@ -121,6 +123,8 @@ void CMainDlg::CreateControls() {
                 accept();
             else if (id == IDC_HELP)
                 ShowHelp();
+            else if (id == IDC_SETTINGS)
+                OpenSettings();
             else
                 handlers_->OnCommand(id);
         });
@@ -177,7 +181,7 @@ void CMainDlg::CreateControls() {
     list_->setPalette(listPalette);
     controls_.insert(IDC_LIST, list_);
     connect(list_, &QAbstractItemView::doubleClicked, this,
-            [this] { handlers_->OnListDoubleClick(); });
+            [this] { EditSelectedValue(list_, rows_); });
 
     // Keyboard order: exit, tree, list, then the command buttons.
     QWidget* order[] = {button(IDC_EXIT),        tree_,
@@ -364,6 +368,15 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* e) {
 void CMainDlg::ShowAbout() {
     CAboutBox box(this);
     box.exec();
+}
+
+void CMainDlg::OpenSettings() {
+    ConnectTargets targets{settings, exchange.linkIdleTicks,
+                           [this](const QString& text) { portStatusText_->setText(text); },
+                           options_.portSources ? options_.portSources() : SystemPortSources(),
+                           options_.showMessage};
+    CConnectDlg dialog(std::move(targets), this);
+    dialog.exec();
 }
 
 void CMainDlg::ShowHelp() {

@@ -3,6 +3,7 @@
 #include "connectionsettings.h"
 #include "exchangeshared.h"
 #include "paramlistmodel.h"
+#include "portdiscovery.h"
 #include "ticker.h"
 #include "windowrules.h"
 
@@ -56,7 +57,6 @@ public:
     virtual void OnExchangeMessage(int /*message*/) {}
     virtual void OnCommand(int /*controlId*/) {}
     virtual void OnTreeDoubleClick() {}
-    virtual void OnListDoubleClick() {}
     virtual void OnDeleteKey() {}
     virtual void BuildTree() {}
     virtual bool OpenMainDatabase() { return true; }
@@ -70,6 +70,10 @@ struct MainWindowOptions {
     std::function<void(const QString& text, const QString& caption)> showError;
     // Opens the help page; tests replace it.
     std::function<void(QWidget* parent)> showHelp;
+    // Where the settings dialog finds the serial ports; tests point it at a folder.
+    std::function<PortSources()> portSources;
+    // Shows a dialog's validation message; tests replace it.
+    std::function<void(QWidget* parent, const QString& text)> showMessage;
     bool startTimers = true;
 };
 
@@ -112,6 +116,7 @@ public:
 
     void ShowAbout();
     void ShowHelp();
+    void OpenSettings();
 
     static uint32_t ResolveLocalIp();
 

@@ -1,0 +1,382 @@
+#include "connectdlg.h"
+
+#include "exchangeshared.h"
+
+#include "artwork.h"
+#include "iconbutton.h"
+#include "windowrules.h"
+
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QRegularExpressionValidator>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace parvault {
+
+UpDown::UpDown(QWidget* parent) : QWidget(parent) {
+    setFocusPolicy(Qt::TabFocus);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    for (const auto& [arrow, delta] : {std::pair{Qt::UpArrow, -1}, std::pair{Qt::DownArrow, 1}}) {
+        auto* b = new QToolButton(this);
+        b->setArrowType(arrow);
+        b->setFocusPolicy(Qt::NoFocus);
+        b->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
+        b->setObjectName(delta < 0 ? QStringLiteral("up") : QStringLiteral("down"));
+        connect(b, &QToolButton::clicked, this, [this, d = delta] { emit stepped(d); });
+        layout->addWidget(b);
+    }
+}
+
+void UpDown::keyPressEvent(QKeyEvent* e) {
+    if (e->key() == Qt::Key_Up)
+        emit stepped(-1);
+    else if (e->key() == Qt::Key_Down)
+        emit stepped(1);
+    else
+        QWidget::keyPressEvent(e);
+}
+
+namespace {
+
+DialogUnits unitsOf(const QFont& font) {
+    const QFontMetrics fm(font);
+    DialogUnits u;
+    u.charWidth = (fm.horizontalAdvance(QStringLiteral(
+                       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
+    u.charHeight = fm.height();
+    return u;
+}
+
+} // namespace
+
+CConnectDlg::CConnectDlg(ConnectTargets targets, QWidget* parent)
+    : QDialog(parent), t_(std::move(targets)) {
+    if (!t_.showMessage) {
+        t_.showMessage = [](QWidget* p, const QString& text) {
+            QMessageBox::warning(p, QStringLiteral("Parvault"), text);
+        };
+    }
+    CreateControls();
+
+    // Discovery rebuilds portNumbers; keep the user's port itself chosen, not
+    // whatever now sits at the old position.
+    const std::optional<int32_t> chosen = t_.settings.chosenPortNumber();
+    const std::vector<PortListEntry> entries = DiscoverPorts(t_.settings, t_.ports);
+    int32_t newIndex = -1;
+    for (size_t i = 0; i < entries.size(); ++i) {
+        portList_->addItem(entries[i].text, entries[i].number);
+        if (chosen && entries[i].number == *chosen)
+            newIndex = static_cast<int32_t>(i);
+    }
+    t_.settings.portIndex = newIndex;
+
+    const ConnectionSettings& s = t_.settings;
+    m_.portChoice = newIndex;
+    m_.speedChoice = s.speedIndex;
+    m_.ownAddress = s.ownAddress & 31;
+    m_.deviceAddress = s.deviceAddress & 31;
+    m_.wait = s.waitSeconds & 31;
+    m_.useAddress = s.useAddress;
+    m_.useOptoport = s.useOptoport;
+    m_.deviceIp = s.deviceIp;
+    m_.udpPort = s.udpPort;
+    m_.useIp = s.useIp;
+    ShowValues();
+    OnIpClicked();
+}
+
+QWidget* CConnectDlg::control(int id) const {
+    switch (id) {
+    case IDC_CONNECT_OK: return ok_;
+    case IDC_CONNECT_CANCEL: return cancel_;
+    case IDC_OWN_ADDRESS: return ownAddress_;
+    case IDC_PORT_LIST: return portList_;
+    case IDC_SPEED_LIST: return speedList_;
+    case IDC_DEVICE_ADDRESS: return deviceAddress_;
+    case IDC_WAIT: return wait_;
+    case IDC_WAIT_SPIN: return waitSpin_;
+    case IDC_DEVICE_ADDRESS_SPIN: return deviceSpin_;
+    case IDC_USE_ADDRESS: return useAddress_;
+    case IDC_OWN_ADDRESS_SPIN: return ownSpin_;
+    case IDC_USE_OPTOPORT: return useOptoport_;
+    case IDC_USE_IP: return useIp_;
+    case IDC_DEVICE_IP: return deviceIp_;
+    case IDC_UDP_PORT: return udpPort_;
+    default: return nullptr;
+    }
+}
+
+void CConnectDlg::CreateControls() {
+    setWindowTitle(QStringLiteral("Параметры соединения"));
+    setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+    const DialogUnits u = unitsOf(font());
+    setFixedSize(u.toPixels(0, 0, 329, 195).size());
+
+    auto group = [&](const QString& title, int x, int y, int w, int h) {
+        auto* g = new QGroupBox(title, this);
+        g->setGeometry(u.toPixels(x, y, w, h));
+        g->lower();
+    };
+    auto label = [&](const QString& text, int x, int y, int w, int h) {
+        auto* l = new QLabel(text, this);
+        l->setGeometry(u.toPixels(x, y, w, h));
+        l->setWordWrap(true);
+        return l;
+    };
+    auto edit = [&](int x, int y, int w, int h) {
+        auto* e = new QLineEdit(this);
+        e->setGeometry(u.toPixels(x, y, w, h));
+        return e;
+    };
+    auto check = [&](const QString& text, int x, int y, int w, int h, bool textLeft) {
+        auto* c = new QCheckBox(text, this);
+        c->setGeometry(u.toPixels(x, y, w, h));
+        if (textLeft)
+            c->setLayoutDirection(Qt::RightToLeft);
+        return c;
+    };
+    auto spin = [&](int x, int y, int w, int h) {
+        auto* s = new UpDown(this);
+        s->setGeometry(u.toPixels(x, y, w, h));
+        return s;
+    };
+
+    ok_ = new CIconButton(this);
+    ok_->setGeometry(u.toPixels(274, 7, 48, 41));
+    ok_->setDefault(true);
+    cancel_ = new CIconButton(this);
+    cancel_->setGeometry(u.toPixels(274, 50, 48, 41));
+
+    group(QString(), 7, 7, 116, 65);
+    label(QStringLiteral("Номер порта"), 13, 14, 46, 11);
+    portList_ = new QComboBox(this);
+    portList_->setGeometry(u.toPixels(63, 13, 52, 12));
+    label(QStringLiteral("Скорость"), 13, 37, 39, 10);
+    speedList_ = new QComboBox(this);
+    speedList_->setGeometry(u.toPixels(63, 35, 52, 12));
+    for (int32_t baud : SpeedTable)
+        speedList_->addItem(QString::number(baud));
+    useOptoport_ = check(QStringLiteral("Использовать оптопорт"), 13, 56, 99, 11, true);
+
+    group(QString(), 7, 76, 116, 65);
+    useAddress_ = check(QStringLiteral("Использовать адрес "), 13, 81, 99, 15, true);
+    label(QStringLiteral("Свой адрес"), 13, 103, 63, 12);
+    ownAddress_ = edit(79, 101, 26, 13);
+    ownSpin_ = spin(104, 100, 11, 14);
+    label(QStringLiteral("Адрес прибора"), 13, 122, 63, 12);
+    deviceAddress_ = edit(79, 121, 26, 13);
+    deviceSpin_ = spin(104, 120, 11, 14);
+    label(QStringLiteral("Ожидание. сек"), 139, 126, 56, 11);
+    wait_ = edit(201, 123, 26, 13);
+    waitSpin_ = spin(227, 122, 11, 14);
+
+    group(QString(), 129, 7, 132, 65);
+    useIp_ = check(QStringLiteral("IP"), 137, 12, 23, 14, false);
+    deviceIp_ = edit(137, 31, 116, 13);
+    deviceIp_->setValidator(new QRegularExpressionValidator(
+        QRegularExpression(QStringLiteral(
+            R"(^((25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)\.){0,3}(25[0-5]|2[0-4]\d|1\d\d|[1-9]?\d)?$)")),
+        deviceIp_));
+    udpPort_ = edit(137, 51, 47, 13);
+    label(QStringLiteral("Порт"), 193, 52, 42, 13);
+
+    group(QStringLiteral("ВНИМАНИЕ"), 7, 144, 315, 44);
+    label(QStringLiteral("Предварительно введите с клавиатуры параметр 003 (см. справку)"), 15, 160,
+          150, 23);
+
+    const std::pair<QWidget*, const char*> tips[] = {
+        {ok_, "Выход из настройки с применением изменений"},
+        {cancel_, "Выход из настройки"},
+        {portList_, "Выбор COM-порта"},
+        {speedList_, "Скорость соединения"},
+        {useAddress_, "В строку запроса подставляется адрес прибора"},
+        {ownAddress_, "Адрес прибора в ТКСети"},
+        {deviceAddress_, "Адрес прибора в ТКСети, к которому производится обращение. "},
+        {wait_, "Период ожидания ответа от прибора. "},
+        {deviceIp_, "IP адрес прибора "},
+        {udpPort_, "опрашиваемый порт в IP сети "},
+    };
+    for (const auto& [w, tip] : tips)
+        w->setToolTip(QString::fromUtf8(tip));
+
+    cancel_->SetIcon(ButtonImage(ButtonArt::Cancel), true);
+    ok_->SetIcon(ButtonImage(ButtonArt::Ok), true);
+
+    connect(ok_, &QAbstractButton::clicked, this, &CConnectDlg::OnOk);
+    connect(cancel_, &QAbstractButton::clicked, this, &QDialog::reject);
+    connect(useIp_, &QCheckBox::clicked, this, &CConnectDlg::OnIpClicked);
+    connect(useAddress_, &QCheckBox::clicked, this, &CConnectDlg::OnUseAddressClicked);
+    connect(useOptoport_, &QCheckBox::clicked, this, &CConnectDlg::OnOptoportClicked);
+    connect(ownSpin_, &UpDown::stepped, this, [this](int d) { OnUpDown(IDC_OWN_ADDRESS_SPIN, d); });
+    connect(deviceSpin_, &UpDown::stepped, this,
+            [this](int d) { OnUpDown(IDC_DEVICE_ADDRESS_SPIN, d); });
+    connect(waitSpin_, &UpDown::stepped, this, [this](int d) { OnUpDown(IDC_WAIT_SPIN, d); });
+}
+
+QString CConnectDlg::FormatIp(uint32_t ip) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(ip >> 24)
+        .arg((ip >> 16) & 0xFF)
+        .arg((ip >> 8) & 0xFF)
+        .arg(ip & 0xFF);
+}
+
+bool CConnectDlg::ParseIp(const QString& text, uint32_t& ip) {
+    const QStringList parts = text.trimmed().split(QLatin1Char('.'));
+    if (parts.size() != 4)
+        return false;
+    uint32_t value = 0;
+    for (const QString& part : parts) {
+        bool ok = false;
+        const uint octet = part.toUInt(&ok);
+        if (!ok || octet > 255)
+            return false;
+        value = (value << 8) | octet;
+    }
+    ip = value;
+    return true;
+}
+
+bool CConnectDlg::takeNumber(QLineEdit* edit, int lower, int upper, int& member) {
+    bool ok = false;
+    const int value = edit->text().trimmed().toInt(&ok);
+    if (!ok) {
+        t_.showMessage(this, QStringLiteral("Введите целое число."));
+        edit->setFocus();
+        return false;
+    }
+    if (value < lower || value > upper) {
+        t_.showMessage(this, QStringLiteral("Введите целое число от %1 до %2.").arg(lower).arg(upper));
+        edit->setFocus();
+        edit->selectAll();
+        return false;
+    }
+    member = value;
+    return true;
+}
+
+bool CConnectDlg::TakeValues() {
+    m_.portChoice = portList_->currentIndex();
+    m_.speedChoice = speedList_->currentIndex();
+    if (!takeNumber(ownAddress_, 0, 31, m_.ownAddress))
+        return false;
+    m_.useAddress = useAddress_->isChecked() ? 1 : 0;
+    if (!takeNumber(deviceAddress_, 0, 31, m_.deviceAddress))
+        return false;
+    m_.useOptoport = useOptoport_->isChecked() ? 1 : 0;
+    if (!takeNumber(wait_, 1, 31, m_.wait))
+        return false;
+    m_.useIp = useIp_->isChecked() ? 1 : 0;
+    uint32_t ip = 0;
+    if (!ParseIp(deviceIp_->text(), ip)) {
+        t_.showMessage(this, QStringLiteral("Введите адрес IP из четырёх чисел от 0 до 255."));
+        deviceIp_->setFocus();
+        return false;
+    }
+    m_.deviceIp = ip;
+    bool ok = false;
+    const uint32_t port = udpPort_->text().trimmed().toUInt(&ok);
+    if (!ok) {
+        t_.showMessage(this, QStringLiteral("Введите целое положительное число."));
+        udpPort_->setFocus();
+        return false;
+    }
+    m_.udpPort = port;
+    return true;
+}
+
+void CConnectDlg::ShowValues() {
+    portList_->setCurrentIndex(m_.portChoice < portList_->count() ? m_.portChoice : -1);
+    speedList_->setCurrentIndex(m_.speedChoice < speedList_->count() ? m_.speedChoice : -1);
+    ownAddress_->setText(QString::number(m_.ownAddress));
+    useAddress_->setChecked(m_.useAddress != 0);
+    deviceAddress_->setText(QString::number(m_.deviceAddress));
+    useOptoport_->setChecked(m_.useOptoport != 0);
+    wait_->setText(QString::number(m_.wait));
+    useIp_->setChecked(m_.useIp != 0);
+    deviceIp_->setText(FormatIp(m_.deviceIp));
+    udpPort_->setText(QString::number(m_.udpPort));
+}
+
+void CConnectDlg::setAddressControlsEnabled(bool on) {
+    for (QWidget* w : std::initializer_list<QWidget*>{ownAddress_, deviceAddress_, ownSpin_,
+                                                      deviceSpin_})
+        w->setEnabled(on);
+}
+
+void CConnectDlg::OnIpClicked() {
+    TakeValues();
+    if (m_.useIp) {
+        deviceIp_->setEnabled(true);
+        udpPort_->setEnabled(true);
+        portList_->setEnabled(false);
+        speedList_->setEnabled(false);
+        useOptoport_->setEnabled(false);
+    } else {
+        useAddress_->setEnabled(true);
+        useOptoport_->setEnabled(true);
+        portList_->setEnabled(true);
+        deviceIp_->setEnabled(false);
+        udpPort_->setEnabled(false);
+        speedList_->setEnabled(!m_.useOptoport);
+    }
+    setAddressControlsEnabled(m_.useAddress != 0);
+    ShowValues();
+}
+
+void CConnectDlg::OnUseAddressClicked() {
+    TakeValues();
+    setAddressControlsEnabled(m_.useAddress != 0);
+    ShowValues();
+}
+
+void CConnectDlg::OnOptoportClicked() {
+    TakeValues();
+    speedList_->setEnabled(!m_.useOptoport);
+    ShowValues();
+}
+
+void CConnectDlg::OnUpDown(int controlId, int delta) {
+    TakeValues();
+    int* member = controlId == IDC_OWN_ADDRESS_SPIN      ? &m_.ownAddress
+                  : controlId == IDC_DEVICE_ADDRESS_SPIN ? &m_.deviceAddress
+                                                         : &m_.wait;
+    *member &= 31;
+    if (delta <= 0 && *member < 30)
+        ++*member;
+    else if (delta > 0 && *member > 0)
+        --*member;
+    ShowValues();
+}
+
+void CConnectDlg::OnOk() {
+    if (!TakeValues())
+        return;
+    ConnectionSettings& s = t_.settings;
+    s.speedIndex = m_.speedChoice;
+    if (t_.setPortStatusText)
+        t_.setPortStatusText(QStringLiteral(" "));
+    ShowValues();
+    s.portIndex = m_.portChoice;
+    s.ownAddress = m_.ownAddress;
+    s.deviceAddress = m_.deviceAddress;
+    s.waitSeconds = m_.wait & 31;
+    s.useAddress = m_.useAddress;
+    s.useOptoport = m_.useOptoport;
+    s.deviceIp = m_.deviceIp;
+    s.udpPort = m_.udpPort;
+    s.useIp = m_.useIp;
+    if (s.useOptoport == 1)
+        t_.linkIdleTicks = kLinkIdleExpired;
+    accept();
+}
+
+} // namespace parvault
