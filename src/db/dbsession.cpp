@@ -381,7 +381,7 @@ void DbSession::SaveList() {
         head.Open();
         head.AddNew();
         head.kod_type_pribor = currentTypeCode;
-        head.name = listName;
+        head.name = listName.isNull() ? QString("") : listName; // typed, even if empty
         head.Update();
         head.Close();
         headerWritten = true;
