@@ -504,11 +504,7 @@ std::vector<Reply> StreamDevice::feed(std::span<const uint8_t> bytes, int lineBa
     for (uint8_t b : bytes) {
         if (optical_.enabled)
             lineByte(b, lineBaud, out);
-        // Before the ACK, or at another speed than agreed, frames are noise to the device.
-        if (dataBaud_ == 0 || dataBaud_ == lineBaud)
-            frameByte(b, lineBaud, out);
-        else
-            inFrame_ = false;
+        frameByte(b, lineBaud, out);
     }
     return out;
 }
@@ -542,7 +538,7 @@ void StreamDevice::lineByte(uint8_t raw, int lineBaud, std::vector<Reply>& out) 
     }
 }
 
-void StreamDevice::frameByte(uint8_t b, int, std::vector<Reply>& out) {
+void StreamDevice::frameByte(uint8_t b, int lineBaud, std::vector<Reply>& out) {
     if (!inFrame_) {
         if (dle_ && b == kSoh) {
             frame_ = {kDle, kSoh};
@@ -572,6 +568,16 @@ void StreamDevice::frameByte(uint8_t b, int, std::vector<Reply>& out) {
     if (--endBytes_ == 0) {
         inFrame_ = false;
         dle_ = false;
+        // Before the ACK, or at another speed than agreed, a frame is noise to the device.
+        if (dataBaud_ < 0) {
+            model_.logIncoming("pty", frame_, "before the optical sign-on");
+            return;
+        }
+        if (dataBaud_ > 0 && dataBaud_ != lineBaud) {
+            model_.logIncoming("pty", frame_,
+                               "at " + std::to_string(lineBaud) + " baud, agreed " + std::to_string(dataBaud_));
+            return;
+        }
         if (auto r = model_.handleFrame(frame_, "pty"))
             out.push_back(std::move(*r));
     }
