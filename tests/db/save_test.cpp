@@ -5,8 +5,12 @@
 
 #include <QFile>
 
+#include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace parvault;
 using namespace dbtest;
@@ -192,6 +196,32 @@ TEST_F(SaveFixture, FileCannotBeCreatedShowsTheThreeMessagesAndStops) {
     EXPECT_FALSE(w.session.waitCursor.stepDue());
 }
 
+TEST_F(SaveFixture, TablesThatCannotBeCreatedAreReportedAndNothingIsWritten) {
+    w.session.LoadTreeItem(20);
+    select({0});
+    const int trees = w.ui.trees;
+    // Files may not grow past one page: the empty database can be made, but
+    // no table can be written into it.
+    rlimit old{};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = old;
+    small.rlim_cur = 4096;
+    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
+    w.ui.listNames.push_back(QStringLiteral("Тесно"));
+    w.session.SaveList();
+    setrlimit(RLIMIT_FSIZE, &old);
+    std::signal(SIGXFSZ, oldHandler);
+
+    ASSERT_EQ(w.ui.messages.size(), 2u);
+    for (const auto& m : w.ui.messages) {
+        EXPECT_EQ(m.text, "Невозможно создать таблицу\n");
+        EXPECT_EQ(m.caption, "Parvault");
+    }
+    EXPECT_EQ(w.ui.trees, trees);
+    EXPECT_TRUE(query(w.file("170308140509.mdb"), "SELECT name FROM sqlite_master").empty());
+}
+
 TEST_F(SaveFixture, LeftoverOfAFailedSaveIsEmptiedAndReused) {
     // Both tables, stale rows, no header row: what a save that died leaves.
     makeListFile(w.file("170308140509.mdb"), 20, "x", {{9, 9, 9, 9, 0, 20, "старьё"}});
@@ -222,6 +252,47 @@ TEST_F(SaveFixture, EmptyingAndHeaderFailuresAreReportedAndCopyingGoesOn) {
     EXPECT_EQ(params("170308140509.mdb"), std::vector<std::string>({"0|1|0|0|NULL|NULL|Заводской номер|NULL|0|20"}));
     // The tree was rebuilt, and the file without a header is not in it.
     EXPECT_EQ(w.session.listFileTable.count, 0);
+}
+
+// Mended: emptying and refilling a list file happens whole: a program that
+// dies in the middle leaves the old content.
+TEST_F(SaveFixture, DyingWhileRefillingLeavesTheOldContent) {
+    makeListFile(w.file("170308140509.mdb"), 20, "x", {{9, 9, 9, 9, 0, 20, "старьё"}});
+    exec(w.file("170308140509.mdb"), "DELETE FROM [Список]");
+    struct DyingUi : TestUi {
+        WaitCursor* cursor = nullptr;
+        int shown = 0;
+        void showWaitFrame(int) override {
+            if (!cursor)
+                return; // not armed yet
+            if (++shown == 4) // the start frame, then rows 1..3 of the copy
+                _exit(0);
+            for (int i = 0; i < WaitCursor::kTicksPerFrame; ++i)
+                cursor->tick();
+        }
+    };
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        DyingUi ui;
+        CountingRowTable table;
+        DbSession s(ui, table);
+        s.clock = [] { return kNow; };
+        s.BuildTree();
+        s.LoadTreeItem(20);
+        for (int i = 0; i < table.rowCount(); ++i)
+            table.setSelected(i, true);
+        ui.listNames.push_back(QStringLiteral("Новый"));
+        ui.cursor = &s.waitCursor;
+        s.SaveList();
+        _exit(1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    ASSERT_TRUE(WIFEXITED(status));
+    ASSERT_EQ(WEXITSTATUS(status), 0) << "the child did not die half-way";
+    EXPECT_EQ(params("170308140509.mdb"), std::vector<std::string>({"9|9|9|9|NULL|NULL|старьё|7|0|20"}));
+    EXPECT_TRUE(head("170308140509.mdb").empty());
 }
 
 } // namespace

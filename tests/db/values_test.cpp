@@ -205,6 +205,8 @@ TEST_F(ValuesFixture, DyingHalfWayLeavesTheOldValues) {
         WaitCursor* cursor = nullptr;
         int shown = 0;
         void showWaitFrame(int) override {
+            if (!cursor)
+                return; // not armed yet
             if (++shown == 20)
                 _exit(0);
             for (int i = 0; i < WaitCursor::kTicksPerFrame; ++i)
@@ -217,11 +219,11 @@ TEST_F(ValuesFixture, DyingHalfWayLeavesTheOldValues) {
         DyingUi ui;
         CountingRowTable table;
         DbSession s(ui, table);
-        ui.cursor = &s.waitCursor;
         s.BuildTree();
         s.LoadTreeItem(MakeItemData(1, 20));
         for (int i = 0; i < 50; ++i)
             table.setText(i, ColValue, QStringLiteral("new"));
+        ui.cursor = &s.waitCursor;
         s.SaveValues();
         _exit(1); // not reached when the display ends the process
     }
