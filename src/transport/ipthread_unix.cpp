@@ -147,10 +147,15 @@ bool IPThread::fromDevice(const void* address) const {
 IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
     for (;;) {
         pollfd fds[2] = {{socketFd, POLLIN, 0}, {stopRead_, POLLIN, 0}};
-        if (::poll(fds, 2, -1) < 0) {
+        // A silent device must not keep the exchange waiting for ever: the
+        // wait is bounded by the same tick count as failed receives.
+        const int ready = ::poll(fds, 2, kUdpReceivePollMs);
+        if (ready < 0) {
             if (errno == EINTR)
                 continue;
             error = errno;
+        } else if (ready == 0) {
+            error = ETIMEDOUT;
         } else if (fds[1].revents & POLLIN) {
             return Receive::Stopped;
         } else {
