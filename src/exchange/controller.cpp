@@ -1,0 +1,624 @@
+#include "controller.h"
+
+#include "ipthread.h"
+#include "requests.h"
+#include "serialchannel.h"
+
+#include <cmath>
+
+namespace parvault {
+
+namespace texts {
+QString Done(int percent) { return QStringLiteral("Выполнено %1%").arg(percent); }
+QString Baud(int baud) { return QStringLiteral("%1бод").arg(baud); }
+} // namespace texts
+
+int LeadingInt(const QString& text) {
+    int i = 0;
+    const int n = static_cast<int>(text.size());
+    while (i < n && (text[i] == QLatin1Char(' ') || (text[i] >= QChar(9) && text[i] <= QChar(13))))
+        ++i;
+    bool negative = false;
+    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
+        negative = text[i++] == QLatin1Char('-');
+    long long value = 0;
+    while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
+        value = value * 10 + (text[i].unicode() - '0');
+        if (value > 0x7FFFFFFF)
+            value = 0x7FFFFFFF; // saturate rather than wrap a silly column text
+        ++i;
+    }
+    return static_cast<int>(negative ? -value : value);
+}
+
+namespace {
+
+bool isSentState(int32_t s) {
+    return s == STATE_SENT_1 || s == STATE_SENT_2 || s == STATE_SENT_3;
+}
+
+int percentOf(int rowsLeft, int selectedTotal) {
+    if (selectedTotal <= 0)
+        return 100;
+    return 100 - static_cast<int>(std::trunc(static_cast<double>(rowsLeft) / selectedTotal * 100.0));
+}
+
+} // namespace
+
+ExchangeController::ExchangeController(ExchangeContext context) : ctx_(std::move(context)) {}
+
+ExchangeController::~ExchangeController() = default;
+
+bool ExchangeController::busy() const {
+    return ctx_.shared.readState.load() != STATE_IDLE ||
+           ctx_.shared.writeState.load() != STATE_IDLE ||
+           ctx_.shared.opticState.load() != STATE_IDLE;
+}
+
+// ---------------------------------------------------------------- channels
+
+void ExchangeController::send(ExchangeShared& shared) {
+    if (useIp())
+        ctx_.udp.StartUdpExchange(MakeUdpTarget(ctx_.settings, ctx_.localIp));
+    else
+        ComWrite(ctx_.serial, shared.txFrame);
+}
+
+int ExchangeController::ReadSerial() {
+    const int n = ComRead(ctx_.serial, ctx_.shared.rxBuffer);
+    ctx_.shared.rxLength = n;
+    return n;
+}
+
+int ExchangeController::OpenPort() {
+    ComClose(ctx_.serial);
+    const auto port = ctx_.settings.chosenPortNumber();
+    const auto baud = ctx_.settings.baudRate();
+    // No valid port or speed chosen: nothing is opened.
+    const int r = (port && baud) ? ComOpen(ctx_.serial, static_cast<uint16_t>(*port),
+                                           static_cast<uint32_t>(*baud))
+                                 : COM_OPEN_FAILED;
+    switch (r) {
+    case COM_OPEN_OK:
+        ctx_.display.setPortStatusText(texts::Blank);
+        break;
+    case COM_OPEN_BUSY:
+        ctx_.display.setPortStatusText(texts::PortBusy);
+        break;
+    default:
+        ctx_.display.setPortStatusText(texts::NoPort);
+        break;
+    }
+    ComSetLines(ctx_.serial, kLinesDtrRts);
+    return r;
+}
+
+void ExchangeController::ReleaseChannel() {
+    ctx_.udp.StopUdpExchange();
+    ComClose(ctx_.serial);
+}
+
+// ---------------------------------------------------------------- shared steps
+
+void ExchangeController::ConnectSequence(Pending next) {
+    opticNext_ = static_cast<int>(next);
+    if (useIp()) {
+        ctx_.display.setPortStatusText(texts::Blank);
+        StartPending();
+        return;
+    }
+    const int32_t speed = ctx_.settings.speedIndex;
+    // The optical port wakes up at 300 baud.
+    if (linkExpired() && useOptoport())
+        ctx_.settings.speedIndex = 0;
+    const int r = OpenPort();
+    ctx_.display.setProgressPos(0);
+    ctx_.display.setProgressText(texts::Connecting);
+    ctx_.settings.speedIndex = speed;
+    if (r != COM_OPEN_OK)
+        return;
+    if (useOptoport() && linkExpired()) {
+        ctx_.shared.opticState = 0;
+        ctx_.shared.linkIdleTicks = 0;
+        return;
+    }
+    StartPending();
+}
+
+void ExchangeController::StartPending() {
+    if (opticNext_ == static_cast<int>(Pending::Read))
+        ctx_.shared.readState = STATE_START;
+    else
+        ctx_.shared.writeState = STATE_START;
+}
+
+int ExchangeController::FindNextRow() const {
+    const int count = std::min(rowCount_, ctx_.rows.rowCount());
+    for (int r = std::max(curRow_, 0); r < count; ++r) {
+        if (IsWanted(r))
+            return r;
+    }
+    return rowCount_;
+}
+
+bool ExchangeController::IsWanted(int row) const {
+    if (!ctx_.rows.isSelected(row))
+        return false;
+    const bool low = LeadingInt(ctx_.rows.text(row, ColParam)) < kFirstPassLimit;
+    return secondPass_ == 0 ? low : !low;
+}
+
+bool ExchangeController::AdvanceReadRow() {
+    ++curRow_;
+    for (;;) {
+        curRow_ = FindNextRow();
+        if (curRow_ < rowCount_)
+            return true;
+        if (secondPass_ != 0)
+            return false;
+        secondPass_ = 1;
+        curRow_ = 0;
+    }
+}
+
+void ExchangeController::ShowPercent() {
+    percentDone_ = percentOf(rowsLeft_, selectedTotal_);
+    ctx_.display.setProgressText(texts::Done(percentDone_));
+    ctx_.display.setProgressPos(percentDone_);
+}
+
+void ExchangeController::EndExchange() {
+    ctx_.shared.readState = STATE_IDLE;
+    ctx_.shared.writeState = STATE_IDLE;
+    ctx_.display.setStatusText(texts::Blank);
+    ctx_.display.setProgressText(texts::Done(100));
+    ctx_.display.setProgressPos(100);
+    ReleaseChannel();
+}
+
+void ExchangeController::StopExchange() {
+    ctx_.shared.readState = STATE_IDLE;
+    ctx_.shared.writeState = STATE_IDLE;
+    ctx_.shared.opticState = STATE_IDLE;
+    ReleaseChannel();
+    ctx_.display.setStatusText(texts::Blank);
+}
+
+// ---------------------------------------------------------------- reading
+
+void ExchangeController::OnReadCommand() {
+    secondPass_ = 0;
+    ctx_.shared.readState = STATE_IDLE;
+    ctx_.shared.writeState = STATE_IDLE;
+    ctx_.shared.lastSocketError = 0;
+    curRow_ = 0;
+    rowCount_ = ctx_.rows.rowCount();
+    rowsLeft_ = 0;
+    for (int r = 0; r < rowCount_; ++r)
+        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
+    selectedTotal_ = rowsLeft_;
+    if (rowCount_ == 0)
+        return;
+    if (selectedTotal_ == 0) {
+        // Nothing to read: end at once, as writing does, rather than address
+        // a row that does not exist.
+        EndExchange();
+        return;
+    }
+    for (int r = 0; r < rowCount_; ++r)
+        if (ctx_.rows.isSelected(r))
+            ctx_.rows.setIcon(r, IconQueued);
+    curRow_ = FindNextRow();
+    if (curRow_ >= rowCount_)
+        secondPass_ = 1; // every selected row is 300 or above
+    curRow_ = 0;
+    curRow_ = FindNextRow();
+    ConnectSequence(Pending::Read);
+}
+
+void ExchangeController::SendReadRequest(int32_t nextState) {
+    ctx_.shared.readState = STATE_STEP;
+    BuildReadRequest(ctx_.shared, *this, ctx_.rows, curRow_, BusAddressFrom(ctx_.settings));
+    ctx_.shared.waitTicks = 0;
+    readSentState_ = nextState;
+    ctx_.shared.readState = nextState;
+}
+
+void ExchangeController::StepReadMachine() {
+    ExchangeShared& sh = ctx_.shared;
+    const int32_t state = sh.readState.load();
+    const int32_t machine = useIp() ? (state & 0xFF) : state;
+    const int L = readLimitTicks();
+    switch (machine) {
+    case STATE_START:
+        SendReadRequest(STATE_SENT_1);
+        break;
+    case STATE_SENT_1:
+        if (sh.waitTicks.load() > L)
+            SendReadRequest(STATE_SENT_2);
+        break;
+    case STATE_SENT_2:
+        if (sh.waitTicks.load() > L)
+            SendReadRequest(STATE_SENT_3);
+        break;
+    case STATE_SENT_3:
+        if (sh.waitTicks.load() > L) {
+            sh.readState = STATE_STEP + STATE_BUSY_FLAG;
+            sh.waitTicks = 0;
+            ctx_.poster.post(MSG_READ_TIMEOUT);
+        }
+        break;
+    default:
+        break;
+    }
+
+    if (!useIp()) {
+        const int32_t s = sh.readState.load();
+        if (isSentState(s)) {
+            sh.readState = s + STATE_BUSY_FLAG;
+            if (ReadSerial() != 0)
+                HandleReadAnswer();
+        }
+    } else if (sh.readState.load() == STATE_UDP_ANSWER) {
+        sh.readState = STATE_UDP_ANSWER + STATE_BUSY_FLAG;
+        if (sh.rxLength.load() != 0)
+            HandleReadAnswer();
+        else
+            ParkUdpRead(); // an empty datagram answers nothing
+    }
+    sh.readState = sh.readState.load() & 0xFF;
+}
+
+void ExchangeController::ParkUdpRead() {
+    ctx_.udp.StopUdpExchange();
+    ctx_.shared.readState = readSentState_;
+}
+
+void ExchangeController::HandleReadAnswer() {
+    ExchangeShared& sh = ctx_.shared;
+    sh.waitTicks = 0; // every received chunk restarts the wait
+    const ParsedAnswer a = assembler_.AssembleAnswer(sh);
+    sh.waitTicks = 0;
+    if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
+        SaveDataBlock(a);
+
+    const bool forThisRow = a.matchesRow(curRow_);
+    if (a.result == ANSWER_OK && forThisRow) {
+        ApplyAnswer(ctx_.rows, curRow_, a);
+        sh.linkIdleTicks = 0;
+        ctx_.rows.setIcon(curRow_, IconNeutral);
+        --rowsLeft_;
+        if (AdvanceReadRow())
+            sh.readState = STATE_START;
+        else
+            EndExchange();
+        return;
+    }
+    // A frame whose checksum failed belongs to nobody we can tell, so it
+    // counts against this row; an error answer counts only when it is this
+    // row's, never a late one for an earlier row.
+    const bool rejectedHere =
+        a.result == ANSWER_REJECTED && (a.crcFailed || a.sequence == kNoSequence || forThisRow);
+    if (rejectedHere) {
+        ApplyAnswer(ctx_.rows, curRow_, a);
+        ctx_.rows.setIcon(curRow_, IconSent);
+        if (AdvanceReadRow())
+            sh.readState = STATE_START;
+        else
+            EndExchange();
+        return;
+    }
+    // Pending, or another row's answer: keep waiting for this row's.
+    sh.waitTicks = 0;
+    if (useIp())
+        ParkUdpRead();
+}
+
+void ExchangeController::OnReadTimeout() {
+    if (ctx_.shared.readState.load() == STATE_IDLE)
+        return; // the exchange ended before this message was handled
+    ctx_.shared.readState = STATE_TIMEOUT;
+    if (curRow_ >= 0 && curRow_ < ctx_.rows.rowCount())
+        ctx_.rows.setIcon(curRow_, IconReadUnanswered);
+    if (AdvanceReadRow()) {
+        ctx_.shared.readState = STATE_START;
+        --rowsLeft_;
+        return;
+    }
+    EndExchange();
+}
+
+// ---------------------------------------------------------------- the 25 ms step
+
+void ExchangeController::OnTimer() {
+    ExchangeShared& sh = ctx_.shared;
+    ctx_.display.setOpticMark(linkExpired() && useOptoport() ? texts::OpticBullet : QString());
+    if (sh.readState.load() != STATE_IDLE) {
+        ctx_.display.setStatusText(texts::Reading);
+        ShowPercent();
+    }
+    if (sh.writeState.load() != STATE_IDLE)
+        ctx_.display.setStatusText(texts::Writing);
+    if (sh.readState.load() != STATE_IDLE)
+        StepReadMachine();
+    if (sh.opticState.load() != STATE_IDLE)
+        OpticStep();
+}
+
+void ExchangeController::OnMessage(int message) {
+    switch (message) {
+    case MSG_READ_TIMEOUT:
+        OnReadTimeout();
+        break;
+    case MSG_WRITE_TIMEOUT:
+        OnWriteTimeout();
+        break;
+    case MSG_WRITE_ANSWER:
+        OnWriteAnswer();
+        break;
+    case MSG_WRITE_END:
+        OnWriteEnd();
+        break;
+    case MSG_TICK:
+        OnWriteTick();
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- optical port
+
+void ExchangeController::OpticStep() {
+    ExchangeShared& sh = ctx_.shared;
+    const int H = opticLimitTicks();
+    switch (sh.opticState.load()) {
+    case 0:
+        sh.opticState = 13;
+        sh.waitTicks = 0;
+        SendSignOn(sh, *this);
+        sh.opticState = 1;
+        break;
+    case 1:
+        if (sh.waitTicks.load() > H) {
+            sh.opticState = 13;
+            SendSignOn(sh, *this);
+            sh.waitTicks = 0;
+            sh.opticState = 7;
+        }
+        break;
+    case 7:
+        if (sh.waitTicks.load() > H) {
+            // No identification: go on at the configured speed.
+            sh.opticState = STATE_IDLE;
+            OpenPort();
+            StartPending();
+        }
+        break;
+    case 9:
+        if (sh.waitTicks.load() > H) {
+            sh.opticState = STATE_IDLE;
+            SendOptionSelect(sh, *this, ctx_.settings.speedIndex);
+            sh.waitTicks = 0;
+            sh.opticState = 11;
+        }
+        break;
+    case 11:
+        if (sh.waitTicks.load() > H) {
+            // No acknowledgement: go on at the speed the device announced.
+            OpenPort();
+            sh.opticState = STATE_IDLE;
+            StartPending();
+        }
+        break;
+    default:
+        sh.opticState = STATE_IDLE;
+        break;
+    }
+
+    if (ReadSerial() == 0)
+        return;
+    const int r = assembler_.ReadIdentLine(sh);
+    sh.waitTicks = 0;
+    if (r != ANSWER_OK)
+        return;
+    sh.opticState = STATE_IDLE;
+    const uint8_t first = assembler_.asmBuffer()[0] & 0x7F;
+    if (first == '/') {
+        ctx_.settings.speedIndex = IdentSpeedIndex(assembler_.asmBuffer()[12]);
+        ctx_.display.setStatusText(
+            texts::Baud(SpeedTable[static_cast<size_t>(ctx_.settings.speedIndex)]));
+        SendOptionSelect(sh, *this, ctx_.settings.speedIndex);
+        sh.waitTicks = 0;
+        sh.opticState = 9;
+    } else if (first == ACK) {
+        sh.opticState = STATE_IDLE;
+        OpenPort();
+        StartPending();
+    }
+    // Any other complete line ends the handshake; nothing starts.
+}
+
+// ---------------------------------------------------------------- writing
+
+void ExchangeController::OnWriteCommand() {
+    ctx_.shared.writeState = STATE_IDLE;
+    ctx_.shared.readState = STATE_IDLE;
+    secondPass_ = 0;
+    curRow_ = 0;
+    writeTicks_ = 0;
+    rowCount_ = ctx_.rows.rowCount();
+    rowsLeft_ = 0;
+    for (int r = 0; r < rowCount_; ++r)
+        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
+    selectedTotal_ = rowsLeft_;
+    for (int r = 0; r < rowCount_; ++r)
+        ctx_.rows.setIcon(r, IconNeutral);
+    if (ctx_.reopenDatabase)
+        ctx_.reopenDatabase();
+    if (rowCount_ == 0)
+        return;
+    ConnectSequence(Pending::Write);
+}
+
+// 0: a request was sent for `row`; 1: no row left to write; 2: the row's value
+// cannot be sent (too long for a write frame), `row` names it.
+int ExchangeController::BuildWriteRequest(int& row) {
+    const int n = ctx_.rows.rowCount();
+    int r = row;
+    if (rowsLeft_ < 1 || n < 1)
+        return 1;
+    auto wrap = [&]() {
+        if (r < n)
+            return true;
+        if (secondPass_ == 1)
+            return false;
+        secondPass_ = 1;
+        r = 0;
+        return true;
+    };
+    if (!wrap())
+        return 1;
+    while (!IsWanted(r)) {
+        ++r;
+        if (!wrap())
+            return 1;
+    }
+    const WriteRequest request =
+        LayoutWriteRequest(ctx_.rows.row(r), r, BusAddressFrom(ctx_.settings));
+    row = r;
+    if (request.status != WriteRequest::Ok)
+        return 2;
+    SendFrame(ctx_.shared, *this, request.frame);
+    ctx_.rows.setIcon(r, IconSent);
+    ShowPercent();
+    return 0;
+}
+
+void ExchangeController::FinishWriteRow(int icon) {
+    if (curRow_ >= 0 && curRow_ < ctx_.rows.rowCount())
+        ctx_.rows.setIcon(curRow_, icon);
+    --rowsLeft_;
+    ++curRow_;
+    writeTicks_ = 0;
+    if (rowsLeft_ > 0)
+        ctx_.shared.writeState = STATE_START;
+    else
+        EndExchange();
+}
+
+void ExchangeController::OnWriteTick() {
+    ExchangeShared& sh = ctx_.shared;
+    const int L = readLimitTicks();
+    auto sendNext = [&](int32_t nextState) {
+        sh.writeState = STATE_STEP;
+        const int result = BuildWriteRequest(curRow_);
+        if (result == 1) {
+            sh.writeState = STATE_IDLE;
+            ctx_.poster.post(MSG_WRITE_END);
+        } else if (result == 2) {
+            // The value does not fit a write frame: refuse this row, keep
+            // the typed value, go on with the next one.
+            FinishWriteRow(IconEdited);
+        } else {
+            writeTicks_ = 0;
+            writeSentState_ = nextState;
+            sh.writeState = nextState;
+        }
+    };
+    switch (sh.writeState.load()) {
+    case STATE_IDLE:
+        return;
+    case STATE_START:
+        sh.readState = STATE_IDLE;
+        sendNext(STATE_SENT_1);
+        break;
+    case STATE_SENT_1:
+    case STATE_SENT_2: {
+        if (++writeTicks_ > L)
+            sendNext(sh.writeState.load() == STATE_SENT_1 ? STATE_SENT_2 : STATE_SENT_3);
+        break;
+    }
+    case STATE_SENT_3:
+        if (++writeTicks_ > L) {
+            sh.writeState = STATE_STEP;
+            writeTicks_ = 0;
+            ctx_.poster.post(MSG_WRITE_TIMEOUT);
+        }
+        break;
+    default:
+        break;
+    }
+
+    if (!useIp()) {
+        if (isSentState(sh.writeState.load())) {
+            sh.readState = STATE_IDLE;
+            if (ReadSerial() != 0) {
+                writeTicks_ = 0;
+                ctx_.poster.post(MSG_WRITE_ANSWER);
+            }
+        }
+    } else if (sh.writeState.load() == STATE_UDP_ANSWER) {
+        sh.readState = STATE_IDLE;
+        sh.writeState = STATE_UDP_ANSWER + STATE_BUSY_FLAG;
+        if (sh.rxLength.load() != 0) {
+            writeTicks_ = 0;
+            ctx_.poster.post(MSG_WRITE_ANSWER);
+        } else {
+            // An empty datagram answers nothing: wait on for a resend or the time-out.
+            ctx_.udp.StopUdpExchange();
+            sh.writeState = writeSentState_;
+        }
+    }
+}
+
+void ExchangeController::OnWriteAnswer() {
+    ExchangeShared& sh = ctx_.shared;
+    const int32_t remembered = sh.writeState.load();
+    if (remembered == STATE_IDLE)
+        return; // the exchange ended before this message was handled
+    sh.writeState = STATE_STEP;
+    const ParsedAnswer a = assembler_.AssembleAnswer(sh);
+    sh.waitTicks = 0;
+    if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
+        SaveDataBlock(a);
+
+    const bool forThisRow = a.matchesRow(curRow_);
+    if (a.result == ANSWER_OK && forThisRow) {
+        ApplyAnswer(ctx_.rows, curRow_, a);
+        FinishWriteRow(IconWritten);
+        return;
+    }
+    if (a.result == ANSWER_REJECTED &&
+        (a.crcFailed || a.sequence == kNoSequence || forThisRow)) {
+        ApplyAnswer(ctx_.rows, curRow_, a);
+        FinishWriteRow(IconEdited);
+        return;
+    }
+    // Pending, or an answer for another row: keep collecting for this row.
+    sh.waitTicks = 0;
+    if (useIp()) {
+        ctx_.udp.StopUdpExchange();
+        sh.writeState = writeSentState_;
+    } else {
+        sh.writeState = remembered;
+    }
+}
+
+void ExchangeController::OnWriteTimeout() {
+    if (ctx_.shared.writeState.load() == STATE_IDLE)
+        return; // the exchange ended before this message was handled
+    ctx_.shared.writeState = STATE_IDLE;
+    FinishWriteRow(IconWriteUnanswered);
+}
+
+void ExchangeController::OnWriteEnd() {
+    ctx_.shared.readState = STATE_IDLE;
+    ctx_.shared.writeState = STATE_IDLE;
+    ctx_.display.setStatusText(texts::Blank);
+    ctx_.display.setProgressText(texts::Done(100));
+    ctx_.display.setProgressPos(100);
+    ReleaseChannel();
+}
+
+} // namespace parvault

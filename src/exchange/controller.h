@@ -1,0 +1,148 @@
+#pragma once
+
+// The exchange controller: walks the selected rows against a device, one
+// request at a time, over the serial port (directly or through the optical
+// port) or over UDP, and shows what happens. It is stepped by plain calls:
+// OnTimer every 25 ms, OnMessage for the posted window messages (the 100 ms
+// tick among them), and the three commands.
+
+#include "answer.h"
+#include "connectionsettings.h"
+#include "exchangeshared.h"
+#include "frame.h"
+#include "rowtable.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <functional>
+
+namespace parvault {
+
+class SerialChannel;
+class UdpChannel;
+
+// The texts and progress the controller shows; the window implements it.
+class ExchangeDisplay {
+public:
+    virtual ~ExchangeDisplay() = default;
+    virtual void setStatusText(const QString& text) = 0;
+    virtual void setOpticMark(const QString& text) = 0;
+    virtual void setPortStatusText(const QString& text) = 0;
+    virtual void setProgressText(const QString& text) = 0;
+    virtual void setProgressPos(int position) = 0;
+};
+
+inline constexpr int kFirstPassLimit = 300; // parameter numbers below it are served first
+inline constexpr uint8_t kLinesDtrRts = 3;
+
+// Texts the controller shows.
+namespace texts {
+inline const QString Reading = QStringLiteral("Чтение... ");
+inline const QString Writing = QStringLiteral("Запись... ");
+inline const QString Blank = QStringLiteral(" ");
+inline const QString PortBusy = QStringLiteral("Порт занят !");
+inline const QString NoPort = QStringLiteral("Нет подключения к порту");
+inline const QString Connecting = QStringLiteral("Подключение...");
+inline const QString OpticBullet = QStringLiteral("•");
+QString Done(int percent); // "Выполнено N%"
+QString Baud(int baud);    // "Nбод"
+} // namespace texts
+
+// atoi: leading blanks skipped, optional sign, digits; 0 when there are none.
+int LeadingInt(const QString& text);
+
+struct ExchangeContext {
+    ExchangeShared& shared;
+    ConnectionSettings& settings;
+    RowTable& rows;
+    ExchangeDisplay& display;
+    SerialChannel& serial;
+    UdpChannel& udp;
+    MessagePoster& poster;
+    uint32_t localIp = 0;
+    // Reopens the list file of the current list (or the main database) before
+    // a write, so that a later value save pairs rows with the right file.
+    std::function<void()> reopenDatabase;
+};
+
+class ExchangeController : public FrameSink {
+public:
+    explicit ExchangeController(ExchangeContext context);
+    ~ExchangeController() override;
+
+    // Commands.
+    void OnReadCommand();
+    void OnWriteCommand();
+    void StopExchange();
+
+    // Every 25 ms.
+    void OnTimer();
+    // The posted window messages: MSG_READ_TIMEOUT, MSG_WRITE_*, MSG_TICK.
+    void OnMessage(int message);
+
+    void OnReadTimeout();
+    void OnWriteTick();
+    void OnWriteAnswer();
+    void OnWriteTimeout();
+    void OnWriteEnd();
+    void EndExchange();
+
+    int FindNextRow() const;
+    int OpenPort();
+
+    // FrameSink: a finished txFrame goes to the serial writer or a new UDP thread.
+    void send(ExchangeShared& shared) override;
+
+    // State, for the window and for tests.
+    int curRow() const { return curRow_; }
+    int rowsLeft() const { return rowsLeft_; }
+    int selectedTotal() const { return selectedTotal_; }
+    int percentDone() const { return percentDone_; }
+    int secondPass() const { return secondPass_; }
+    int opticNext() const { return opticNext_; }
+    int writeTicks() const { return writeTicks_; }
+    bool busy() const;
+    const AnswerAssembler& assembler() const { return assembler_; }
+
+private:
+    enum class Pending { Read = 1, Write = 3 };
+
+    bool useIp() const { return ctx_.settings.useIp == 1; }
+    bool useOptoport() const { return ctx_.settings.useOptoport == 1; }
+    bool linkExpired() const { return ctx_.shared.linkIdleTicks.load() > kLinkIdleExpired; }
+    int readLimitTicks() const { return ctx_.settings.waitSeconds * 10; }
+    int opticLimitTicks() const { return ctx_.settings.waitSeconds * 20; }
+
+    void ConnectSequence(Pending next);
+    void StartPending();
+    bool AdvanceReadRow();
+    void StepReadMachine();
+    void SendReadRequest(int32_t nextState);
+    void HandleReadAnswer();
+    int BuildWriteRequest(int& row);
+    bool IsWanted(int row) const;
+    void ShowPercent();
+    void OpticStep();
+    void ReleaseChannel();
+    // A UDP answer that decided nothing: drop the thread and wait on in the
+    // state the request was sent in, so that the resend or time-out decides.
+    void ParkUdpRead();
+    void FinishWriteRow(int icon);
+    int ReadSerial();
+
+    ExchangeContext ctx_;
+    AnswerAssembler assembler_;
+    int curRow_ = 0;
+    int rowCount_ = 0;
+    int rowsLeft_ = 0;
+    int selectedTotal_ = 0;
+    int percentDone_ = 0;
+    int secondPass_ = 0;
+    int writeTicks_ = 0;
+    int opticNext_ = 1;
+    int32_t readSentState_ = STATE_SENT_1;  // state of the last read request sent
+    int32_t writeSentState_ = STATE_SENT_1; // likewise for writes
+};
+
+} // namespace parvault
