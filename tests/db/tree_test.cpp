@@ -59,18 +59,22 @@ TEST(Tree, EmptyFolderGivesRootAndOneGroupPerShownCode) {
 TEST(Tree, ListsAttachToTheirGroupsWithItemDataAndCutNames) {
     Workspace w;
     const std::string longType(40, 'T');
-    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}, {21, longType}}, {});
+    const std::string hugeType(3000, 'H');
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}, {21, longType}, {22, hugeType}}, {});
     const std::string longName = "Список " + std::string(70, 'x');
     makeListFile(w.file("170308140509.mdb"), 20, "Первый");
     makeListFile(w.file("170308140510.mdb"), 21, longName);
     makeListFile(w.file("170308140511.mdb"), 45, "Без группы");
     exec(w.file("170308140511.mdb"), "INSERT INTO [Список] VALUES (20, 'второй ряд', NULL)");
     makeListFile(w.file("170308140512.mdb"), 20, "Второй");
+    makeListFile(w.file("170308140513.mdb"), 22, "При огромном имени");
     // Only the first header row counts: this file stays a list of type 45.
 
     w.session.BuildTree();
     const ListFileTable& t = w.session.listFileTable;
-    ASSERT_EQ(t.count, 4);
+    ASSERT_EQ(t.count, 5);
+    EXPECT_EQ(t.entries[4].typeName, QString::fromStdString(hugeType).left(31));
+    ASSERT_NE(child(w.ui.lastTree, QString::fromStdString(hugeType)), nullptr);
     EXPECT_EQ(t.entries[0].fileName, "170308140509.mdb");
     EXPECT_EQ(t.entries[1].listName, QString::fromStdString(longName).left(63));
     EXPECT_EQ(t.entries[1].typeName, QString::fromStdString(longType).left(31));
@@ -94,7 +98,7 @@ TEST(Tree, ListsAttachToTheirGroupsWithItemDataAndCutNames) {
     int lists = 0;
     for (const TreeNode& g : w.ui.lastTree.children)
         lists += static_cast<int>(g.children.size());
-    EXPECT_EQ(lists, 3);
+    EXPECT_EQ(lists, 4);
 }
 
 TEST(Tree, ReservedNamesAndNonListFilesAreSkipped) {

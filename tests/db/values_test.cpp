@@ -122,6 +122,17 @@ TEST_F(ValuesFixture, DeletedCurrentListIsNotRecreatedOrWritten) {
     EXPECT_EQ(w.session.currentDatabase.GetName(), "PARVLT2.mdb");
 }
 
+// A list file removed by other means is reported, not re-created.
+TEST_F(ValuesFixture, ListFileRemovedByOtherMeansIsReported) {
+    loadList(kFour);
+    QFile::remove(QString::fromLatin1(kList));
+    w.session.SaveValues();
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_EQ(w.ui.messages[0].text, "Данные не записываются\n");
+    EXPECT_FALSE(QFile::exists(kList));
+    EXPECT_TRUE(w.ui.lastFilter.isEmpty());
+}
+
 // List numbers change when a rebuild inserts a list before the loaded one;
 // the values still go to the file the rows came from.
 TEST_F(ValuesFixture, ValuesGoToTheLoadedFileAfterTheTreeChanged) {
