@@ -16,7 +16,7 @@ struct ConnectionSettings;
 inline constexpr int kUdpReadPauseMs = 10;  // after a read request is sent
 inline constexpr int kUdpWritePauseMs = 50; // after a write request is sent
 inline constexpr int kUdpStatePollMs = 1;   // between looks at a state that is not pending
-inline constexpr int kUdpReceivePollMs = 50; // how often a waiting receive looks at the tick bound
+inline constexpr int kUdpReceivePollMs = 10; // how often a waiting receive looks at the tick bound
 inline constexpr int kUdpTicksPerWaitSecond = 20; // failed receives are retried this many ticks per waitSeconds
 
 // Where the UDP exchange sends and binds. Addresses in host order, first octet

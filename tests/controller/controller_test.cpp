@@ -1,0 +1,400 @@
+#include "rig.h"
+
+#include <QFile>
+
+using namespace parvault;
+using namespace parvault::testing;
+
+namespace {
+
+const QString kParams = QStringLiteral(R"(
+1   5  0 | 12,5     | кПа
+1  20  0 | 3,75     | м/с
+1 310  0 | 0,9800   | МПа
+1 400  0 | 42       | шт
+1 100  2 | 0,9947   |
+0 65530 0 | Архив   |
+1  30  0 | 7        | °C  | ro
+1  40  0 | 1        |     | silent
+1  41  0 | 2        |     | badcrc
+1  42  0 | 3        |     | wrongseq
+1  43  0 | 4        |     | pieces=4
+1  44  0 | 5        |     | error=Запрещено
+1  45  0 | 6        |     | silent=1
+)");
+
+std::vector<RowSpec> mixedRows() {
+    // Parameters 310, 5, 400, 20 in list order, then an indexed row and a data
+    // block (asked for as parameter 65530, so in the second pass).
+    return {{1, 310, 0, KindPlain}, {1, 5, 0, KindPlain},   {1, 400, 0, KindPlain},
+            {1, 20, 0, KindPlain},  {1, 100, 2, KindIndexed}, {0, 65530, 0, KindDataBlock}};
+}
+
+// Parameter numbers of the read requests the device got, in order.
+std::vector<int> requestedParams(devsim::DeviceModel& model) {
+    std::vector<int> params;
+    for (const auto& f : model.log()) {
+        if (!f.incoming || f.bytes.size() < 20)
+            continue;
+        // After DLE STX HT come the channel digits, HT, then the parameter digits.
+        const auto& b = f.bytes;
+        for (size_t i = 0; i + 2 < b.size(); ++i) {
+            if (b[i] == 0x10 && b[i + 1] == 0x02) {
+                size_t p = i + 3; // past DLE STX HT
+                while (p < b.size() && b[p] != 0x09)
+                    ++p;
+                int value = 0;
+                for (++p; p < b.size() && b[p] >= '0' && b[p] <= '9'; ++p)
+                    value = value * 10 + (b[p] - '0');
+                params.push_back(value);
+                break;
+            }
+        }
+    }
+    return params;
+}
+
+} // namespace
+
+// Reading over UDP: all three kinds, rows below 300 first, values and units in place.
+TEST(ControllerRead, UdpReadsLowParametersFirstAllKinds) {
+    Rig rig(kParams);
+    rig.settings.useIp = 1;
+    rig.setRows(mixedRows());
+    rig.controller.OnReadCommand();
+    for (int r = 0; r < 6; ++r)
+        EXPECT_EQ(rig.rows.icon(r), IconQueued);
+    ASSERT_TRUE(rig.runToEnd());
+
+    EXPECT_EQ(requestedParams(rig.model()), (std::vector<int>{5, 20, 100, 310, 400, 65530}));
+    EXPECT_EQ(rig.rows.text(0, ColValue), QString("0,9800"));
+    EXPECT_EQ(rig.rows.text(0, ColUnits), QString("МПа"));
+    EXPECT_EQ(rig.rows.text(1, ColValue), QString("12,5"));
+    EXPECT_EQ(rig.rows.text(3, ColUnits), QString("м/с"));
+    EXPECT_EQ(rig.rows.text(4, ColValue), QString("0,9947"));
+    EXPECT_EQ(rig.rows.text(5, ColValue), QString("-OK-"));
+    for (int r = 0; r < 6; ++r)
+        EXPECT_EQ(rig.rows.icon(r), IconNeutral) << r;
+    EXPECT_TRUE(QFile::exists("__data.hh"));
+    EXPECT_EQ(rig.display.progressText, QString("Выполнено 100%"));
+    EXPECT_EQ(rig.display.progressPos, 100);
+    EXPECT_EQ(rig.display.status, QString(" "));
+    EXPECT_NE(std::find(rig.display.statusHistory.begin(), rig.display.statusHistory.end(),
+                        QString("Чтение... ")),
+              rig.display.statusHistory.end());
+    EXPECT_EQ(rig.display.portStatus, QString(" "));
+    EXPECT_FALSE(rig.udp.threadRunning());
+}
+
+TEST(ControllerRead, SerialReadWithAddressBlockForDevice16) {
+    devsim::DeviceConfig config;
+    config.deviceAddress = 16;
+    Rig rig(kParams, {}, config);
+    rig.settings.useAddress = 1;
+    rig.settings.deviceAddress = 16;
+    rig.settings.ownAddress = 1;
+    rig.setRows(mixedRows());
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.display.portStatus, QString(" "));
+    EXPECT_EQ(rig.display.progressText, QString("Подключение..."));
+    EXPECT_EQ(rig.serial.openPort(), Rig::kPort);
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.text(1, ColValue), QString("12,5"));
+    EXPECT_EQ(rig.rows.text(2, ColValue), QString("42"));
+    EXPECT_EQ(rig.rows.text(5, ColValue), QString("-OK-"));
+    EXPECT_EQ(rig.server.lineBaud(), 115200);
+    EXPECT_EQ(rig.serial.openPort(), 0) << "the port is closed at the end";
+}
+
+TEST(ControllerRead, AllRowsAboveThreeHundredStartInSecondPass) {
+    Rig rig(kParams);
+    rig.settings.useIp = 1;
+    rig.setRows({{1, 400, 0, KindPlain}, {1, 310, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.controller.secondPass(), 1);
+    EXPECT_EQ(rig.controller.curRow(), 0);
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(requestedParams(rig.model()), (std::vector<int>{400, 310}));
+}
+
+// A silent row: three requests L + 1 ticks apart, then icon 6 and the next row.
+TEST(ControllerRead, SilentRowTimesOutAfterThreeRequests) {
+    Rig rig(kParams);
+    rig.setRows({{1, 40, 0, KindPlain}, {1, 5, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    std::vector<std::pair<int32_t, int>> changes; // (readState, tick)
+    int32_t last = -1;
+    ASSERT_TRUE(rig.runUntil([&] {
+        const int32_t s = rig.shared.readState.load();
+        if (s != last && (s == 1 || s == 3 || s == 7)) {
+            changes.emplace_back(s, rig.ticks);
+            last = s;
+        }
+        return rig.rows.icon(0) == IconReadUnanswered;
+    }));
+    const int timeoutTick = rig.ticks;
+    ASSERT_EQ(changes.size(), 3u);
+    // waitSeconds 1: resends after 11 ticks (1.1 s), time-out at 33 ticks (3.3 s).
+    EXPECT_NEAR(changes[1].second - changes[0].second, 11, 1);
+    EXPECT_NEAR(changes[2].second - changes[1].second, 11, 1);
+    EXPECT_NEAR(timeoutTick - changes[0].second, 33, 1);
+    EXPECT_EQ(rig.requests(1, 40), 3);
+    EXPECT_EQ(rig.controller.rowsLeft(), 1) << "the percentage moves on";
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.text(1, ColValue), QString("12,5"));
+    EXPECT_EQ(rig.rows.icon(1), IconNeutral);
+}
+
+TEST(ControllerRead, ErrorAnswerAndBadCrcMarkTheRowAndKeepThePercentage) {
+    Rig rig(kParams);
+    rig.setRows({{1, 44, 0, KindPlain}, {1, 41, 0, KindPlain}, {1, 5, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.icon(0), IconSent);
+    EXPECT_EQ(rig.rows.text(0, ColValue), QString("Запрещено"));
+    EXPECT_EQ(rig.rows.icon(1), IconSent) << "a bad checksum is an error";
+    EXPECT_EQ(rig.requests(1, 41), 1) << "no resend after an error";
+    EXPECT_EQ(rig.rows.icon(2), IconNeutral);
+    EXPECT_EQ(rig.controller.rowsLeft(), 2) << "errors do not count as done";
+}
+
+// Another row's sequence number is never taken: the row is asked again and
+// finally times out, its value untouched.
+TEST(ControllerRead, WrongSequenceIsNotAcceptedOverSerialOrUdp) {
+    for (int useIp : {0, 1}) {
+        Rig rig(kParams);
+        rig.settings.useIp = useIp;
+        rig.setRows({{1, 42, 0, KindPlain, "старое"}});
+        rig.controller.OnReadCommand();
+        ASSERT_TRUE(rig.runToEnd()) << useIp;
+        EXPECT_EQ(rig.rows.icon(0), IconReadUnanswered) << useIp;
+        EXPECT_EQ(rig.rows.text(0, ColValue), QString("старое")) << useIp;
+        EXPECT_EQ(rig.requests(1, 42), 3) << useIp;
+    }
+}
+
+TEST(ControllerRead, AnswerInPiecesAndLateFirstAnswer) {
+    Rig rig(kParams);
+    rig.setRows({{1, 43, 0, KindPlain}, {1, 45, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.text(0, ColValue), QString("4"));
+    EXPECT_EQ(rig.rows.icon(0), IconNeutral);
+    EXPECT_EQ(rig.rows.text(1, ColValue), QString("6")) << "answered on the resend";
+    EXPECT_EQ(rig.requests(1, 45), 2);
+}
+
+TEST(ControllerRead, StopClosesThePortAndKeepsTheQueuedIcon) {
+    Rig rig(kParams);
+    rig.setRows({{1, 40, 0, KindPlain}, {1, 5, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    ASSERT_TRUE(rig.runUntil([&] { return rig.requests(1, 40) == 1; }));
+    rig.controller.StopExchange();
+    EXPECT_EQ(rig.serial.openPort(), 0);
+    EXPECT_EQ(rig.shared.readState, STATE_IDLE);
+    EXPECT_EQ(rig.display.status, QString(" "));
+    EXPECT_EQ(rig.rows.icon(0), IconQueued);
+    EXPECT_EQ(rig.rows.icon(1), IconQueued);
+    // A time-out message already on its way changes nothing any more.
+    rig.controller.OnReadTimeout();
+    EXPECT_EQ(rig.shared.readState, STATE_IDLE);
+    EXPECT_EQ(rig.rows.icon(0), IconQueued);
+}
+
+TEST(ControllerRead, NothingSelectedEndsAtOnce) {
+    Rig rig(kParams);
+    rig.setRows({{1, 5, 0, KindPlain}}, {});
+    rig.rows.setSelected(0, false);
+    rig.controller.OnReadCommand();
+    EXPECT_FALSE(rig.controller.busy());
+    EXPECT_EQ(rig.display.progressText, QString("Выполнено 100%"));
+    EXPECT_EQ(rig.display.status, QString(" "));
+    EXPECT_EQ(rig.model().framesReceived(), 0);
+}
+
+TEST(ControllerRead, PortProblemsStopBeforeStarting) {
+    Rig rig(kParams);
+    rig.setRows({{1, 5, 0, KindPlain}});
+    rig.settings.portIndex = -1;
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.display.portStatus, QString("Нет подключения к порту"));
+    EXPECT_EQ(rig.display.progressText, QString("Подключение..."));
+    EXPECT_FALSE(rig.controller.busy());
+
+    rig.settings.portIndex = 0;
+    rig.settings.speedIndex = 12; // a foreign settings file: no valid speed
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.display.portStatus, QString("Нет подключения к порту"));
+    EXPECT_FALSE(rig.controller.busy());
+}
+
+// ---------------------------------------------------------------- writing
+
+TEST(ControllerWrite, ConfirmedRefusedAndTooLongOverUdp) {
+    Rig rig(kParams);
+    rig.settings.useIp = 1;
+    rig.setRows({{1, 5, 0, KindPlain, "13,75"},
+                 {1, 30, 0, KindPlain, "9"},
+                 {1, 20, 0, KindPlain, QString(150, QChar('7'))},
+                 {1, 100, 2, KindIndexed, "0,5"},
+                 {1, 400, 0, KindPlain, "43"}},
+                {0, 1, 2, 3, 4});
+    rig.controller.OnWriteCommand();
+    EXPECT_EQ(rig.reopens, 1);
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.icon(0), IconWritten);
+    EXPECT_EQ(rig.model().entry({1, 5, 0})->value, QString("13,75"));
+    EXPECT_EQ(rig.rows.icon(1), IconEdited) << "read-only: refused";
+    EXPECT_FALSE(rig.rows.text(1, ColValue).isEmpty());
+    EXPECT_NE(rig.rows.text(1, ColValue), QString("9")) << "the device's text is shown";
+    EXPECT_EQ(rig.rows.icon(2), IconEdited) << "too long to send";
+    EXPECT_EQ(rig.rows.text(2, ColValue), QString(150, QChar('7'))) << "the typed value stays";
+    EXPECT_EQ(rig.requests(1, 20), 0) << "nothing cut was sent";
+    EXPECT_EQ(rig.rows.icon(3), IconWritten);
+    EXPECT_EQ(rig.model().entry({1, 100, 2})->value, QString("0,5"));
+    EXPECT_EQ(rig.rows.icon(4), IconWritten);
+    EXPECT_EQ(rig.model().entry({1, 400, 0})->value, QString("43"));
+    EXPECT_EQ(rig.display.progressText, QString("Выполнено 100%"));
+}
+
+TEST(ControllerWrite, SerialWriteConfirmsAndPassesOverUnselectedRows) {
+    Rig rig(kParams);
+    rig.setRows({{1, 5, 0, KindPlain, "1"}, {1, 20, 0, KindPlain, "Ав"}, {1, 310, 0, KindPlain, "2"}},
+                {1, 2});
+    rig.rows.setIcon(0, IconEdited);
+    rig.controller.OnWriteCommand();
+    EXPECT_EQ(rig.rows.icon(0), IconNeutral) << "every row shows icon 2 at the start";
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.requests(1, 5), 0);
+    EXPECT_EQ(rig.model().entry({1, 20, 0})->value, QString("Ав"));
+    EXPECT_EQ(rig.rows.icon(1), IconWritten);
+    EXPECT_EQ(rig.rows.icon(2), IconWritten);
+    EXPECT_EQ(rig.serial.openPort(), 0);
+}
+
+TEST(ControllerWrite, SilentDeviceSerialThreeSendsUdpOneSend) {
+    {
+        Rig rig(kParams);
+        rig.setRows({{1, 40, 0, KindPlain, "9"}});
+        rig.controller.OnWriteCommand();
+        const int start = rig.ticks;
+        ASSERT_TRUE(rig.runToEnd());
+        EXPECT_EQ(rig.rows.icon(0), IconWriteUnanswered);
+        EXPECT_EQ(rig.requests(1, 40), 3);
+        EXPECT_NEAR(rig.ticks - start, 34, 2) << "about 3.3 s";
+    }
+    {
+        Rig rig(kParams);
+        rig.settings.useIp = 1;
+        rig.setRows({{1, 40, 0, KindPlain, "9"}});
+        rig.controller.OnWriteCommand();
+        const int start = rig.ticks;
+        ASSERT_TRUE(rig.runToEnd());
+        EXPECT_EQ(rig.rows.icon(0), IconWriteUnanswered);
+        EXPECT_EQ(rig.requests(1, 40), 1);
+        // The thread's 50 ms pause after sending, and its looks at the tick
+        // count every few milliseconds, are real time: several ticks of this
+        // accelerated clock.
+        EXPECT_GE(rig.ticks - start, 20) << "about 2 s";
+        EXPECT_LE(rig.ticks - start, 32) << "about 2 s";
+    }
+}
+
+TEST(ControllerWrite, NothingSelectedEndsAtFirstTick) {
+    Rig rig(kParams);
+    rig.setRows({{1, 5, 0, KindPlain, "1"}}, {});
+    rig.rows.setSelected(0, false);
+    rig.settings.useIp = 1;
+    rig.controller.OnWriteCommand();
+    ASSERT_TRUE(rig.runToEnd(10));
+    EXPECT_EQ(rig.display.progressText, QString("Выполнено 100%"));
+    EXPECT_EQ(rig.display.status, QString(" "));
+    EXPECT_EQ(rig.model().framesReceived(), 0);
+}
+
+// ---------------------------------------------------------------- optical port
+
+TEST(ControllerOptical, SignOnLearnsSpeedAndSkipsWhileFresh) {
+    for (char speedChar : {'5', ':'}) {
+        devsim::ServerOptions o;
+        o.optical.enabled = true;
+        o.optical.speedChar = speedChar;
+        Rig rig(kParams, o);
+        rig.settings.useOptoport = 1;
+        rig.settings.speedIndex = 2;
+        rig.setRows({{1, 5, 0, KindPlain}});
+        EXPECT_TRUE(rig.runUntil([&] { return rig.display.opticMark == QString("•"); }, 8))
+            << "the link counts as expired from the first tick";
+        rig.controller.OnReadCommand();
+        EXPECT_EQ(rig.shared.opticState, 0);
+        ASSERT_TRUE(rig.runToEnd()) << speedChar;
+        const int expected = speedChar == '5' ? 5 : 9;
+        EXPECT_EQ(rig.settings.speedIndex, expected);
+        EXPECT_NE(std::find(rig.display.statusHistory.begin(), rig.display.statusHistory.end(),
+                            QString("%1бод").arg(SpeedTable[expected])),
+                  rig.display.statusHistory.end());
+        EXPECT_EQ(rig.rows.text(0, ColValue), QString("12,5"));
+        EXPECT_EQ(rig.display.opticMark, QString());
+
+        // Within 120 s: no handshake, straight at the learnt speed.
+        rig.rows.setText(0, ColValue, QString());
+        rig.controller.OnReadCommand();
+        EXPECT_EQ(rig.shared.opticState, STATE_IDLE);
+        EXPECT_EQ(rig.serial.openSpeed(), static_cast<uint32_t>(SpeedTable[expected]));
+        ASSERT_TRUE(rig.runToEnd());
+        EXPECT_EQ(rig.rows.text(0, ColValue), QString("12,5"));
+
+        // After 120 s without an accepted answer the bullet is back.
+        rig.shared.linkIdleTicks = 1201;
+        rig.step();
+        EXPECT_EQ(rig.display.opticMark, QString("•"));
+    }
+}
+
+TEST(ControllerOptical, NoIdentificationFallsBackToConfiguredSpeed) {
+    // A plain (non-optical) device ignores the sign-on.
+    Rig rig(kParams);
+    rig.settings.useOptoport = 1;
+    rig.settings.speedIndex = 9;
+    rig.setRows({{1, 5, 0, KindPlain}});
+    ASSERT_TRUE(rig.runUntil([&] { return rig.shared.linkIdleTicks > 1200; }, 8));
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.serial.openSpeed(), 300u) << "the sign-on goes at 300 baud";
+    int secondSignOn = -1;
+    const int start = rig.ticks;
+    ASSERT_TRUE(rig.runUntil([&] {
+        if (secondSignOn < 0 && rig.shared.opticState == 7)
+            secondSignOn = rig.ticks;
+        return rig.shared.readState != STATE_IDLE;
+    }));
+    EXPECT_NEAR(secondSignOn - start, 21, 1) << "2.1 s";
+    EXPECT_NEAR(rig.ticks - start, 42, 2) << "4.2 s";
+    EXPECT_EQ(rig.serial.openSpeed(), 115200u);
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.text(0, ColValue), QString("12,5"));
+}
+
+TEST(ControllerOptical, StopDuringHandshakeClosesThePort) {
+    Rig rig(kParams);
+    rig.settings.useOptoport = 1;
+    rig.setRows({{1, 5, 0, KindPlain}});
+    ASSERT_TRUE(rig.runUntil([&] { return rig.shared.linkIdleTicks > 1200; }, 8));
+    rig.controller.OnReadCommand();
+    rig.step();
+    EXPECT_EQ(rig.shared.opticState, 1) << "the sign-on went out";
+    rig.controller.StopExchange();
+    EXPECT_EQ(rig.shared.opticState, STATE_IDLE);
+    EXPECT_EQ(rig.serial.openPort(), 0);
+    for (int i = 0; i < 200; ++i)
+        rig.step();
+    EXPECT_FALSE(rig.controller.busy()) << "no exchange starts";
+    EXPECT_EQ(rig.requests(1, 5), 0);
+}
+
+TEST(ControllerHelpers, LeadingIntReadsLikeAtoi) {
+    EXPECT_EQ(LeadingInt("  310"), 310);
+    EXPECT_EQ(LeadingInt(" 12abc"), 12);
+    EXPECT_EQ(LeadingInt("abc"), 0);
+    EXPECT_EQ(LeadingInt(""), 0);
+    EXPECT_EQ(LeadingInt(" -5"), -5);
+}

@@ -1,0 +1,183 @@
+#pragma once
+
+// A controller wired to real channels and the device simulator, stepped by a
+// manual clock: every step is 25 ms of exchange time, every fourth one a
+// 100 ms tick. Real I/O gets a moment of real time per step.
+
+#include "controller.h"
+#include "devicemodel.h"
+#include "ipthread.h"
+#include "serialchannel.h"
+#include "server.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <deque>
+#include <mutex>
+#include <thread>
+
+namespace parvault::testing {
+
+class QueuePoster : public MessagePoster {
+public:
+    void post(int message) override {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(message);
+    }
+    std::deque<int> take() {
+        std::lock_guard lock(mutex_);
+        return std::exchange(queue_, {});
+    }
+
+private:
+    std::mutex mutex_;
+    std::deque<int> queue_;
+};
+
+class RecordingDisplay : public ExchangeDisplay {
+public:
+    QString status, opticMark, portStatus, progressText;
+    int progressPos = -1;
+    std::vector<QString> statusHistory;
+    void setStatusText(const QString& t) override {
+        if (statusHistory.empty() || statusHistory.back() != t)
+            statusHistory.push_back(t);
+        status = t;
+    }
+    void setOpticMark(const QString& t) override { opticMark = t; }
+    void setPortStatusText(const QString& t) override { portStatus = t; }
+    void setProgressText(const QString& t) override { progressText = t; }
+    void setProgressPos(int p) override { progressPos = p; }
+};
+
+struct RowSpec {
+    int channel, param, index;
+    int32_t kind;
+    QString value = QString();
+};
+
+inline ParamRow MakeRow(const RowSpec& s) {
+    ParamRow r;
+    r.texts[ColCanal] = QString::asprintf("%3d", s.channel);
+    r.texts[ColParam] = QString::asprintf("%4d", s.param);
+    r.texts[ColIndex] = QString::asprintf("%3d", s.index);
+    r.texts[ColValue] = s.value;
+    r.kind = s.kind;
+    return r;
+}
+
+class Rig {
+public:
+    static constexpr int kPort = 7;
+
+    explicit Rig(const QString& params, devsim::ServerOptions serverOptions = {},
+                 devsim::DeviceConfig config = {})
+        : model_(table(params), config), server(model_, withPty(serverOptions)),
+          serial(PortNaming{dir.path(), "/dev"}), udp(shared, poster),
+          controller(ExchangeContext{shared, settings, rows, display, serial, udp, poster,
+                                     0x7F000001, [this] { ++reopens; }}) {
+        std::string error;
+        started = server.start(&error);
+        EXPECT_TRUE(started) << error;
+        settings.portNumbers[0] = kPort;
+        settings.portIndex = 0;
+        settings.speedIndex = 9;
+        settings.waitSeconds = 1;
+        settings.deviceIp = 0x7F000001;
+        settings.udpPort = server.udpPort();
+    }
+    ~Rig() {
+        controller.StopExchange();
+        server.stop();
+    }
+
+    void setRows(const std::vector<RowSpec>& specs, std::vector<int> selected = {}) {
+        std::vector<ParamRow> v;
+        for (const auto& s : specs)
+            v.push_back(MakeRow(s));
+        rows.setRows(std::move(v));
+        if (selected.empty())
+            for (int i = 0; i < rows.rowCount(); ++i)
+                selected.push_back(i);
+        for (int i : selected)
+            rows.setSelected(i, true);
+    }
+
+    // One 25 ms step of virtual time.
+    void step() {
+        controller.OnTimer();
+        if (++steps % 4 == 0)
+            shared.TickCallback(poster);
+        // Handle what was posted, including what the handlers post in turn.
+        for (auto queue = poster.take(); !queue.empty(); queue = poster.take()) {
+            for (int m : queue) {
+                if (m == MSG_TICK)
+                    ++ticks;
+                controller.OnMessage(m);
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(realMicrosPerStep));
+    }
+
+    // Steps until the exchange is idle (or the step budget runs out).
+    bool runToEnd(int maxSteps = 4000) {
+        for (int i = 0; i < maxSteps; ++i) {
+            step();
+            if (!controller.busy())
+                return true;
+        }
+        return false;
+    }
+
+    template <typename Pred> bool runUntil(Pred pred, int maxSteps = 4000) {
+        for (int i = 0; i < maxSteps; ++i) {
+            if (pred())
+                return true;
+            step();
+        }
+        return pred();
+    }
+
+    devsim::DeviceModel& model() { return model_; }
+    int requests(int channel, int param, int index = 0) {
+        return model_.requestCount({channel, param, index});
+    }
+
+    TempDir dir;
+    ScopedCwd cwd{dir.path()};
+
+private:
+    static devsim::ParamTable table(const QString& params) {
+        devsim::ParamTable t;
+        QString error;
+        EXPECT_TRUE(t.parse(params, std::nullopt, &error)) << error.toStdString();
+        return t;
+    }
+    devsim::ServerOptions withPty(devsim::ServerOptions o) {
+        if (!o.udpHost)
+            o.udpHost = "127.0.0.1";
+        o.ptyLink = (dir.path() / ("COM" + std::to_string(kPort))).string();
+        return o;
+    }
+
+    devsim::DeviceModel model_;
+
+public:
+    devsim::Server server;
+    bool started = false;
+    ConnectionSettings settings;
+    ExchangeShared shared;
+    MemoryRowTable rows;
+    RecordingDisplay display;
+    QueuePoster poster;
+    SerialChannel serial;
+    UdpChannel udp;
+    ExchangeController controller;
+    int steps = 0;
+    int ticks = 0;
+    int reopens = 0;
+    int realMicrosPerStep = 1500;
+};
+
+} // namespace parvault::testing
