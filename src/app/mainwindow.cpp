@@ -5,6 +5,8 @@
 #include "connectdlg.h"
 #include "helpwindow.h"
 #include "iconbutton.h"
+#include "ipthread.h"
+#include "mainwiring.h"
 #include "percentbar.h"
 #include "valueeditdlg.h"
 
@@ -23,9 +25,6 @@
 #include <QTreeView>
 #include <QTreeWidget>
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <unistd.h>
 
 #include <cstring>
 
@@ -97,9 +96,20 @@ CMainDlg::CMainDlg(MainWindowOptions options, QWidget* parent)
 
 CMainDlg::~CMainDlg() {
     Shutdown();
+    handlers_ = &defaultHandlers_;
+    wiring_.reset();
     qApp->removeEventFilter(this);
     if (mainWindow == this)
         mainWindow = nullptr;
+}
+
+void CMainDlg::SetHandlers(WindowHandlers* handlers) {
+    if (handlers)
+        handlers_ = handlers;
+    else if (wiring_)
+        handlers_ = wiring_.get();
+    else
+        handlers_ = &defaultHandlers_;
 }
 
 CIconButton* CMainDlg::button(int id) const {
@@ -208,13 +218,14 @@ void CMainDlg::Startup() {
     exchange.writeState = STATE_IDLE;
     exchange.rxLength = 0;
     exchange.linkIdleTicks = kLinkIdleExpired;
-    exchange.waitCursorStepDue = false;
     settings.waitSeconds = 1;
     settings.portIndex = -1;
     exchange.lastSocketError = 0;
 
-    localIp = ResolveLocalIp();
+    localIp = LocalIpFromHostName();
     mainWindow = this;
+    wiring_ = std::make_unique<MainWiring>(*this, options_.ports);
+    handlers_ = wiring_.get();
     LoadSettings(settings);
 
     metrics_ = LayoutMetrics::Measure(QRect(QPoint(0, 0), size()), list_->geometry(),
@@ -231,8 +242,14 @@ void CMainDlg::Startup() {
                            QStringLiteral("База данных PARVLT2.mdb"));
         for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
             button(id)->setEnabled(false);
-    } else {
-        mainDatabaseFound_ = handlers_->OpenMainDatabase();
+    } else if (!handlers_->OpenMainDatabase()) {
+        // There but unusable (damaged, locked, not a database): say so once
+        // and go on as without it, so that nothing acts on a broken file.
+        mainDatabaseFound_ = false;
+        options_.showError(QStringLiteral("Ошибка: файл не открывается."),
+                           QStringLiteral("База данных PARVLT2.mdb"));
+        for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
+            button(id)->setEnabled(false);
     }
 
     rows_.setRowImages(RowImages());
@@ -253,7 +270,10 @@ void CMainDlg::Startup() {
 
     if (options_.startTimers) {
         exchangeTimerId_ = startTimer(kExchangeTimerMs, Qt::PreciseTimer);
-        tick_.Start(std::chrono::milliseconds(kTickMs), [this] { exchange.TickCallback(*this); });
+        tick_.Start(std::chrono::milliseconds(kTickMs), [this] {
+            exchange.TickCallback(*this);
+            wiring_->OnTickThread();
+        });
     }
 
     // Help stays enabled: the program ships its own help viewer.
@@ -264,25 +284,6 @@ void CMainDlg::Startup() {
     button(IDC_EXIT)->setFocus();
     if (const QScreen* screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
-}
-
-uint32_t CMainDlg::ResolveLocalIp() {
-    char name[64] = {};
-    if (gethostname(name, sizeof name - 1) != 0)
-        return 0; // no host name: bind to any address
-    addrinfo hints{};
-    hints.ai_family = AF_INET;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name, nullptr, &hints, &found) == 0 && found) {
-        const auto* in = reinterpret_cast<const sockaddr_in*>(found->ai_addr);
-        const uint32_t ip = ntohl(in->sin_addr.s_addr);
-        freeaddrinfo(found);
-        return ip;
-    }
-    in_addr parsed{};
-    if (inet_aton(name, &parsed) != 0)
-        return ntohl(parsed.s_addr);
-    return 0xFFFFFFFFu;
 }
 
 void CMainDlg::post(int message) {

@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <memory>
 
 class QLabel;
@@ -23,6 +24,7 @@ namespace parvault {
 
 class CIconButton;
 class CPercentBar;
+class MainWiring;
 
 // Control ids of the main window.
 enum ControlId : int {
@@ -45,7 +47,6 @@ enum ControlId : int {
 inline constexpr const char* kMainDatabaseName = "PARVLT2.mdb";
 inline constexpr int EXCHANGE_TIMER = 17;
 inline constexpr int ABOUT_COMMAND = 16;
-inline constexpr int kNoListLoaded = -1; // currentTypeCode / currentListNumber before a load
 
 // What the exchange and the database subsystems plug into the window. The
 // window forwards its timer, tick, posted messages and commands; every
@@ -74,6 +75,13 @@ struct MainWindowOptions {
     std::function<PortSources()> portSources;
     // Shows a dialog's validation message; tests replace it.
     std::function<void(QWidget* parent, const QString& text)> showMessage;
+    // The list name and save-file dialogs; tests replace them.
+    std::function<std::optional<QString>()> askListName;
+    std::function<std::optional<QString>(const QString& defaultName, const QString& filter,
+                                         const QString& defaultExtension)>
+        askSaveFile;
+    // How port numbers name devices.
+    PortNaming ports = DefaultPortNaming();
     bool startTimers = true;
 };
 
@@ -86,10 +94,10 @@ public:
     // MessagePoster: safe from any thread.
     void post(int message) override;
 
-    // nullptr puts back the harmless defaults.
-    void SetHandlers(WindowHandlers* handlers) {
-        handlers_ = handlers ? handlers : &defaultHandlers_;
-    }
+    // Replaces the subsystems' handlers (tests); nullptr puts back the real ones.
+    void SetHandlers(WindowHandlers* handlers);
+    MainWiring* wiring() const { return wiring_.get(); }
+    const MainWindowOptions& options() const { return options_; }
 
     // The controls and state the other subsystems act on.
     QWidget* control(int id) const { return controls_.value(id); }
@@ -105,8 +113,6 @@ public:
     ConnectionSettings settings;
     ExchangeShared exchange;
     uint32_t localIp = 0;
-    int32_t currentTypeCode = kNoListLoaded;
-    int32_t currentListNumber = kNoListLoaded;
     QString workingDirectory;
     bool mainDatabaseFound() const { return mainDatabaseFound_; }
     bool fullRowSelection() const { return fullRowSelection_; }
@@ -118,7 +124,6 @@ public:
     void ShowHelp();
     void OpenSettings();
 
-    static uint32_t ResolveLocalIp();
 
 protected:
     bool event(QEvent* e) override;
@@ -137,6 +142,7 @@ private:
     MainWindowOptions options_;
     WindowHandlers defaultHandlers_;
     WindowHandlers* handlers_ = &defaultHandlers_;
+    std::unique_ptr<MainWiring> wiring_;
 
     QHash<int, QWidget*> controls_;
     QTreeWidget* tree_ = nullptr;

@@ -37,7 +37,6 @@ inline constexpr int kRxReadMax = 6144;    // bytes one transport read may deliv
 inline constexpr int kTickMs = 100;        // the periodic tick
 inline constexpr int kExchangeTimerMs = 25; // the window's exchange step
 inline constexpr int kLinkIdleExpired = 1200; // ticks after which the optical sign-on is stale
-inline constexpr int kWaitCursorTicksPerStep = 10;
 
 // Receives the window messages that other threads post (the tick thread, the
 // UDP thread). The window implements it with posted events; tests record them.
@@ -64,21 +63,10 @@ struct ExchangeShared {
     std::array<uint8_t, kRxReadMax + 1> rxBuffer{};
     std::atomic<int32_t> rxLength{0};
 
-    // Pacing of the wait cursor of long database commands: the tick counts
-    // calls while the step flag is clear and sets it on every tenth.
-    std::atomic<bool> waitCursorStepDue{false};
-    std::atomic<int32_t> waitCursorCount{0};
-
-    // One 100 ms tick, run on the tick thread.
+    // One 100 ms tick, run on the tick thread (the wait cursor keeps its own pacing).
     void TickCallback(MessagePoster& window) {
         waitTicks.fetch_add(1, std::memory_order_relaxed);
         linkIdleTicks.fetch_add(1, std::memory_order_relaxed);
-        if (!waitCursorStepDue.load()) {
-            if (waitCursorCount.fetch_add(1) + 1 >= kWaitCursorTicksPerStep) {
-                waitCursorCount.store(0);
-                waitCursorStepDue.store(true);
-            }
-        }
         window.post(MSG_TICK);
     }
 

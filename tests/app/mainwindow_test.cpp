@@ -1,4 +1,5 @@
 #include "iconbutton.h"
+#include "mainwiring.h"
 #include "mainwindow.h"
 #include "percentbar.h"
 #include "tempdir.h"
@@ -13,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -82,15 +84,25 @@ TEST_F(MainWindowTest, MissingMainDatabaseDisablesDatabaseAndExchangeCommands) {
 }
 
 TEST_F(MainWindowTest, PresentMainDatabaseKeepsCommandsAndBuildsTree) {
-    touch(dir.file("PARVLT2.mdb"));
-    RecordingHandlers handlers;
-    // Handlers are attached after construction in the program; the tree build
-    // happens at start-up, so a window built without them builds nothing.
+    std::filesystem::copy_file(PV_DEMO_DB, dir.file("PARVLT2.mdb"));
     CMainDlg dlg(optionsFor(rec));
     EXPECT_TRUE(rec.errors.empty());
     EXPECT_TRUE(dlg.mainDatabaseFound());
     for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
         EXPECT_TRUE(dlg.button(id)->isEnabled()) << id;
+    ASSERT_EQ(dlg.tree()->topLevelItemCount(), 1);
+    EXPECT_GT(dlg.tree()->topLevelItem(0)->childCount(), 3) << "the demo device types";
+}
+
+TEST_F(MainWindowTest, UnreadableMainDatabaseIsReportedAndTreatedAsMissing) {
+    std::ofstream(dir.file("PARVLT2.mdb")) << std::string(4096, 'x'); // not a database
+    CMainDlg dlg(optionsFor(rec));
+    ASSERT_EQ(rec.errors.size(), 1u);
+    EXPECT_EQ(rec.errors[0].second, QString("База данных PARVLT2.mdb"));
+    EXPECT_FALSE(dlg.mainDatabaseFound());
+    for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
+        EXPECT_FALSE(dlg.button(id)->isEnabled()) << id;
+    EXPECT_EQ(dlg.tree()->topLevelItemCount(), 0);
 }
 
 TEST_F(MainWindowTest, ControlsTextsAndStartState) {
@@ -130,8 +142,9 @@ TEST_F(MainWindowTest, ControlsTextsAndStartState) {
     EXPECT_EQ(dlg.exchange.linkIdleTicks, 1200);
     EXPECT_EQ(dlg.settings.portIndex, -1);
     EXPECT_EQ(dlg.settings.waitSeconds, 1);
-    EXPECT_EQ(dlg.currentTypeCode, kNoListLoaded);
-    EXPECT_EQ(dlg.currentListNumber, kNoListLoaded);
+    ASSERT_NE(dlg.wiring(), nullptr);
+    EXPECT_EQ(dlg.wiring()->db().currentTypeCode, 0) << "no list loaded";
+    EXPECT_EQ(dlg.wiring()->db().currentListNumber, 0);
     EXPECT_EQ(mainWindow, &dlg);
 
     // Keyboard order starts at the exit button.
@@ -176,7 +189,6 @@ TEST_F(MainWindowTest, SelectionModeFromCommandCharacter) {
 }
 
 TEST_F(MainWindowTest, EscapeAndEnterNeverCloseTheWindow) {
-    touch(dir.file("PARVLT2.mdb"));
     CMainDlg dlg(optionsFor(rec));
     RecordingHandlers handlers;
     dlg.SetHandlers(&handlers);
@@ -233,25 +245,18 @@ TEST_F(MainWindowTest, ExchangeMessagesReachTheHandlersFirst) {
     dlg.SetHandlers(nullptr);
 }
 
-TEST(TickCallback, CountsTicksPacesWaitCursorAndPostsTick) {
+TEST(TickCallback, CountsTicksAndPostsTick) {
     struct Poster : MessagePoster {
         std::vector<int> posted;
         void post(int m) override { posted.push_back(m); }
     } poster;
     ExchangeShared shared;
     shared.waitTicks = 0;
-    for (int i = 0; i < 9; ++i)
+    for (int i = 0; i < 10; ++i)
         shared.TickCallback(poster);
-    EXPECT_FALSE(shared.waitCursorStepDue);
-    shared.TickCallback(poster);
-    EXPECT_TRUE(shared.waitCursorStepDue) << "every tenth tick";
     EXPECT_EQ(shared.waitTicks, 10);
     EXPECT_EQ(shared.linkIdleTicks, 1210);
-    EXPECT_EQ(poster.posted.size(), 10u);
-    EXPECT_EQ(poster.posted.front(), MSG_TICK);
-    // While the step is due, ticks are not counted towards the next one.
-    shared.TickCallback(poster);
-    EXPECT_EQ(shared.waitCursorCount, 0);
+    EXPECT_EQ(poster.posted, std::vector<int>(10, MSG_TICK));
 }
 
 TEST_F(MainWindowTest, TimersRunAndStopAtShutdown) {
