@@ -40,10 +40,6 @@ MainWindowOptions optionsFor(Recorded& rec, char commandChar = 0, bool timers = 
     return o;
 }
 
-void touch(const std::string& path) {
-    std::ofstream(path) << "x";
-}
-
 class RecordingHandlers : public WindowHandlers {
 public:
     std::vector<int> messages;
@@ -266,7 +262,8 @@ TEST_F(MainWindowTest, TimersRunAndStopAtShutdown) {
     EXPECT_TRUE(dlg.tickRunning());
     EXPECT_NE(dlg.timerId(), 0);
     // A few ticks and steps arrive within half a second.
-    QTest::qWaitFor([&] { return handlers.timers >= 2 && !handlers.messages.empty(); }, 2000);
+    EXPECT_TRUE(
+        QTest::qWaitFor([&] { return handlers.timers >= 2 && !handlers.messages.empty(); }, 2000));
     EXPECT_GE(handlers.timers, 2);
     EXPECT_EQ(handlers.messages.front(), MSG_TICK);
     dlg.reject();
