@@ -1,0 +1,189 @@
+// The program's main job as a user does it: load a device type, read its
+// rows from the simulator, save them as a list, load the list, edit and write
+// a value, store the values and print the table.
+
+#include "devicemodel.h"
+#include "iconbutton.h"
+#include "mainwindow.h"
+#include "mainwiring.h"
+#include "percentbar.h"
+#include "server.h"
+#include "tempdir.h"
+
+#include <QFile>
+#include <QLabel>
+#include <QTest>
+#include <QTreeView>
+#include <QTreeWidget>
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace parvault;
+using parvault::testing::ScopedCwd;
+using parvault::testing::TempDir;
+
+namespace {
+
+QTreeWidgetItem* findItem(QTreeWidget* tree, const std::function<bool(QTreeWidgetItem*)>& pred) {
+    std::function<QTreeWidgetItem*(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
+        if (pred(item))
+            return item;
+        for (int i = 0; i < item->childCount(); ++i)
+            if (QTreeWidgetItem* found = walk(item->child(i)))
+                return found;
+        return static_cast<QTreeWidgetItem*>(nullptr);
+    };
+    for (int i = 0; i < tree->topLevelItemCount(); ++i)
+        if (QTreeWidgetItem* found = walk(tree->topLevelItem(i)))
+            return found;
+    return nullptr;
+}
+
+void doubleClick(QTreeWidget* tree, QTreeWidgetItem* item) {
+    tree->scrollToItem(item);
+    const QPoint at = tree->visualItemRect(item).center();
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
+    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
+}
+
+int rowOfParam(ParamListModel& rows, int param) {
+    for (int r = 0; r < rows.rowCount(); ++r)
+        if (rows.text(r, ColParam).trimmed().toInt() == param)
+            return r;
+    return -1;
+}
+
+class EndToEnd : public ::testing::Test {
+protected:
+    TempDir dir;
+    ScopedCwd cwd{dir.path()};
+    devsim::ParamTable table;
+    std::unique_ptr<devsim::DeviceModel> model;
+    std::unique_ptr<devsim::Server> server;
+    std::vector<std::pair<QString, QString>> errors;
+
+    void SetUp() override {
+        std::filesystem::copy_file(PV_DEMO_DB, dir.file("PARVLT2.mdb"));
+        QString error;
+        ASSERT_TRUE(table.load(PV_DEMO_PARAMS, 20, &error)) << error.toStdString();
+        model = std::make_unique<devsim::DeviceModel>(table, devsim::DeviceConfig{});
+        devsim::ServerOptions o;
+        o.udpHost = "127.0.0.1";
+        server = std::make_unique<devsim::Server>(*model, o);
+        std::string why;
+        ASSERT_TRUE(server->start(&why)) << why;
+
+        ConnectionSettings s;
+        s.useIp = 1;
+        s.deviceIp = 0x7F000001;
+        s.udpPort = server->udpPort();
+        s.waitSeconds = 1;
+        s.speedIndex = 9;
+        SaveSettings(s);
+    }
+    void TearDown() override { server->stop(); }
+
+    MainWindowOptions options() {
+        MainWindowOptions o;
+        o.showError = [this](const QString& t, const QString& c) { errors.emplace_back(t, c); };
+        o.askListName = [] { return std::optional<QString>("Обход ТВ-20"); };
+        o.askSaveFile = [this](const QString&, const QString&, const QString&) {
+            return std::optional<QString>(QString::fromStdString(dir.file("таблица.txt")));
+        };
+        return o;
+    }
+
+    static bool waitIdle(CMainDlg& dlg) {
+        return QTest::qWaitFor(
+            [&] {
+                return !dlg.wiring()->controller().busy() &&
+                       dlg.progress()->text() == QString("Выполнено 100%");
+            },
+            20000);
+    }
+};
+
+} // namespace
+
+TEST_F(EndToEnd, ReadSaveLoadEditWriteAndExport) {
+    CMainDlg dlg(options());
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    ASSERT_TRUE(errors.empty());
+
+    // Double-click the device type: its template rows, without values.
+    QTreeWidgetItem* type20 = findItem(dlg.tree(), [](QTreeWidgetItem* i) {
+        return i->data(0, Qt::UserRole).toInt() == 20;
+    });
+    ASSERT_NE(type20, nullptr);
+    doubleClick(dlg.tree(), type20);
+    ParamListModel& rows = dlg.rows();
+    ASSERT_GT(rows.rowCount(), 5);
+    EXPECT_EQ(dlg.wiring()->db().currentTypeCode, 20);
+    const int serial = rowOfParam(rows, 1);
+    ASSERT_GE(serial, 0);
+    EXPECT_EQ(rows.text(serial, ColValue), QString());
+
+    // Select every row and read.
+    dlg.list()->selectAll();
+    QTest::mouseClick(dlg.button(IDC_READ), Qt::LeftButton);
+    ASSERT_TRUE(waitIdle(dlg));
+    EXPECT_EQ(rows.text(serial, ColValue), QString("20117"));
+    for (int r = 0; r < rows.rowCount(); ++r)
+        EXPECT_EQ(rows.icon(r), IconNeutral) << "row " << r << " " << rows.text(r, ColValue).toStdString();
+    if (qEnvironmentVariableIsSet("PV_SCREENSHOT"))
+        dlg.grab().save(qEnvironmentVariable("PV_SCREENSHOT"));
+
+    // Save the rows as a list; it shows in the tree under its device type.
+    QTest::mouseClick(dlg.button(IDC_SAVE_LIST), Qt::LeftButton);
+    QTreeWidgetItem* list = findItem(dlg.tree(), [](QTreeWidgetItem* i) {
+        return i->text(0).contains("Обход ТВ-20");
+    });
+    ASSERT_NE(list, nullptr);
+    const int listData = list->data(0, Qt::UserRole).toInt();
+    EXPECT_EQ(listData & 0xFF, 20);
+    EXPECT_GE(listData >> 8, 1);
+
+    // Load the list: a new list keeps the rows, not the values, until they
+    // are read and stored.
+    rows.clear();
+    doubleClick(dlg.tree(), list);
+    ASSERT_GT(rows.rowCount(), 5);
+    EXPECT_EQ(dlg.wiring()->db().currentListNumber, listData >> 8);
+    EXPECT_EQ(rows.text(rowOfParam(rows, 1), ColValue), QString());
+    dlg.list()->selectAll();
+    QTest::mouseClick(dlg.button(IDC_READ), Qt::LeftButton);
+    ASSERT_TRUE(waitIdle(dlg));
+    EXPECT_EQ(rows.text(rowOfParam(rows, 1), ColValue), QString("20117"));
+    const int day = rowOfParam(rows, 301);
+    ASSERT_GE(day, 0);
+
+    // Edit a value in place and write it to the device.
+    dlg.list()->clearSelection();
+    rows.setSelected(day, true);
+    rows.setText(day, ColValue, "15");
+    rows.setIcon(day, IconEdited);
+    QTest::mouseClick(dlg.button(IDC_WRITE), Qt::LeftButton);
+    ASSERT_TRUE(waitIdle(dlg));
+    EXPECT_EQ(rows.icon(day), IconWritten);
+    EXPECT_EQ(model->entry({0, 301, 0})->value, QString("15"));
+
+    // Store the values and print the table.
+    QTest::mouseClick(dlg.button(IDC_SAVE_VALUES), Qt::LeftButton);
+    QFile exported(QString::fromStdString(dir.file("таблица.txt")));
+    ASSERT_TRUE(exported.open(QIODevice::ReadOnly));
+    const QByteArray bytes = exported.readAll();
+    EXPECT_TRUE(bytes.contains("20117"));
+    EXPECT_TRUE(bytes.contains("\r\n"));
+    EXPECT_TRUE(errors.empty()) << errors.front().first.toStdString();
+
+    // The stored value is there after a fresh load.
+    rows.clear();
+    doubleClick(dlg.tree(), findItem(dlg.tree(), [&](QTreeWidgetItem* i) {
+                    return i->data(0, Qt::UserRole).toInt() == listData;
+                }));
+    EXPECT_EQ(rows.text(rowOfParam(rows, 301), ColValue), QString("15"));
+    dlg.reject();
+}
