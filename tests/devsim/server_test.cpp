@@ -232,7 +232,7 @@ TEST(ServerPty, AnswersOnThePtyAndReadsTheSetSpeed) {
     TempDir dir;
     DeviceModel model = makeModel();
     ServerOptions o;
-    o.ptyLink = dir.file("COM7");
+    o.ptyLink = dir.file("ports/COM7"); // the folder does not exist yet
     o.pieceGapMs = 5;
     Server server(model, o);
     std::string error;

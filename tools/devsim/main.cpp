@@ -29,6 +29,7 @@ Options:
   --udp HOST:PORT    answer UDP datagrams on HOST:PORT (PORT 0: a free port, printed)
   --pty LINK         create a pseudo-terminal; LINK becomes a symbolic link to
                      its slave, which the program opens as a serial port
+                     (LINK's folder is created when missing)
   --address N        own device address (default 0); a request with an address
                      block for another device is not answered; a request
                      without an address block always is

@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <filesystem>
 
 namespace parvault::devsim {
 
@@ -98,6 +99,10 @@ bool Server::start(std::string* error) {
             }
             unlink(options_.ptyLink->c_str());
         }
+        std::error_code ec;
+        const auto folder = std::filesystem::path(*options_.ptyLink).parent_path();
+        if (!folder.empty())
+            std::filesystem::create_directories(folder, ec); // the user's port-link folder may not exist yet
         if (symlink(slavePath_.c_str(), options_.ptyLink->c_str()) != 0)
             return fail("symlink " + *options_.ptyLink);
         stream_.emplace(model_, options_.optical);
