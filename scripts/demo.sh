@@ -20,7 +20,11 @@ mkdir -p "$demo"
 # serial port (the simulator's pseudo-terminal). Eleven little-endian 32-bit
 # items: portIndex, speedIndex, 64 port numbers, own and device address,
 # wait, useAddress, useOptoport, useIp, device IP, UDP port.
-le32() { printf "\\x%02x\\x%02x\\x%02x\\x%02x" $(($1 & 255)) $((($1 >> 8) & 255)) $((($1 >> 16) & 255)) $((($1 >> 24) & 255)); }
+le32() {
+  # shellcheck disable=SC2059 # the format is the four octal escapes
+  printf "$(printf '\\%03o\\%03o\\%03o\\%03o' $(($1 & 255)) $((($1 >> 8) & 255)) \
+    $((($1 >> 16) & 255)) $((($1 >> 24) & 255)))"
+}
 if [ ! -f "$demo/Parvault2.i" ]; then
   {
     le32 0; le32 9; le32 9
@@ -36,7 +40,7 @@ mkdir -p "$links"
 "$BUILD_DIR/tools/devsim/parvault2-devsim" --params tools/devsim/demo-params.txt --answer-any \
   --udp "127.0.0.1:$udp_port" --pty "$links/COM9" > "$demo/devsim.log" 2>&1 &
 sim=$!
-trap 'kill $sim 2>/dev/null || true; rm -f "$links/COM9"' EXIT
+trap 'kill $sim 2>/dev/null || true' EXIT INT TERM
 for _ in $(seq 50); do grep -q ready "$demo/devsim.log" 2>/dev/null && break; sleep 0.1; done
 echo "Device simulator: $(grep -E '^(udp|pty)' "$demo/devsim.log" | tr '\n' ' ')"
 
