@@ -9,8 +9,12 @@
 #include "percentbar.h"
 #include "server.h"
 #include "tempdir.h"
+#include "valueeditdlg.h"
 
+#include <QApplication>
 #include <QFile>
+#include <QLineEdit>
+#include <QTimer>
 #include <QLabel>
 #include <QTest>
 #include <QTreeView>
@@ -160,11 +164,23 @@ TEST_F(EndToEnd, ReadSaveLoadEditWriteAndExport) {
     const int day = rowOfParam(rows, 301);
     ASSERT_GE(day, 0);
 
-    // Edit a value in place and write it to the device.
+    // Edit a value in place (double-click, type, Enter) and write it.
     dlg.list()->clearSelection();
     rows.setSelected(day, true);
-    rows.setText(day, ColValue, "15");
-    rows.setIcon(day, IconEdited);
+    QTimer::singleShot(0, [] {
+        auto* box = qobject_cast<CValueEditDlg*>(QApplication::activePopupWidget());
+        if (!box)
+            box = qobject_cast<CValueEditDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        box->edit()->setText("15");
+        QTest::keyClick(box->edit(), Qt::Key_Return);
+    });
+    dlg.list()->scrollTo(rows.index(day, ColValue));
+    const QRect cell = dlg.list()->visualRect(rows.index(day, ColValue));
+    QTest::mouseClick(dlg.list()->viewport(), Qt::LeftButton, {}, cell.center());
+    QTest::mouseDClick(dlg.list()->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(rows.text(day, ColValue), QString("15"));
+    EXPECT_EQ(rows.icon(day), IconEdited);
     QTest::mouseClick(dlg.button(IDC_WRITE), Qt::LeftButton);
     ASSERT_TRUE(waitIdle(dlg));
     EXPECT_EQ(rows.icon(day), IconWritten);
@@ -185,5 +201,24 @@ TEST_F(EndToEnd, ReadSaveLoadEditWriteAndExport) {
                     return i->data(0, Qt::UserRole).toInt() == listData;
                 }));
     EXPECT_EQ(rows.text(rowOfParam(rows, 301), ColValue), QString("15"));
+
+    // Delete the list with the Delete key while the tree has the focus.
+    QTreeWidgetItem* saved = findItem(dlg.tree(), [&](QTreeWidgetItem* i) {
+        return i->data(0, Qt::UserRole).toInt() == listData;
+    });
+    dlg.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&dlg));
+    dlg.tree()->setCurrentItem(saved);
+    dlg.tree()->setFocus();
+    ASSERT_TRUE(dlg.tree()->hasFocus());
+    const int filesBefore = static_cast<int>(std::distance(
+        std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()));
+    QTest::keyClick(dlg.tree(), Qt::Key_Delete);
+    EXPECT_EQ(findItem(dlg.tree(), [](QTreeWidgetItem* i) { return i->text(0).contains("Обход"); }),
+              nullptr);
+    const int filesAfter = static_cast<int>(std::distance(
+        std::filesystem::directory_iterator(dir.path()), std::filesystem::directory_iterator()));
+    EXPECT_EQ(filesAfter, filesBefore - 1) << "the list file is gone";
+    EXPECT_EQ(rows.rowCount(), 0);
     dlg.reject();
 }
