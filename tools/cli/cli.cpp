@@ -1,0 +1,635 @@
+#include "cli.h"
+
+#include "cliargs.h"
+#include "dbsession.h"
+#include "recordsets.h"
+#include "report.h"
+#include "requests.h"
+#include "rowselect.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+
+namespace parvault::cli {
+
+namespace {
+
+const char* const kProgram = "parvault2-cli";
+
+QString dottedIp(uint32_t ip) {
+    return QStringLiteral("%1.%2.%3.%4")
+        .arg(ip >> 24)
+        .arg((ip >> 16) & 0xFF)
+        .arg((ip >> 8) & 0xFF)
+        .arg(ip & 0xFF);
+}
+
+// Puts the current directory back however the command ends.
+class CwdGuard {
+public:
+    CwdGuard() : saved_(QDir::currentPath()) {}
+    ~CwdGuard() { QDir::setCurrent(saved_); }
+    CwdGuard(const CwdGuard&) = delete;
+    CwdGuard& operator=(const CwdGuard&) = delete;
+
+private:
+    QString saved_;
+};
+
+struct ListTarget {
+    int32_t itemData = 0;
+    ListInfo info;
+};
+
+class Cli {
+public:
+    Cli(CliOptions options, CliEnvironment& env) : o_(std::move(options)), env_(env) {}
+
+    int run();
+
+private:
+    int fail(const QString& text) {
+        say(text);
+        return kExitError;
+    }
+    void say(const QString& text) { env_.err << kProgram << ": " << text.toStdString() << '\n'; }
+    void print(const QByteArray& bytes) {
+        env_.out.write(bytes.constData(), bytes.size());
+        env_.out.flush();
+    }
+
+    bool openDatabase(DbSession& db);
+    std::optional<ListTarget> resolveList(const DbSession& db, QString* why) const;
+    ListInfo listInfo(const DbSession& db, int32_t itemData, const QString& typeName) const;
+    bool prepareSettings(QString* why);
+    bool checkConnection(QString* why) const;
+    QString connectionText() const;
+    PortNaming portNaming() const;
+
+    int commandTree();
+    int commandSettings();
+    int commandExchange(bool write);
+    bool applySets(RowTable& rows, std::vector<int>& picked, QString* why);
+    void saveSettingsIfAsked();
+
+    CliOptions o_;
+    CliEnvironment& env_;
+    ConnectionSettings settings_;
+};
+
+PortNaming Cli::portNaming() const {
+    if (o_.connection.portLinkFolder)
+        return PortNaming{o_.connection.portLinkFolder->toStdString(), "/dev"};
+    return DefaultPortNaming();
+}
+
+int Cli::run() {
+    switch (o_.command) {
+    case Command::Help:
+        print(UsageText().toUtf8());
+        return kExitOk;
+    case Command::Version:
+        print(QByteArray(kProgram) + " " + QByteArray(PARVAULT_VERSION) + "\n");
+        return kExitOk;
+    default:
+        break;
+    }
+
+    // Paths given on the command line are the caller's, not the work folder's.
+    if (o_.exportPath)
+        o_.exportPath = QFileInfo(*o_.exportPath).absoluteFilePath();
+    if (o_.connection.portLinkFolder)
+        o_.connection.portLinkFolder = QFileInfo(*o_.connection.portLinkFolder).absoluteFilePath();
+
+    CwdGuard cwd;
+    if (o_.workDir && !QDir::setCurrent(*o_.workDir))
+        return fail(QStringLiteral("cannot work in %1: no such folder").arg(*o_.workDir));
+
+    switch (o_.command) {
+    case Command::Tree:
+        return commandTree();
+    case Command::Settings:
+        return commandSettings();
+    case Command::Read:
+        return commandExchange(false);
+    case Command::Write:
+        return commandExchange(true);
+    default:
+        return kExitError;
+    }
+}
+
+bool Cli::openDatabase(DbSession& db) {
+    const QString mainDb = QString::fromLatin1(kMainDatabaseName);
+    if (!DbSession::MainDatabaseExists()) {
+        say(QStringLiteral("%1 not found in %2").arg(mainDb, QDir::currentPath()));
+        return false;
+    }
+    if (!db.OpenMainDatabase()) {
+        say(QStringLiteral("%1 in %2 cannot be opened").arg(mainDb, QDir::currentPath()));
+        return false;
+    }
+    db.BuildTree();
+    return true;
+}
+
+ListInfo Cli::listInfo(const DbSession& db, int32_t itemData, const QString& typeName) const {
+    ListInfo info;
+    info.typeCode = TypeCodeOf(itemData);
+    info.listNumber = ListNumberOf(itemData);
+    info.typeName = typeName;
+    if (info.listNumber == 0) {
+        info.title = typeName;
+        info.fileName = QString::fromLatin1(kMainDatabaseName);
+    } else if (const ListFileEntry* e = db.listFileTable.entry(info.listNumber)) {
+        info.title = e->listName;
+        info.fileName = e->fileName;
+    }
+    return info;
+}
+
+std::optional<ListTarget> Cli::resolveList(const DbSession& db, QString* why) const {
+    const QString& spec = o_.list;
+    struct Candidate {
+        int32_t data;
+        QString typeName;
+        QString label;
+    };
+    std::vector<Candidate> types, lists;
+    for (const TreeNode& group : db.tree().children) {
+        types.push_back({group.data, group.text,
+                         QStringLiteral("type:%1 (%2)").arg(group.data).arg(group.text)});
+        for (const TreeNode& list : group.children)
+            lists.push_back({list.data, group.text,
+                             QStringLiteral("%1 (%2)").arg(ListNumberOf(list.data)).arg(list.text)});
+    }
+    auto found = [&](const Candidate& c) {
+        return ListTarget{c.data, listInfo(db, c.data, c.typeName)};
+    };
+    auto fileOf = [&](const Candidate& c) {
+        const ListFileEntry* e = db.listFileTable.entry(ListNumberOf(c.data));
+        return e ? e->fileName : QString();
+    };
+
+    if (spec.startsWith(QLatin1String("type:"), Qt::CaseInsensitive)) {
+        bool ok = false;
+        const int code = spec.mid(5).toInt(&ok);
+        for (const Candidate& c : types)
+            if (ok && c.data == code)
+                return found(c);
+        *why = QStringLiteral("no device type %1 in the tree of %2 (see the tree command)")
+                   .arg(spec.mid(5), QString::fromLatin1(kMainDatabaseName));
+        return std::nullopt;
+    }
+    bool isNumber = false;
+    const int number = spec.toInt(&isNumber);
+    if (isNumber) {
+        for (const Candidate& c : lists)
+            if (ListNumberOf(c.data) == number)
+                return found(c);
+        *why = QStringLiteral("no saved list number %1 (see the tree command)").arg(spec);
+        return std::nullopt;
+    }
+    if (spec.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
+        for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive})
+            for (const Candidate& c : lists)
+                if (fileOf(c).compare(spec, cs) == 0)
+                    return found(c);
+        *why = QStringLiteral("no saved list in the file %1 (see the tree command)").arg(spec);
+        return std::nullopt;
+    }
+    // A name: saved lists and device types alike; exact spelling first.
+    for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
+        std::vector<const Candidate*> hits;
+        for (const Candidate& c : lists)
+            if (db.listFileTable.entry(ListNumberOf(c.data)) &&
+                db.listFileTable.entry(ListNumberOf(c.data))->listName.compare(spec, cs) == 0)
+                hits.push_back(&c);
+        for (const Candidate& c : types)
+            if (c.typeName.compare(spec, cs) == 0)
+                hits.push_back(&c);
+        if (hits.size() == 1)
+            return found(*hits.front());
+        if (hits.size() > 1) {
+            QStringList labels;
+            for (const Candidate* c : hits)
+                labels << c->label;
+            *why = QStringLiteral("\"%1\" names more than one list: %2; give type:CODE or the list number")
+                       .arg(spec, labels.join(QStringLiteral(", ")));
+            return std::nullopt;
+        }
+    }
+    *why = QStringLiteral("no device type or saved list named \"%1\" (see the tree command)").arg(spec);
+    return std::nullopt;
+}
+
+bool Cli::prepareSettings(QString* why) {
+    // The window's start defaults, then the file over them, then the options.
+    settings_.waitSeconds = 1;
+    settings_.portIndex = -1;
+    LoadSettings(settings_, kSettingsFileName);
+
+    const ConnectionOverrides& c = o_.connection;
+    if (c.udpHostIp) {
+        settings_.useIp = 1;
+        settings_.deviceIp = *c.udpHostIp;
+        settings_.udpPort = *c.udpPort;
+    }
+    if (c.comPort) {
+        settings_.useIp = 0;
+        auto& table = settings_.portNumbers;
+        const auto at = std::find(table.begin(), table.end(), *c.comPort);
+        if (at != table.end()) {
+            settings_.portIndex = static_cast<int32_t>(at - table.begin());
+        } else {
+            // The table keeps the ports ascending with empty slots at its end.
+            std::vector<int32_t> ports;
+            for (int32_t n : table)
+                if (n > 0)
+                    ports.push_back(n);
+            if (ports.size() >= table.size()) {
+                *why = QStringLiteral("the port table of %1 is full; COM%2 cannot be added")
+                           .arg(QString::fromLatin1(kSettingsFileName))
+                           .arg(*c.comPort);
+                return false;
+            }
+            ports.push_back(*c.comPort);
+            std::sort(ports.begin(), ports.end());
+            table.fill(0);
+            std::copy(ports.begin(), ports.end(), table.begin());
+            settings_.portIndex = static_cast<int32_t>(
+                std::find(table.begin(), table.end(), *c.comPort) - table.begin());
+        }
+    }
+    if (c.baud)
+        settings_.speedIndex = static_cast<int32_t>(
+            std::find(SpeedTable.begin(), SpeedTable.end(), *c.baud) - SpeedTable.begin());
+    if (c.optical)
+        settings_.useOptoport = *c.optical ? 1 : 0;
+    if (c.address) {
+        settings_.useAddress = 1;
+        settings_.ownAddress = c.address->first;
+        settings_.deviceAddress = c.address->second;
+    }
+    if (c.noAddress)
+        settings_.useAddress = 0;
+    if (c.waitSeconds)
+        settings_.waitSeconds = *c.waitSeconds;
+    return true;
+}
+
+bool Cli::checkConnection(QString* why) const {
+    const ConnectionSettings& s = settings_;
+    if (s.waitSeconds < kMinWaitSeconds || s.waitSeconds > kMaxWaitSeconds) {
+        *why = QStringLiteral("the answer wait of %1 (%2 s) is outside %3..%4; give --wait")
+                   .arg(QString::fromLatin1(kSettingsFileName))
+                   .arg(s.waitSeconds)
+                   .arg(kMinWaitSeconds)
+                   .arg(kMaxWaitSeconds);
+        return false;
+    }
+    if (s.useAddress == 1 && (s.ownAddress < 0 || s.ownAddress > kMaxBusAddress || s.deviceAddress < 0 ||
+                              s.deviceAddress > kMaxBusAddress)) {
+        *why = QStringLiteral("the bus addresses of %1 are outside 0..%2; give --address OWN:DEVICE")
+                   .arg(QString::fromLatin1(kSettingsFileName))
+                   .arg(kMaxBusAddress);
+        return false;
+    }
+    if (s.useIp == 1) {
+        if (s.deviceIp == 0 || s.udpPortNumber() == 0) {
+            *why = QStringLiteral("no device address for UDP; give --udp HOST:PORT");
+            return false;
+        }
+        return true;
+    }
+    if (!s.chosenPortNumber()) {
+        *why = QStringLiteral("no serial port chosen; give --port COMN (or --udp HOST:PORT)");
+        return false;
+    }
+    if (!s.baudRate()) {
+        *why = QStringLiteral("no valid line speed in %1; give --speed BAUD")
+                   .arg(QString::fromLatin1(kSettingsFileName));
+        return false;
+    }
+    return true;
+}
+
+QString Cli::connectionText() const {
+    const ConnectionSettings& s = settings_;
+    if (s.useIp == 1)
+        return QStringLiteral("udp %1:%2").arg(dottedIp(s.deviceIp)).arg(s.udpPortNumber());
+    QString text = s.chosenPortNumber() ? QStringLiteral("COM%1").arg(*s.chosenPortNumber())
+                                        : QStringLiteral("no port");
+    if (const auto path = s.chosenPortNumber() ? PortDevicePath(*s.chosenPortNumber(), portNaming())
+                                               : std::nullopt)
+        text += QStringLiteral(" (%1)").arg(QString::fromStdString(path->string()));
+    if (s.baudRate())
+        text += QStringLiteral(" at %1 baud").arg(*s.baudRate());
+    if (s.useOptoport == 1)
+        text += QStringLiteral(", optical port");
+    return text;
+}
+
+void Cli::saveSettingsIfAsked() {
+    if (o_.saveSettings && !SaveSettings(settings_, kSettingsFileName))
+        say(QStringLiteral("%1 could not be written").arg(QString::fromLatin1(kSettingsFileName)));
+}
+
+// ---------------------------------------------------------------- tree
+
+int Cli::commandTree() {
+    HeadlessDbUi ui;
+    MemoryRowTable rows;
+    DbSession db(ui, rows);
+    if (!openDatabase(db))
+        return kExitError;
+    const TreeNode& root = db.tree();
+    auto fileOf = [&](const TreeNode& list) {
+        const ListFileEntry* e = db.listFileTable.entry(ListNumberOf(list.data));
+        return e ? e->fileName : QString();
+    };
+    QString out;
+    switch (o_.format) {
+    case Format::Text:
+        out = root.text + QLatin1Char('\n');
+        for (const TreeNode& group : root.children) {
+            out += QStringLiteral("  %1 %2\n").arg(QStringLiteral("type:%1").arg(group.data), -8).arg(group.text);
+            for (const TreeNode& list : group.children)
+                out += QStringLiteral("    %1  %2  (%3)\n")
+                           .arg(ListNumberOf(list.data), 3)
+                           .arg(list.text, fileOf(list));
+        }
+        break;
+    case Format::Csv:
+        out = QStringLiteral("type,type_name,list,list_name,file\n");
+        for (const TreeNode& group : root.children) {
+            out += QStringLiteral("%1,%2,,,\n").arg(group.data).arg(CsvField(group.text));
+            for (const TreeNode& list : group.children)
+                out += QStringLiteral("%1,%2,%3,%4,%5\n")
+                           .arg(group.data)
+                           .arg(CsvField(group.text))
+                           .arg(ListNumberOf(list.data))
+                           .arg(CsvField(list.text), CsvField(fileOf(list)));
+        }
+        break;
+    case Format::Json: {
+        QJsonArray types;
+        for (const TreeNode& group : root.children) {
+            QJsonArray lists;
+            for (const TreeNode& list : group.children) {
+                QJsonObject l;
+                l["number"] = ListNumberOf(list.data);
+                l["name"] = list.text;
+                l["file"] = fileOf(list);
+                lists.append(l);
+            }
+            QJsonObject t;
+            t["code"] = group.data;
+            t["name"] = group.text;
+            t["lists"] = lists;
+            types.append(t);
+        }
+        QJsonObject doc;
+        doc["types"] = types;
+        out = QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented));
+        break;
+    }
+    }
+    print(out.toUtf8());
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------- settings
+
+int Cli::commandSettings() {
+    QString why;
+    if (!prepareSettings(&why))
+        return fail(why);
+    const ConnectionSettings& s = settings_;
+    const bool usable = checkConnection(&why);
+    QString out;
+    if (o_.format == Format::Json) {
+        QJsonObject doc;
+        doc["connection"] = s.useIp == 1 ? QStringLiteral("udp") : QStringLiteral("serial");
+        doc["udpHost"] = dottedIp(s.deviceIp);
+        doc["udpPort"] = s.udpPortNumber();
+        doc["port"] = s.chosenPortNumber() ? QStringLiteral("COM%1").arg(*s.chosenPortNumber()) : QString();
+        doc["baud"] = s.baudRate() ? *s.baudRate() : 0;
+        doc["optical"] = s.useOptoport == 1;
+        doc["useAddress"] = s.useAddress == 1;
+        doc["ownAddress"] = s.ownAddress;
+        doc["deviceAddress"] = s.deviceAddress;
+        doc["waitSeconds"] = s.waitSeconds;
+        doc["usable"] = usable;
+        doc["problem"] = usable ? QString() : why;
+        out = QString::fromUtf8(QJsonDocument(doc).toJson(QJsonDocument::Indented));
+    } else {
+        const QString sep = o_.format == Format::Csv ? QStringLiteral(",") : QStringLiteral(": ");
+        auto line = [&](const char* key, const QString& value) {
+            out += QLatin1String(key) + sep +
+                   (o_.format == Format::Csv ? CsvField(value) : value) + QLatin1Char('\n');
+        };
+        if (o_.format == Format::Csv)
+            out = QStringLiteral("item,value\n");
+        line("connection", connectionText());
+        line("address", s.useAddress == 1 ? QStringLiteral("%1:%2").arg(s.ownAddress).arg(s.deviceAddress)
+                                          : QStringLiteral("none"));
+        line("wait", QStringLiteral("%1 s").arg(s.waitSeconds));
+        if (!usable)
+            line("problem", why);
+    }
+    print(out.toUtf8());
+    saveSettingsIfAsked();
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------- read, write
+
+bool Cli::applySets(RowTable& rows, std::vector<int>& picked, QString* why) {
+    std::map<int, QString> values;
+    for (const SetValue& set : o_.sets) {
+        const auto selectors = ParseRowSpec(set.selector, why);
+        if (!selectors) {
+            *why = QStringLiteral("--set %1: %2").arg(set.selector, *why);
+            return false;
+        }
+        const auto hit = MatchRows(rows, *selectors, why);
+        if (!hit) {
+            *why = QStringLiteral("--set: %1").arg(*why);
+            return false;
+        }
+        for (int r : *hit) {
+            if (const auto it = values.find(r); it != values.end() && it->second != set.value) {
+                *why = QStringLiteral("row %1 is set twice, to \"%2\" and \"%3\"")
+                           .arg(r + 1)
+                           .arg(it->second, set.value);
+                return false;
+            }
+            values[r] = set.value;
+        }
+    }
+    for (const auto& [r, value] : values) {
+        rows.setText(r, ColValue, value);
+        picked.push_back(r);
+    }
+    std::sort(picked.begin(), picked.end());
+    picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
+    return true;
+}
+
+int Cli::commandExchange(bool write) {
+    HeadlessDbUi ui;
+    MemoryRowTable rows;
+    DbSession db(ui, rows);
+    if (!openDatabase(db))
+        return kExitError;
+    QString why;
+    const auto target = resolveList(db, &why);
+    if (!target)
+        return fail(why);
+    db.LoadTreeItem(target->itemData);
+    if (db.currentTypeCode != target->info.typeCode || db.currentListNumber != target->info.listNumber)
+        return fail(QStringLiteral("%1 cannot be opened").arg(target->info.fileName));
+    if (rows.rowCount() == 0)
+        return fail(QStringLiteral("%1 has no rows").arg(o_.list));
+    if (o_.save && target->info.listNumber == 0)
+        return fail(QStringLiteral("--save and --export need a saved list; %1 is the template rows of a "
+                                   "device type")
+                        .arg(o_.list));
+
+    // The rows to exchange.
+    std::vector<int> picked;
+    if (o_.rows) {
+        const auto selectors = ParseRowSpec(*o_.rows, &why);
+        if (!selectors)
+            return fail(QStringLiteral("--rows: %1").arg(why));
+        const auto hit = MatchRows(rows, *selectors, &why);
+        if (!hit)
+            return fail(QStringLiteral("--rows: %1").arg(why));
+        picked = *hit;
+    } else if (!write) {
+        for (int r = 0; r < rows.rowCount(); ++r)
+            picked.push_back(r);
+    }
+    if (write) {
+        if (!applySets(rows, picked, &why))
+            return fail(why);
+    }
+
+    if (!prepareSettings(&why) || !checkConnection(&why))
+        return fail(why);
+    if (write) {
+        // A value the write frame cannot carry is refused before anything is sent.
+        for (int r : picked)
+            if (LayoutWriteRequest(rows.row(r), r, BusAddressFrom(settings_)).status != WriteRequest::Ok)
+                return fail(QStringLiteral("row %1: the value is too long for a write request").arg(r + 1));
+    }
+
+    const uint32_t localIp = settings_.useIp == 1 ? LocalIpFor(settings_.deviceIp) : LocalIpFromHostName();
+    HeadlessExchange ex(settings_, rows, portNaming(), localIp, [&db] { db.ReopenCurrentDatabase(); });
+    for (int r : picked)
+        rows.setSelected(r, true);
+    std::vector<QString> typed;
+    for (int r : picked)
+        typed.push_back(rows.text(r, ColValue));
+
+    const QString connection = connectionText();
+    if (write)
+        ex.controller.OnWriteCommand();
+    else
+        ex.controller.OnReadCommand();
+    if (!ex.controller.busy() && settings_.useIp != 1 &&
+        (ex.display.portStatus == texts::NoPort || ex.display.portStatus == texts::PortBusy)) {
+        saveSettingsIfAsked();
+        return fail(QStringLiteral("cannot open %1: %2").arg(connection, ex.display.portStatus));
+    }
+
+    const bool progress = env_.progressLine && !o_.quiet;
+    std::string shown;
+    auto showProgress = [&] {
+        if (!progress)
+            return;
+        const QString line = ex.display.status + ex.display.progressText;
+        const std::string text = line.toStdString();
+        if (text != shown) {
+            env_.err << "\r\x1b[K" << text << std::flush;
+            shown = text;
+        }
+    };
+    const bool finished = env_.driver ? env_.driver(ex) : RunRealTime(ex, env_.stop, showProgress);
+    if (progress)
+        env_.err << "\r\x1b[K" << std::flush;
+
+    ExchangeReport report;
+    report.command = write ? QStringLiteral("write") : QStringLiteral("read");
+    report.list = target->info;
+    bool anyFailed = false;
+    bool allUnanswered = true;
+    for (size_t k = 0; k < picked.size(); ++k) {
+        RowReport rr;
+        rr.listIndex = picked[k];
+        rr.row = rows.row(picked[k]);
+        rr.outcome = write ? WriteOutcome(rr.row, typed[k]) : ReadOutcome(rr.row);
+        if (rr.outcome == Outcome::ReadError || rr.outcome == Outcome::Refused)
+            rr.message = rr.row.texts[ColValue];
+        else if (rr.outcome == Outcome::NotSent)
+            rr.message = QStringLiteral("the value does not fit a write request");
+        anyFailed = anyFailed || !Succeeded(rr.outcome);
+        allUnanswered = allUnanswered && Unanswered(rr.outcome);
+        report.rows.push_back(std::move(rr));
+    }
+
+    int status = anyFailed ? kExitRowsFailed : kExitOk;
+    if (!finished) {
+        say(QStringLiteral("stopped before the exchange ended"));
+        status = kExitError;
+    } else if (allUnanswered && !picked.empty()) {
+        QString detail;
+        if (const int e = ex.shared.lastSocketError.load(); e != 0 && settings_.useIp == 1)
+            detail = QStringLiteral(" (socket error: %1)").arg(QString::fromLocal8Bit(std::strerror(e)));
+        say(QStringLiteral("no answer from the device on %1%2; check the connection, address and speed")
+                .arg(connection, detail));
+        status = kExitError;
+    }
+    report.exitStatus = status;
+
+    // Files are only touched after an exchange that did its job.
+    if (o_.save && status != kExitError) {
+        ui.exportPath = o_.exportPath;
+        db.SaveValues();
+        if (!ui.messages.isEmpty()) {
+            for (const QString& m : ui.messages)
+                say(o_.exportPath ? QStringLiteral("saving values or export failed: %1").arg(m)
+                                  : QStringLiteral("saving values failed: %1").arg(m));
+            status = kExitError;
+            report.exitStatus = status;
+        }
+    }
+    print(FormatReport(report, o_.format));
+    saveSettingsIfAsked();
+    return status;
+}
+
+} // namespace
+
+int RunCli(const QStringList& args, CliEnvironment& env) {
+    ParseResult parsed = ParseArgs(args);
+    if (!parsed.ok()) {
+        env.err << kProgram << ": " << parsed.error.toStdString() << '\n'
+                << "Try '" << kProgram << " --help'.\n";
+        return kExitError;
+    }
+    Cli cli(std::move(parsed.options), env);
+    return cli.run();
+}
+
+} // namespace parvault::cli

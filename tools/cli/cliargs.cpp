@@ -1,0 +1,367 @@
+#include "cliargs.h"
+
+#include "connectionsettings.h"
+#include "portnaming.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <sys/socket.h>
+
+#include <algorithm>
+
+namespace parvault::cli {
+
+namespace {
+
+bool parseInt(const QString& text, int& value) {
+    bool ok = false;
+    value = text.toInt(&ok, 10);
+    return ok && !text.startsWith(QLatin1Char('+'));
+}
+
+struct OptionDef {
+    const char* name;
+    bool takesValue;
+};
+
+constexpr OptionDef kOptions[] = {
+    {"--rows", true},     {"--set", true},        {"--save", false},       {"--export", true},
+    {"--format", true},   {"--udp", true},        {"--port", true},        {"--speed", true},
+    {"--optical", false}, {"--no-optical", false}, {"--address", true},    {"--no-address", false},
+    {"--wait", true},     {"--port-links", true}, {"--save-settings", false}, {"--dir", true},
+    {"--quiet", false},   {"--help", false},      {"--version", false},
+};
+
+const OptionDef* findOption(const QString& name) {
+    for (const OptionDef& o : kOptions)
+        if (name == QLatin1String(o.name))
+            return &o;
+    return nullptr;
+}
+
+// Applies one option; returns an error text or an empty one.
+QString applyOption(CliOptions& o, const QString& name, const QString& value) {
+    ConnectionOverrides& c = o.connection;
+    if (name == "--rows") {
+        if (o.rows)
+            return QStringLiteral("--rows given twice; join the selections with commas");
+        o.rows = value;
+    } else if (name == "--set") {
+        const qsizetype eq = value.indexOf(QLatin1Char('='));
+        if (eq <= 0)
+            return QStringLiteral("--set wants ROW=VALUE, got \"%1\"").arg(value);
+        o.sets.push_back({value.left(eq).trimmed(), value.mid(eq + 1)});
+    } else if (name == "--save") {
+        o.save = true;
+    } else if (name == "--export") {
+        if (value.isEmpty())
+            return QStringLiteral("--export wants a file name");
+        o.exportPath = value;
+    } else if (name == "--format") {
+        if (value == "text")
+            o.format = Format::Text;
+        else if (value == "csv")
+            o.format = Format::Csv;
+        else if (value == "json")
+            o.format = Format::Json;
+        else
+            return QStringLiteral("--format is text, csv or json, not \"%1\"").arg(value);
+    } else if (name == "--udp") {
+        uint32_t ip = 0;
+        uint16_t port = 0;
+        QString why;
+        if (!ParseUdpTarget(value, ip, port, &why))
+            return QStringLiteral("--udp %1: %2").arg(value, why);
+        c.udpHostIp = ip;
+        c.udpPort = port;
+    } else if (name == "--port") {
+        const auto n = ParseComPort(value);
+        if (!n)
+            return QStringLiteral("--port wants COMN with N from 1 to %1, got \"%2\"")
+                .arg(kMaxPortNumber)
+                .arg(value);
+        c.comPort = *n;
+    } else if (name == "--speed") {
+        int baud = 0;
+        if (!parseInt(value, baud) ||
+            std::find(SpeedTable.begin(), SpeedTable.end(), baud) == SpeedTable.end())
+            return QStringLiteral("--speed is one of 300, 600, 1200, 2400, 4800, 9600, 19200, "
+                                  "38400, 57600, 115200, not \"%1\"")
+                .arg(value);
+        c.baud = baud;
+    } else if (name == "--optical") {
+        c.optical = true;
+    } else if (name == "--no-optical") {
+        c.optical = false;
+    } else if (name == "--address") {
+        const QStringList parts = value.split(QLatin1Char(':'));
+        int own = -1, device = -1;
+        if (parts.size() != 2 || !parseInt(parts[0], own) || !parseInt(parts[1], device) || own < 0 ||
+            own > kMaxBusAddress || device < 0 || device > kMaxBusAddress)
+            return QStringLiteral("--address wants OWN:DEVICE, each from 0 to %1, got \"%2\"")
+                .arg(kMaxBusAddress)
+                .arg(value);
+        c.address = std::make_pair(own, device);
+        c.noAddress = false;
+    } else if (name == "--no-address") {
+        c.noAddress = true;
+        c.address.reset();
+    } else if (name == "--wait") {
+        int s = 0;
+        if (!parseInt(value, s) || s < kMinWaitSeconds || s > kMaxWaitSeconds)
+            return QStringLiteral("--wait is a number of seconds from %1 to %2, not \"%3\"")
+                .arg(kMinWaitSeconds)
+                .arg(kMaxWaitSeconds)
+                .arg(value);
+        c.waitSeconds = s;
+    } else if (name == "--port-links") {
+        c.portLinkFolder = value;
+    } else if (name == "--save-settings") {
+        o.saveSettings = true;
+    } else if (name == "--dir") {
+        o.workDir = value;
+    } else if (name == "--quiet") {
+        o.quiet = true;
+    } else if (name == "--help") {
+        o.command = Command::Help;
+    } else if (name == "--version") {
+        if (o.command != Command::Help)
+            o.command = Command::Version;
+    }
+    return {};
+}
+
+std::optional<Command> commandNamed(const QString& word) {
+    if (word == "tree")
+        return Command::Tree;
+    if (word == "read")
+        return Command::Read;
+    if (word == "write")
+        return Command::Write;
+    if (word == "settings")
+        return Command::Settings;
+    if (word == "help")
+        return Command::Help;
+    return std::nullopt;
+}
+
+} // namespace
+
+std::optional<int> ParseComPort(const QString& text) {
+    QString digits = text;
+    if (digits.startsWith(QLatin1String("COM"), Qt::CaseInsensitive))
+        digits = digits.mid(3);
+    if (digits.isEmpty() || digits.startsWith(QLatin1Char('0')))
+        return std::nullopt;
+    for (QChar ch : digits)
+        if (ch < QLatin1Char('0') || ch > QLatin1Char('9'))
+            return std::nullopt;
+    bool ok = false;
+    const int n = digits.toInt(&ok);
+    if (!ok || n < 1 || n > kMaxPortNumber)
+        return std::nullopt;
+    return n;
+}
+
+bool ParseUdpTarget(const QString& text, uint32_t& ip, uint16_t& port, QString* why) {
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0) {
+        *why = QStringLiteral("HOST:PORT expected");
+        return false;
+    }
+    const QString host = text.left(colon);
+    int p = 0;
+    if (!parseInt(text.mid(colon + 1), p) || p < 1 || p > 65535) {
+        *why = QStringLiteral("the port is a number from 1 to 65535");
+        return false;
+    }
+    const QByteArray hostBytes = host.toLocal8Bit();
+    in_addr dotted{};
+    if (::inet_pton(AF_INET, hostBytes.constData(), &dotted) == 1) {
+        ip = ntohl(dotted.s_addr);
+    } else {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_DGRAM;
+        addrinfo* found = nullptr;
+        if (::getaddrinfo(hostBytes.constData(), nullptr, &hints, &found) != 0 || !found) {
+            *why = QStringLiteral("no IPv4 address for \"%1\"").arg(host);
+            return false;
+        }
+        ip = ntohl(reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr.s_addr);
+        ::freeaddrinfo(found);
+    }
+    if (ip == 0) {
+        *why = QStringLiteral("0.0.0.0 names no device");
+        return false;
+    }
+    port = static_cast<uint16_t>(p);
+    return true;
+}
+
+ParseResult ParseArgs(const QStringList& args) {
+    ParseResult r;
+    CliOptions& o = r.options;
+    QStringList positional;
+    bool optionsEnded = false;
+    for (qsizetype i = 0; i < args.size(); ++i) {
+        const QString& a = args[i];
+        if (!optionsEnded && a == QLatin1String("-h")) {
+            o.command = Command::Help;
+            continue;
+        }
+        if (optionsEnded || !a.startsWith(QLatin1String("--")) || a == QLatin1String("--")) {
+            if (a == QLatin1String("--") && !optionsEnded) {
+                optionsEnded = true;
+                continue;
+            }
+            positional << a;
+            continue;
+        }
+        QString name = a;
+        std::optional<QString> inlineValue;
+        if (const qsizetype eq = a.indexOf(QLatin1Char('=')); eq > 0) {
+            name = a.left(eq);
+            inlineValue = a.mid(eq + 1);
+        }
+        const OptionDef* def = findOption(name);
+        if (!def) {
+            r.error = QStringLiteral("unknown option %1").arg(name);
+            return r;
+        }
+        QString value;
+        if (def->takesValue) {
+            if (inlineValue) {
+                value = *inlineValue;
+            } else if (i + 1 < args.size()) {
+                value = args[++i];
+            } else {
+                r.error = QStringLiteral("%1 wants a value").arg(name);
+                return r;
+            }
+        } else if (inlineValue) {
+            r.error = QStringLiteral("%1 takes no value").arg(name);
+            return r;
+        }
+        if (QString e = applyOption(o, name, value); !e.isEmpty()) {
+            r.error = e;
+            return r;
+        }
+    }
+    if (o.command == Command::Help || o.command == Command::Version)
+        return r;
+
+    if (positional.isEmpty()) {
+        r.error = QStringLiteral("no command given");
+        return r;
+    }
+    const QString word = positional.takeFirst();
+    const auto command = commandNamed(word);
+    if (!command) {
+        r.error = QStringLiteral("unknown command \"%1\"").arg(word);
+        return r;
+    }
+    o.command = *command;
+    if (o.command == Command::Help)
+        return r;
+
+    const bool takesList = o.command == Command::Read || o.command == Command::Write;
+    if (takesList) {
+        if (positional.isEmpty()) {
+            r.error = QStringLiteral("%1 wants a LIST (type:CODE, a device type name, a list number, file "
+                                     "name or list name)")
+                          .arg(o.command == Command::Read ? "read" : "write");
+            return r;
+        }
+        o.list = positional.takeFirst();
+    }
+    if (!positional.isEmpty()) {
+        r.error = QStringLiteral("unexpected argument \"%1\"").arg(positional.first());
+        return r;
+    }
+
+    const ConnectionOverrides& c = o.connection;
+    if (c.udpHostIp && c.comPort) {
+        r.error = QStringLiteral("--udp and --port exclude each other");
+        return r;
+    }
+    if (!o.sets.empty() && o.command != Command::Write) {
+        r.error = QStringLiteral("--set belongs to the write command");
+        return r;
+    }
+    if (o.rows && !takesList) {
+        r.error = QStringLiteral("--rows belongs to the read and write commands");
+        return r;
+    }
+    if ((o.save || o.exportPath) && !takesList) {
+        r.error = QStringLiteral("--save and --export belong to the read and write commands");
+        return r;
+    }
+    if (o.command == Command::Write && o.sets.empty() && !o.rows) {
+        r.error = QStringLiteral("write wants --set ROW=VALUE or --rows SPEC (the rows to write "
+                                 "with the values the list holds)");
+        return r;
+    }
+    // The export is the window's "save values" command, which stores the
+    // values into the list file before it writes the table.
+    if (o.exportPath)
+        o.save = true;
+    return r;
+}
+
+QString UsageText() {
+    return QStringLiteral(R"(Usage: parvault2-cli COMMAND [LIST] [options]
+
+Reads and writes device parameters with the same exchange, storage and export
+code as the Parvault 2 window, without a display. Works in the current folder
+(or --dir): PARVLT2.mdb, the saved list files and the settings file
+Parvault2.i live there.
+
+Commands:
+  tree                   the device types and saved lists, as the window's tree
+  read LIST              read the selected rows from the device and print them
+  write LIST             write values to the device and report each row
+  settings               print the connection that would be used
+  help                   this text
+
+LIST:
+  type:CODE              the template rows of a device type (e.g. type:20)
+  NAME                   a device type name or a saved list's name
+  N                      a saved list by its list number (see tree)
+  FILE.mdb               a saved list by its file name
+
+Rows (read and write):
+  --rows SPEC            rows to use, comma separated; default for read: all
+                           N, N-M       row numbers as printed (from 1)
+                           pP, pP-Q     every row with parameter number P (to Q)
+                           C:P, C:P:I   the row of channel C, parameter P (index I)
+                           all          every row
+  --set ROW=VALUE        write VALUE into the row(s) ROW picks (same forms as
+                         in --rows, one item); may be repeated
+  --save                 store the value column into the list file afterwards
+  --export FILE          store the values, then write the list's text table
+                         to FILE exactly as the window does (implies --save)
+
+Connection (default: Parvault2.i; each option overrides one item):
+  --udp HOST:PORT        reach the device over UDP
+  --port COMN            reach the device on serial port COMN
+  --speed BAUD           300 600 1200 2400 4800 9600 19200 38400 57600 115200
+  --optical              through the device's optical port (--no-optical: not)
+  --address OWN:DEVICE   put bus addresses (0..31) into the requests
+                         (--no-address: do not)
+  --wait SECONDS         answer wait, 1..31; each row is asked up to 3 times
+  --port-links DIR       folder of COM<N> links to serial devices
+                         (default ~/.parvault2/ports)
+  --save-settings        write the connection used back into Parvault2.i
+
+Output:
+  --format FORMAT        text (the window's text table), csv or json
+  --quiet                no progress line on a terminal
+  --dir DIR              work in DIR instead of the current folder
+
+Exit status: 0 every row succeeded, 1 some row failed, 2 usage, connection,
+database or file error (also when the device answered no request at all).
+)");
+}
+
+} // namespace parvault::cli

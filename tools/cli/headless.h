@@ -1,0 +1,113 @@
+#pragma once
+
+// The window's side of the exchange and the database commands, without a
+// window: a thread-safe message queue in place of posted window messages, a
+// display that remembers what it was shown, a database UI that answers from
+// the command line, and the loop that drives the controller in real time.
+
+#include "connectionsettings.h"
+#include "controller.h"
+#include "dbui.h"
+#include "exchangeshared.h"
+#include "ipthread.h"
+#include "portnaming.h"
+#include "rowtable.h"
+#include "serialchannel.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <mutex>
+#include <optional>
+
+namespace parvault::cli {
+
+// Messages posted by the tick thread, the UDP thread and the controller
+// itself, handed to the loop's thread in the order they came.
+class PostQueue final : public MessagePoster {
+public:
+    void post(int message) override;
+    // What was posted so far (possibly nothing), without waiting.
+    std::deque<int> take();
+    // Waits until something is posted or the deadline passes.
+    std::deque<int> waitUntil(std::chrono::steady_clock::time_point deadline);
+
+private:
+    std::mutex mutex_;
+    std::condition_variable posted_;
+    std::deque<int> queue_;
+};
+
+class HeadlessDisplay final : public ExchangeDisplay {
+public:
+    void setStatusText(const QString& text) override { status = text; }
+    void setOpticMark(const QString& text) override { opticMark = text; }
+    void setPortStatusText(const QString& text) override { portStatus = text; }
+    void setProgressText(const QString& text) override { progressText = text; }
+    void setProgressPos(int position) override { progressPos = position; }
+
+    QString status;
+    QString opticMark;
+    QString portStatus;
+    QString progressText;
+    int progressPos = 0;
+};
+
+// The database commands' dialogs, answered from the command line: no list
+// name is ever asked for, the save dialog returns the export path (or is
+// cancelled without one), and message boxes are collected for the caller.
+class HeadlessDbUi final : public DbUi {
+public:
+    std::optional<QString> exportPath;
+    QStringList messages; // "caption: text", in order
+
+    std::optional<QString> askListName() override { return std::nullopt; }
+    std::optional<QString> askSaveFile(const QString&, const QString&, const QString&) override {
+        return exportPath;
+    }
+    void message(const QString& text, const QString& caption) override;
+    void setTree(const TreeNode&) override {}
+    void showWaitFrame(int) override {}
+    void showArrowCursor() override {}
+};
+
+// Everything the window owns for an exchange, in construction order.
+class HeadlessExchange {
+public:
+    HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports, uint32_t localIp,
+                     std::function<void()> reopenDatabase);
+    ~HeadlessExchange();
+    HeadlessExchange(const HeadlessExchange&) = delete;
+    HeadlessExchange& operator=(const HeadlessExchange&) = delete;
+
+    ExchangeShared shared;
+    PostQueue poster;
+    HeadlessDisplay display;
+    SerialChannel serial;
+    UdpChannel udp;
+    ExchangeController controller;
+};
+
+// Drives a started exchange until the controller is idle: the 25 ms step on
+// the steady clock, the 100 ms tick from its own thread, posted messages as
+// they come. A raised stop flag stops the exchange as the stop button does.
+// onStep runs after every 25 ms step (for a progress line). True when the
+// exchange ended by itself, false when it was stopped.
+bool RunRealTime(HeadlessExchange& exchange, const std::atomic<bool>* stop,
+                 const std::function<void()>& onStep);
+
+// Handles what is still queued after the exchange went idle: an end message
+// posted with the last step still releases the channel.
+void DrainMessages(HeadlessExchange& exchange);
+
+// The address UDP requests are sent from. A device on the loopback network
+// is reached from the loopback address; otherwise the host's own address, as
+// the window uses.
+uint32_t LocalIpFor(uint32_t deviceIp);
+
+} // namespace parvault::cli

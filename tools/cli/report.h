@@ -1,0 +1,68 @@
+#pragma once
+
+// What became of each row of an exchange, and the three ways of printing it.
+
+#include "cliargs.h"
+#include "rowtable.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <vector>
+
+namespace parvault::cli {
+
+enum class Outcome {
+    ReadOk,         // the device answered with the value
+    ReadError,      // the device answered with an error text, or a broken frame
+    ReadUnanswered, // three requests, no answer
+    NotRead,        // the exchange ended before the row's turn
+    Written,        // the device confirmed the write
+    Refused,        // the device refused it (its text is in the value column)
+    NotSent,        // the value does not fit a write request
+    WriteUnanswered,
+    NotWritten,     // the exchange ended before the row's turn
+};
+
+const char* OutcomeName(Outcome outcome);
+bool Succeeded(Outcome outcome);
+// A request for the row went out and nothing came back.
+bool Unanswered(Outcome outcome);
+
+// The outcome of a selected row from the icon the controller left on it.
+// typedValue: for writes, the value the row had when the write started, which
+// tells a value that was never sent from a device's refusal.
+Outcome ReadOutcome(const ParamRow& row);
+Outcome WriteOutcome(const ParamRow& row, const QString& typedValue);
+
+struct RowReport {
+    int listIndex = 0; // from 0
+    ParamRow row;
+    Outcome outcome = Outcome::NotRead;
+    QString message;   // the device's text, or why the row was not sent
+};
+
+struct ListInfo {
+    QString title;     // list name, or the device type name for template rows
+    QString fileName;  // the list file, or the main database
+    int listNumber = 0;
+    int typeCode = 0;
+    QString typeName;
+};
+
+struct ExchangeReport {
+    QString command;   // "read" or "write"
+    ListInfo list;
+    std::vector<RowReport> rows;
+    int exitStatus = 0;
+};
+
+// The rows as the window's text table (the same lines the export writes,
+// as UTF-8 with LF ends), each row followed by its outcome; CSV with a
+// header line; or one JSON document.
+QByteArray FormatReport(const ExchangeReport& report, Format format);
+
+// CSV field quoting: quotes when the text holds a comma, quote or line break.
+QString CsvField(const QString& text);
+
+} // namespace parvault::cli
