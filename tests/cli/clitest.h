@@ -1,0 +1,150 @@
+#pragma once
+
+// A working folder with the demo main database, a device simulator serving
+// the demo device type 20 on UDP and a pty linked as COM7, and parvault2-cli
+// run in-process against them.
+
+#include "cli.h"
+#include "dbsession.h"
+#include "devicemodel.h"
+#include "server.h"
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <QFile>
+#include <QString>
+#include <QStringList>
+
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+namespace parvault::clitest {
+
+using testing::ScopedCwd;
+using testing::TempDir;
+
+inline constexpr int kComPort = 7;
+
+struct CliRun {
+    int status = -1;
+    std::string out;
+    std::string err;
+    QString outText() const { return QString::fromStdString(out); }
+};
+
+// Steps the controller on a manual clock, as the controller tests do: every
+// step is 25 ms of exchange time and a moment of real time for the I/O, every
+// fourth one a 100 ms tick. A silent row then costs well under a second.
+inline bool ManualClockDriver(cli::HeadlessExchange& ex) {
+    constexpr int kMaxSteps = 6000;
+    int steps = 0;
+    while (ex.controller.busy() && steps < kMaxSteps) {
+        ex.controller.OnTimer();
+        if (++steps % 4 == 0)
+            ex.shared.TickCallback(ex.poster);
+        for (auto queue = ex.poster.take(); !queue.empty(); queue = ex.poster.take())
+            for (int m : queue)
+                ex.controller.OnMessage(m);
+        std::this_thread::sleep_for(std::chrono::microseconds(1500));
+    }
+    cli::DrainMessages(ex);
+    return !ex.controller.busy();
+}
+
+// The database commands' dialogs for building fixtures: the list name and
+// the export path are given in advance.
+class ScriptedUi final : public DbUi {
+public:
+    std::optional<QString> listName;
+    std::optional<QString> savePath;
+    QStringList messages;
+    std::optional<QString> askListName() override { return listName; }
+    std::optional<QString> askSaveFile(const QString&, const QString&, const QString&) override {
+        return savePath;
+    }
+    void message(const QString& text, const QString& caption) override { messages << caption + text; }
+    void setTree(const TreeNode&) override {}
+    void showWaitFrame(int) override {}
+    void showArrowCursor() override {}
+};
+
+class CliFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::copy_file(PARVAULT_DEMO_DB, dir.file("PARVLT2.mdb"));
+        devsim::ParamTable table;
+        QString error;
+        ASSERT_TRUE(table.load(QStringLiteral(PARVAULT_DEMO_PARAMS), 20, &error)) << error.toStdString();
+        model = std::make_unique<devsim::DeviceModel>(std::move(table), devsim::DeviceConfig{});
+        devsim::ServerOptions options = serverOptions();
+        options.udpHost = "127.0.0.1";
+        options.ptyLink = dir.file("COM" + std::to_string(kComPort));
+        server = std::make_unique<devsim::Server>(*model, options);
+        std::string why;
+        ASSERT_TRUE(server->start(&why)) << why;
+    }
+    void TearDown() override {
+        if (server)
+            server->stop();
+    }
+    virtual devsim::ServerOptions serverOptions() { return {}; }
+
+    // Runs one command line in the working folder; manual clock unless asked.
+    CliRun run(QStringList args, bool realTime = false, const std::atomic<bool>* stop = nullptr) {
+        std::ostringstream out, err;
+        cli::CliEnvironment env{out, err};
+        env.stop = stop;
+        env.progressLine = progressLine;
+        if (!realTime)
+            env.driver = ManualClockDriver;
+        CliRun r;
+        r.status = cli::RunCli(args, env);
+        r.out = out.str();
+        r.err = err.str();
+        return r;
+    }
+    QStringList udp() const {
+        return {"--udp", QStringLiteral("127.0.0.1:%1").arg(server->udpPort()), "--wait", "1"};
+    }
+    QStringList pty() const {
+        return {"--port", QStringLiteral("COM%1").arg(kComPort), "--port-links",
+                QString::fromStdString(dir.path().string()), "--speed", "115200", "--wait", "1"};
+    }
+
+    // Saves the rows of type 20 picked by `rows` (list indices) as a list
+    // through the window's own save command; returns its file name.
+    QString saveList(const QString& name, const std::vector<int>& rows, int second = 0) {
+        ScriptedUi ui;
+        MemoryRowTable table;
+        DbSession db(ui, table);
+        db.clock = [second] { return QDateTime(QDate(2024, 3, 14), QTime(9, 41, second)); };
+        EXPECT_TRUE(db.OpenMainDatabase());
+        db.BuildTree();
+        db.LoadTreeItem(MakeItemData(0, 20));
+        for (int r : rows)
+            table.setSelected(r, true);
+        ui.listName = name;
+        db.SaveList();
+        EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join("|").toStdString();
+        return ListFileNameFor(db.clock());
+    }
+
+    // The device's value and units for a key as the program receives them
+    // (through code page 866).
+    std::pair<QString, QString> deviceValue(int channel, int param, int index = 0) const {
+        const auto e = model->entry({channel, param, index});
+        if (!e)
+            return {};
+        return {devsim::FromOem(devsim::ToOem(e->value)), devsim::FromOem(devsim::ToOem(e->units))};
+    }
+
+    TempDir dir;
+    ScopedCwd cwd{dir.path()};
+    bool progressLine = false; // as on a terminal
+    std::unique_ptr<devsim::DeviceModel> model;
+    std::unique_ptr<devsim::Server> server;
+};
+
+} // namespace parvault::clitest

@@ -1,0 +1,146 @@
+// The two programs as a script uses them: parvault2-devsim started as a
+// process, parvault2-cli run against it in real time, exit statuses and
+// output read back.
+
+#include "tempdir.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QRegularExpression>
+
+#include <filesystem>
+
+using parvault::testing::TempDir;
+
+namespace {
+
+constexpr int kStartMs = 5000;
+constexpr int kRunMs = 20000;
+
+struct Result {
+    int status = -1;
+    QString out;
+    QString err;
+};
+
+class Simulator {
+public:
+    explicit Simulator(const QString& params) {
+        process_.start(PARVAULT_DEVSIM_EXE,
+                       {"--params", params, "--type", "20", "--udp", "127.0.0.1:0"});
+        QByteArray seen;
+        while (!seen.contains("ready\n") && process_.waitForReadyRead(kStartMs))
+            seen += process_.readAllStandardOutput();
+        const auto m = QRegularExpression("udp 127\\.0\\.0\\.1:(\\d+)").match(QString::fromUtf8(seen));
+        if (m.hasMatch())
+            port_ = m.captured(1);
+        else
+            ADD_FAILURE() << "the simulator did not start: " << process_.readAllStandardError().toStdString();
+    }
+    ~Simulator() {
+        process_.terminate();
+        if (!process_.waitForFinished(kStartMs))
+            process_.kill();
+    }
+    QString target() const { return "127.0.0.1:" + port_; }
+    bool ready() const { return !port_.isEmpty(); }
+
+private:
+    QProcess process_;
+    QString port_;
+};
+
+Result cli(const QString& workDir, const QStringList& args) {
+    QProcess p;
+    p.setWorkingDirectory(workDir);
+    p.start(PARVAULT_CLI_EXE, args);
+    Result r;
+    if (!p.waitForFinished(kRunMs)) {
+        p.kill();
+        p.waitForFinished();
+        return r;
+    }
+    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
+    r.out = QString::fromUtf8(p.readAllStandardOutput());
+    r.err = QString::fromUtf8(p.readAllStandardError());
+    return r;
+}
+
+class CliProgram : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::filesystem::copy_file(PARVAULT_DEMO_DB, dir.file("PARVLT2.mdb"));
+        // The demo device with one row silent and one refusing to be read.
+        QFile demo(PARVAULT_DEMO_PARAMS);
+        ASSERT_TRUE(demo.open(QIODevice::ReadOnly));
+        QFile params(QString::fromStdString(dir.file("params.txt")));
+        ASSERT_TRUE(params.open(QIODevice::WriteOnly));
+        params.write(demo.readAll());
+        params.write("\n[type 20]\n0 8 0 | 7 | | silent\n0 2 0 | 3.12 | | error=\"Нет доступа\"\n");
+    }
+    QString work() const { return QString::fromStdString(dir.path().string()); }
+
+    TempDir dir;
+};
+
+} // namespace
+
+TEST_F(CliProgram, ScriptedReadWriteAndExitStatuses) {
+    Simulator sim(QString::fromStdString(dir.file("params.txt")));
+    ASSERT_TRUE(sim.ready());
+    const QStringList link = {"--udp", sim.target(), "--wait", "1"};
+
+    // Every row answered: 0, and the CSV a script reads.
+    Result r = cli(work(), QStringList{"read", "type:20", "--rows", "p10,0:1", "--format", "csv"} + link);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(r.out,
+              "row,channel,parameter,index,value,units,name,outcome,message\n"
+              "1,0,1,0,20117,,Заводской номер,ok,\n"
+              "12,1,10,0,\"71,4\",°C,Температура в подающем трубопроводе,ok,\n"
+              "21,2,10,0,\"64,9\",°C,Температура в подающем трубопроводе,ok,\n");
+    EXPECT_TRUE(r.err.isEmpty()) << "no progress line when stderr is no terminal";
+
+    // A write, read back.
+    r = cli(work(), QStringList{"write", "type:20", "--set", "0:302=6"} + link);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QRegularExpression("   0      302        0    6 +\\S.*written\\n")))
+        << r.out.toStdString();
+
+    // A refusing row and a silent one, in real time: 1.
+    r = cli(work(), QStringList{"read", "type:20", "--rows", "0:2,0:8,0:302", "--format", "json"} + link);
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    const QJsonArray rows = QJsonDocument::fromJson(r.out.toUtf8()).object()["rows"].toArray();
+    ASSERT_EQ(rows.size(), 3);
+    EXPECT_EQ(rows[0].toObject()["outcome"].toString(), "error");
+    EXPECT_EQ(rows[0].toObject()["message"].toString(), "Нет доступа");
+    EXPECT_EQ(rows[1].toObject()["outcome"].toString(), "unanswered");
+    EXPECT_EQ(rows[2].toObject()["value"].toString(), "6");
+}
+
+TEST_F(CliProgram, UsageAndConnectionErrorsExitTwo) {
+    Result r = cli(work(), {"read", "type:20", "--wait", "99"});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("--wait is a number of seconds from 1 to 31")) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("Try 'parvault2-cli --help'."));
+    EXPECT_TRUE(r.out.isEmpty());
+
+    r = cli(work(), {"read", "type:20", "--port", "COM300", "--port-links", work()});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("cannot open COM300")) << r.err.toStdString();
+
+    r = cli(work(), {"--help"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_TRUE(r.out.startsWith("Usage: parvault2-cli COMMAND"));
+}
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
