@@ -4,7 +4,6 @@
 #include "iconbutton.h"
 #include "windowrules.h"
 
-#include <QFontMetrics>
 #include <QLabel>
 
 namespace parvault {
@@ -12,11 +11,7 @@ namespace parvault {
 CAboutBox::CAboutBox(QWidget* parent) : QDialog(parent) {
     setWindowTitle(QStringLiteral("About Parvault 2"));
     setFont(parent ? parent->font() : font());
-    const QFontMetrics fm(font());
-    DialogUnits u;
-    u.charWidth = (fm.horizontalAdvance(QStringLiteral(
-                       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
-    u.charHeight = fm.height();
+    const DialogUnits u = DialogUnits::ForFont(font());
     setFixedSize(u.toPixels(0, 0, 240, 54).size());
 
     auto* icon = new QLabel(this);

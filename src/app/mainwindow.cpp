@@ -67,15 +67,6 @@ public:
     }
 };
 
-DialogUnits unitsOf(const QFont& font) {
-    const QFontMetrics fm(font);
-    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
-    DialogUnits u;
-    u.charWidth = (fm.horizontalAdvance(alphabet) / 26 + 1) / 2;
-    u.charHeight = fm.height();
-    return u;
-}
-
 } // namespace
 
 CMainDlg::CMainDlg(MainWindowOptions options, QWidget* parent)
@@ -119,7 +110,7 @@ CIconButton* CMainDlg::button(int id) const {
 void CMainDlg::CreateControls() {
     QFont dialogFont(QStringLiteral("MS Sans Serif"), 8);
     setFont(dialogFont);
-    units_ = unitsOf(font());
+    units_ = DialogUnits::ForFont(font());
     const QRect client = units_.toPixels(0, 0, 531, 326);
     resize(client.size());
 

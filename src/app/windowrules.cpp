@@ -1,5 +1,6 @@
 #include "windowrules.h"
 
+#include <QFontMetrics>
 #include <QtGlobal>
 
 #include <algorithm>
@@ -56,6 +57,15 @@ char CommandChar(const QStringList& argumentsAfterProgram) {
 
 bool FullRowSelection(char commandChar) {
     return commandChar == 'x' || commandChar == 'X';
+}
+
+DialogUnits DialogUnits::ForFont(const QFont& font) {
+    const QFontMetrics fm(font);
+    const QString alphabet = QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz");
+    DialogUnits u;
+    u.charWidth = (fm.horizontalAdvance(alphabet) / 26 + 1) / 2;
+    u.charHeight = fm.height();
+    return u;
 }
 
 QRect DialogUnits::toPixels(int x, int y, int w, int h) const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QFont>
 #include <QRect>
 #include <QSize>
 #include <QString>
@@ -46,6 +47,9 @@ struct DialogUnits {
     double charWidth = 6;  // average character width of the dialog font
     double charHeight = 13;
     QRect toPixels(int x, int y, int w, int h) const;
+    // The units of a dialog font: the average width of the alphabet, rounded
+    // as dialog templates do, and the character height.
+    static DialogUnits ForFont(const QFont& font);
 };
 
 } // namespace parvault

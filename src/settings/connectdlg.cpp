@@ -44,19 +44,6 @@ void UpDown::keyPressEvent(QKeyEvent* e) {
         QWidget::keyPressEvent(e);
 }
 
-namespace {
-
-DialogUnits unitsOf(const QFont& font) {
-    const QFontMetrics fm(font);
-    DialogUnits u;
-    u.charWidth = (fm.horizontalAdvance(QStringLiteral(
-                       "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz")) / 26 + 1) / 2;
-    u.charHeight = fm.height();
-    return u;
-}
-
-} // namespace
-
 CConnectDlg::CConnectDlg(ConnectTargets targets, QWidget* parent)
     : QDialog(parent), t_(std::move(targets)) {
     if (!t_.showMessage) {
@@ -117,7 +104,7 @@ QWidget* CConnectDlg::control(int id) const {
 void CConnectDlg::CreateControls() {
     setWindowTitle(QStringLiteral("Параметры соединения"));
     setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-    const DialogUnits u = unitsOf(font());
+    const DialogUnits u = DialogUnits::ForFont(font());
     setFixedSize(u.toPixels(0, 0, 329, 195).size());
 
     auto group = [&](const QString& title, int x, int y, int w, int h) {
