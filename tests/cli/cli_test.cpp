@@ -216,8 +216,10 @@ TEST_F(CliFixture, WriteChecksEverythingBeforeSendingAnything) {
         {"write", "type:20", "--set", "0:8=1", "--set", "5=2"},
         {"write", "type:20", "--set", QStringLiteral("0:8=") + QString(200, 'x')},
         {"write", "type:20", "--set", "9:9=1"},
+        {"write", "type:20", "--rows", "1-3", "--set", "2=5"},
     };
-    const char* expected[] = {"the list has 29 rows", "set twice", "too long", "picks no row"};
+    const char* expected[] = {"the list has 29 rows", "set twice", "too long", "picks no row",
+                              "row 1 (0:1:0) has no value to write"};
     for (size_t i = 0; i < std::size(cases); ++i) {
         const CliRun r = run(cases[i] + udp());
         EXPECT_EQ(r.status, 2) << i;

@@ -18,6 +18,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <set>
 
 namespace parvault::cli {
 
@@ -78,7 +79,7 @@ private:
     int commandTree();
     int commandSettings();
     int commandExchange(bool write);
-    bool applySets(RowTable& rows, std::vector<int>& picked, QString* why);
+    bool applySets(RowTable& rows, std::vector<int>& picked, std::set<int>& setRows, QString* why);
     void saveSettingsIfAsked();
 
     CliOptions o_;
@@ -454,7 +455,7 @@ int Cli::commandSettings() {
 
 // ---------------------------------------------------------------- read, write
 
-bool Cli::applySets(RowTable& rows, std::vector<int>& picked, QString* why) {
+bool Cli::applySets(RowTable& rows, std::vector<int>& picked, std::set<int>& setRows, QString* why) {
     std::map<int, QString> values;
     for (const SetValue& set : o_.sets) {
         const auto selectors = ParseRowSpec(set.selector, why);
@@ -480,6 +481,7 @@ bool Cli::applySets(RowTable& rows, std::vector<int>& picked, QString* why) {
     for (const auto& [r, value] : values) {
         rows.setText(r, ColValue, value);
         picked.push_back(r);
+        setRows.insert(r);
     }
     std::sort(picked.begin(), picked.end());
     picked.erase(std::unique(picked.begin(), picked.end()), picked.end());
@@ -521,8 +523,18 @@ int Cli::commandExchange(bool write) {
             picked.push_back(r);
     }
     if (write) {
-        if (!applySets(rows, picked, &why))
+        std::set<int> setRows;
+        if (!applySets(rows, picked, setRows, &why))
             return fail(why);
+        // Rows taken with the values the list holds must have one: a blank
+        // template row written as it stands would blank the device's value.
+        for (int r : picked)
+            if (!setRows.count(r) && rows.text(r, ColValue).isEmpty())
+                return fail(QStringLiteral("row %1 (%2:%3:%4) has no value to write; give it with --set")
+                                .arg(r + 1)
+                                .arg(LeadingInt(rows.text(r, ColCanal)))
+                                .arg(LeadingInt(rows.text(r, ColParam)))
+                                .arg(LeadingInt(rows.text(r, ColIndex))));
     }
 
     if (!prepareSettings(&why) || !checkConnection(&why))
