@@ -274,44 +274,46 @@ void ExchangeController::ParkUdpRead() {
     ctx_.shared.readState = readSentState_;
 }
 
-void ExchangeController::HandleReadAnswer() {
-    ExchangeShared& sh = ctx_.shared;
-    sh.waitTicks = 0; // every received chunk restarts the wait
-    const ParsedAnswer a = assembler_.AssembleAnswer(sh);
-    sh.waitTicks = 0;
+ExchangeController::Verdict ExchangeController::TakeAnswer() {
+    const ParsedAnswer a = assembler_.AssembleAnswer(ctx_.shared);
+    ctx_.shared.waitTicks = 0;
     if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
         SaveDataBlock(a);
-
     const bool forThisRow = a.matchesRow(curRow_);
     if (a.result == ANSWER_OK && forThisRow) {
         ApplyAnswer(ctx_.rows, curRow_, a);
-        sh.linkIdleTicks = 0;
-        ctx_.rows.setIcon(curRow_, IconNeutral);
-        --rowsLeft_;
-        if (AdvanceReadRow())
-            sh.readState = STATE_START;
-        else
-            EndExchange();
-        return;
+        return Verdict::Accepted;
     }
     // A frame whose checksum failed belongs to nobody we can tell, so it
     // counts against this row; an error answer counts only when it is this
     // row's, never a late one for an earlier row.
-    const bool rejectedHere =
-        a.result == ANSWER_REJECTED && (a.crcFailed || a.sequence == kNoSequence || forThisRow);
-    if (rejectedHere) {
+    if (a.result == ANSWER_REJECTED && (a.crcFailed || a.sequence == kNoSequence || forThisRow)) {
         ApplyAnswer(ctx_.rows, curRow_, a);
-        ctx_.rows.setIcon(curRow_, IconSent);
-        if (AdvanceReadRow())
-            sh.readState = STATE_START;
-        else
-            EndExchange();
+        return Verdict::Rejected;
+    }
+    return Verdict::Wait; // pending, or another row's answer
+}
+
+void ExchangeController::HandleReadAnswer() {
+    ExchangeShared& sh = ctx_.shared;
+    sh.waitTicks = 0; // every received chunk restarts the wait
+    const Verdict verdict = TakeAnswer();
+    if (verdict == Verdict::Wait) {
+        if (useIp())
+            ParkUdpRead();
         return;
     }
-    // Pending, or another row's answer: keep waiting for this row's.
-    sh.waitTicks = 0;
-    if (useIp())
-        ParkUdpRead();
+    if (verdict == Verdict::Accepted) {
+        sh.linkIdleTicks = 0;
+        ctx_.rows.setIcon(curRow_, IconNeutral);
+        --rowsLeft_;
+    } else {
+        ctx_.rows.setIcon(curRow_, IconSent);
+    }
+    if (AdvanceReadRow())
+        sh.readState = STATE_START;
+    else
+        EndExchange();
 }
 
 void ExchangeController::OnReadTimeout() {
@@ -578,30 +580,22 @@ void ExchangeController::OnWriteAnswer() {
     if (remembered == STATE_IDLE)
         return; // the exchange ended before this message was handled
     sh.writeState = STATE_STEP;
-    const ParsedAnswer a = assembler_.AssembleAnswer(sh);
-    sh.waitTicks = 0;
-    if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
-        SaveDataBlock(a);
-
-    const bool forThisRow = a.matchesRow(curRow_);
-    if (a.result == ANSWER_OK && forThisRow) {
-        ApplyAnswer(ctx_.rows, curRow_, a);
+    switch (TakeAnswer()) {
+    case Verdict::Accepted:
         FinishWriteRow(IconWritten);
         return;
-    }
-    if (a.result == ANSWER_REJECTED &&
-        (a.crcFailed || a.sequence == kNoSequence || forThisRow)) {
-        ApplyAnswer(ctx_.rows, curRow_, a);
+    case Verdict::Rejected:
         FinishWriteRow(IconEdited);
         return;
-    }
-    // Pending, or an answer for another row: keep collecting for this row.
-    sh.waitTicks = 0;
-    if (useIp()) {
-        ctx_.udp.StopUdpExchange();
-        sh.writeState = writeSentState_;
-    } else {
-        sh.writeState = remembered;
+    case Verdict::Wait:
+        // Keep collecting for this row.
+        if (useIp()) {
+            ctx_.udp.StopUdpExchange();
+            sh.writeState = writeSentState_;
+        } else {
+            sh.writeState = remembered;
+        }
+        return;
     }
 }
 

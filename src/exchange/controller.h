@@ -107,6 +107,7 @@ public:
 
 private:
     enum class Pending { Read = 1, Write = 3 };
+    enum class Verdict { Accepted, Rejected, Wait };
 
     bool useIp() const { return ctx_.settings.useIp == 1; }
     bool useOptoport() const { return ctx_.settings.useOptoport == 1; }
@@ -120,6 +121,9 @@ private:
     void StepReadMachine();
     void SendReadRequest(int32_t nextState);
     void HandleReadAnswer();
+    // Assembles what arrived and judges it for the current row, putting the
+    // answer's texts into the row when they are its own.
+    Verdict TakeAnswer();
     int BuildWriteRequest(int& row);
     bool IsWanted(int row) const;
     void ShowPercent();
