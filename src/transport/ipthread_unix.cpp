@@ -155,7 +155,8 @@ IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
                 continue;
             error = errno;
         } else if (ready == 0) {
-            error = ETIMEDOUT;
+            if (error == 0)
+                error = ETIMEDOUT; // keep a real failure's code if there was one
         } else if (fds[1].revents & POLLIN) {
             return Receive::Stopped;
         } else {
