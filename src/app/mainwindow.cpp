@@ -144,13 +144,11 @@ void CMainDlg::CreateControls() {
         controls_.insert(id, label);
         return label;
     };
-    const QColor defaultText = palette().color(QPalette::WindowText);
     statusText_ = makeLabel(IDC_STATUS, QString(), units_.toPixels(265, 9, 55, 9), QColor(0, 0, 128));
     opticMark_ = makeLabel(IDC_OPTIC_MARK, QStringLiteral(" "), units_.toPixels(329, 8, 9, 10),
                            QColor(240, 0, 0));
     portStatusText_ = makeLabel(IDC_PORT_STATUS, QString(), units_.toPixels(345, 9, 91, 9),
                                 QColor(240, 0, 0));
-    Q_UNUSED(defaultText);
 
     progress_ = new CPercentBar(this);
     progress_->setGeometry(units_.toPixels(258, 22, 182, 15));
