@@ -13,8 +13,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-#include <arpa/inet.h>
-
 #include <algorithm>
 #include <cstring>
 #include <map>
