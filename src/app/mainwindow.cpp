@@ -8,6 +8,7 @@
 #include "ipthread.h"
 #include "mainwiring.h"
 #include "percentbar.h"
+#include "recordsets.h"
 #include "valueeditdlg.h"
 
 #include <QApplication>

@@ -44,7 +44,6 @@ enum ControlId : int {
     IDC_OPTIC_MARK = 1022,
 };
 
-inline constexpr const char* kMainDatabaseName = "PARVLT2.mdb";
 inline constexpr int EXCHANGE_TIMER = 17;
 inline constexpr int ABOUT_COMMAND = 16;
 

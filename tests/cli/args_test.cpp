@@ -27,9 +27,9 @@ MemoryRowTable table(const std::vector<std::array<int, 3>>& keys) {
     return t;
 }
 
-std::vector<int> pick(const RowTable& t, const QString& spec, QString* why = nullptr) {
+std::vector<int> pick(const RowTable& t, const QString& text, QString* why = nullptr) {
     QString w;
-    const auto s = ParseRowSpec(spec, &w);
+    const auto s = ParseRowSpec(text, &w);
     if (!s) {
         if (why)
             *why = w;

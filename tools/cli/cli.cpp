@@ -157,7 +157,7 @@ ListInfo Cli::listInfo(const DbSession& db, int32_t itemData, const QString& typ
 }
 
 std::optional<ListTarget> Cli::resolveList(const DbSession& db, QString* why) const {
-    const QString& spec = o_.list;
+    const QString& wanted = o_.list;
     struct Candidate {
         int32_t data;
         QString typeName;
@@ -179,31 +179,31 @@ std::optional<ListTarget> Cli::resolveList(const DbSession& db, QString* why) co
         return e ? e->fileName : QString();
     };
 
-    if (spec.startsWith(QLatin1String("type:"), Qt::CaseInsensitive)) {
+    if (wanted.startsWith(QLatin1String("type:"), Qt::CaseInsensitive)) {
         bool ok = false;
-        const int code = spec.mid(5).toInt(&ok);
+        const int code = wanted.mid(5).toInt(&ok);
         for (const Candidate& c : types)
             if (ok && c.data == code)
                 return found(c);
         *why = QStringLiteral("no device type %1 in the tree of %2 (see the tree command)")
-                   .arg(spec.mid(5), QString::fromLatin1(kMainDatabaseName));
+                   .arg(wanted.mid(5), QString::fromLatin1(kMainDatabaseName));
         return std::nullopt;
     }
     bool isNumber = false;
-    const int number = spec.toInt(&isNumber);
+    const int number = wanted.toInt(&isNumber);
     if (isNumber) {
         for (const Candidate& c : lists)
             if (ListNumberOf(c.data) == number)
                 return found(c);
-        *why = QStringLiteral("no saved list number %1 (see the tree command)").arg(spec);
+        *why = QStringLiteral("no saved list number %1 (see the tree command)").arg(wanted);
         return std::nullopt;
     }
-    if (spec.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
+    if (wanted.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
         for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive})
             for (const Candidate& c : lists)
-                if (fileOf(c).compare(spec, cs) == 0)
+                if (fileOf(c).compare(wanted, cs) == 0)
                     return found(c);
-        *why = QStringLiteral("no saved list in the file %1 (see the tree command)").arg(spec);
+        *why = QStringLiteral("no saved list in the file %1 (see the tree command)").arg(wanted);
         return std::nullopt;
     }
     // A name: saved lists and device types alike; exact spelling first.
@@ -211,10 +211,10 @@ std::optional<ListTarget> Cli::resolveList(const DbSession& db, QString* why) co
         std::vector<const Candidate*> hits;
         for (const Candidate& c : lists)
             if (db.listFileTable.entry(ListNumberOf(c.data)) &&
-                db.listFileTable.entry(ListNumberOf(c.data))->listName.compare(spec, cs) == 0)
+                db.listFileTable.entry(ListNumberOf(c.data))->listName.compare(wanted, cs) == 0)
                 hits.push_back(&c);
         for (const Candidate& c : types)
-            if (c.typeName.compare(spec, cs) == 0)
+            if (c.typeName.compare(wanted, cs) == 0)
                 hits.push_back(&c);
         if (hits.size() == 1)
             return found(*hits.front());
@@ -223,11 +223,11 @@ std::optional<ListTarget> Cli::resolveList(const DbSession& db, QString* why) co
             for (const Candidate* c : hits)
                 labels << c->label;
             *why = QStringLiteral("\"%1\" names more than one list: %2; give type:CODE or the list number")
-                       .arg(spec, labels.join(QStringLiteral(", ")));
+                       .arg(wanted, labels.join(QStringLiteral(", ")));
             return std::nullopt;
         }
     }
-    *why = QStringLiteral("no device type or saved list named \"%1\" (see the tree command)").arg(spec);
+    *why = QStringLiteral("no device type or saved list named \"%1\" (see the tree command)").arg(wanted);
     return std::nullopt;
 }
 

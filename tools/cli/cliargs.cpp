@@ -298,7 +298,7 @@ ParseResult ParseArgs(const QStringList& args) {
         return r;
     }
     if (o.command == Command::Write && o.sets.empty() && !o.rows) {
-        r.error = QStringLiteral("write wants --set ROW=VALUE or --rows SPEC (the rows to write "
+        r.error = QStringLiteral("write wants --set ROW=VALUE or --rows ROWS (the rows to write "
                                  "with the values the list holds)");
         return r;
     }
@@ -331,7 +331,7 @@ LIST:
   FILE.mdb               a saved list by its file name
 
 Rows (read and write):
-  --rows SPEC            rows to use, comma separated; default for read: all
+  --rows ROWS            rows to use, comma separated; default for read: all
                            N, N-M       row numbers as printed (from 1)
                            pP, pP-Q     every row with parameter number P (to Q)
                            C:P, C:P:I   the row of channel C, parameter P (index I)

@@ -48,7 +48,7 @@ struct SetValue {
 struct CliOptions {
     Command command = Command::None;
     QString list;                   // LIST of read and write
-    std::optional<QString> rows;    // --rows SPEC
+    std::optional<QString> rows;    // --rows ROWS
     std::vector<SetValue> sets;     // --set ROW=VALUE, in order
     bool save = false;
     std::optional<QString> exportPath;

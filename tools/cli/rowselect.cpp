@@ -44,9 +44,9 @@ bool range(const QString& text, int& from, int& to) {
 
 } // namespace
 
-std::optional<std::vector<RowSelector>> ParseRowSpec(const QString& spec, QString* why) {
+std::optional<std::vector<RowSelector>> ParseRowSpec(const QString& text, QString* why) {
     std::vector<RowSelector> out;
-    const QStringList items = spec.split(QLatin1Char(','));
+    const QStringList items = text.split(QLatin1Char(','));
     for (const QString& raw : items) {
         const QString item = raw.trimmed();
         RowSelector s;

@@ -24,7 +24,7 @@ struct RowSelector {
 };
 
 // "1,3,5-8,p20,p300-399,1:100:2,all". Nothing (and a reason) when malformed.
-std::optional<std::vector<RowSelector>> ParseRowSpec(const QString& spec, QString* why);
+std::optional<std::vector<RowSelector>> ParseRowSpec(const QString& text, QString* why);
 
 // The list indices (from 0, ascending, no repeats) the selectors pick. A
 // selector that picks no row makes the whole selection fail with a reason:
