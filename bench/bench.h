@@ -1,0 +1,36 @@
+#pragma once
+
+// The benchmarks the driver runs, each in a process of its own.
+
+#include "benchutil.h"
+
+namespace parvault::bench {
+
+struct ExchangeRoute {
+    QString name;
+    bool udp = false;
+    int speedIndex = 9; // into SpeedTable, for the serial routes
+};
+
+struct ExchangeRun {
+    int rowsRead = 0;
+    double elapsedMs = 0;
+    double rowsPerSecond = 0;
+    double boundRowsPerSecond = 0;
+    double meanLineMs = 0;
+    std::pair<double, double> lineRangeMs; // shortest and longest row
+    double maxStallMs = 0;
+    std::vector<std::pair<double, double>> stallsOver; // (ms after start, ms stalled)
+    QString error;
+};
+
+// Reads n rows through the window from the simulator program.
+ExchangeRun RunExchange(const ExchangeRoute& route, int n, bool probeStalls);
+
+Figure CadenceFigure(const ExchangeRoute& route, int n);
+std::vector<Figure> ListLoadFigures(int rows, int repeats);
+std::vector<Figure> TreeBuildFigures(int repeats);
+std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows);
+std::vector<Figure> MemoryFigures(int listRows);
+
+} // namespace parvault::bench
