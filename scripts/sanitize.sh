@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Sanitizer runs of the test suite:
+#   asan  the whole suite built with AddressSanitizer + UndefinedBehaviorSanitizer
+#         into build-asan (leaks included, any undefined behaviour fails the test)
+#   tsan  the threaded parts (transport, exchange, controller and the window-free
+#         fault tests) built with ThreadSanitizer into build-tsan
+#   SANITIZE        which runs (default "asan tsan")
+#   SANITIZE_JOBS   build jobs (default: the number of cores)
+# No suppression files: every report fails the run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+SANITIZE=${SANITIZE:-"asan tsan"}
+JOBS=${SANITIZE_JOBS:-$(nproc)}
+export QT_QPA_PLATFORM=offscreen
+
+status=0
+for run in $SANITIZE; do
+  start=$(date +%s)
+  case $run in
+    asan)
+      cmake -S . -B build-asan -G Ninja -DPARVAULT_SANITIZE=address,undefined >/dev/null
+      cmake --build build-asan -j "$JOBS"
+      export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1
+      export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+      ctest --test-dir build-asan --output-on-failure --timeout 600 -j "$JOBS" || status=1
+      unset ASAN_OPTIONS UBSAN_OPTIONS
+      ;;
+    tsan)
+      cmake -S . -B build-tsan -G Ninja -DPARVAULT_SANITIZE=thread >/dev/null
+      known=$(ninja -C build-tsan -t targets all 2>/dev/null | cut -d: -f1)
+      targets=()
+      for t in transport_tests transport_devsim_tests exchange_tests controller_tests faults_tests; do
+        if grep -qx "$t" <<<"$known"; then targets+=("$t"); fi
+      done
+      cmake --build build-tsan -j "$JOBS" --target "${targets[@]}"
+      export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+      regex=$(IFS='|'; echo "^(${targets[*]})\\.")
+      ctest --test-dir build-tsan --output-on-failure --timeout 600 -R "$regex" || status=1
+      unset TSAN_OPTIONS
+      ;;
+    *)
+      echo "unknown sanitizer run: $run" >&2
+      exit 2
+      ;;
+  esac
+  echo "sanitize $run: $(( $(date +%s) - start )) s"
+done
+exit $status
