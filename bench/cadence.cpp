@@ -21,7 +21,6 @@
 #include <QTreeView>
 
 #include <cmath>
-#include <cstdio>
 
 namespace parvault::bench {
 
@@ -116,19 +115,12 @@ ExchangeRun RunExchange(const ExchangeRoute& route, int n, bool probeStalls) {
         if (probeStalls)
             probe.start();
         ExchangeController& controller = window.wiring()->controller();
-        std::vector<double> doneAt;
-        QObject::connect(&window.rows(), &QAbstractItemModel::dataChanged, [&](const QModelIndex& i) {
-            if (qEnvironmentVariableIsSet("PV_BENCH_TRACE") && window.rows().icon(i.row()) == IconNeutral)
-                doneAt.push_back(MsSince(Clock::time_point{}));
-        });
         const auto start = Clock::now();
         window.button(IDC_READ)->click();
         const double expectedMs = n * 1000.0 / bound.rowsPerSecond;
         const bool ended = RunUntil([&] { return !controller.busy(); },
                                     std::chrono::milliseconds(static_cast<long>(expectedMs * 3 + 10000)));
         run.elapsedMs = MsSince(start);
-        for (size_t k = 1; k < doneAt.size(); ++k)
-            std::fprintf(stderr, "%.1f ", doneAt[k] - doneAt[k - 1]);
         probe.stop();
         run.maxStallMs = probe.maxStallMs();
         run.stallsOver = probe.stallsOver();
