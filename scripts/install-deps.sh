@@ -10,4 +10,5 @@ $SUDO apt-get install -y --no-install-recommends \
   qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev \
   libsqlite3-dev sqlite3 \
   libgtest-dev libgmock-dev libbenchmark-dev \
+  clang libclang-rt-14-dev \
   xvfb xauth fonts-dejavu-core
