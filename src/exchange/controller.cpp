@@ -228,7 +228,7 @@ void ExchangeController::StepReadMachine() {
     ExchangeShared& sh = ctx_.shared;
     const int32_t state = sh.readState.load();
     const int32_t machine = useIp() ? (state & 0xFF) : state;
-    const int L = readLimitTicks();
+    const int64_t L = readLimitTicks();
     switch (machine) {
     case STATE_START:
         SendReadRequest(STATE_SENT_1);
@@ -373,7 +373,7 @@ void ExchangeController::OnMessage(int message) {
 
 void ExchangeController::OpticStep() {
     ExchangeShared& sh = ctx_.shared;
-    const int H = opticLimitTicks();
+    const int64_t H = opticLimitTicks();
     switch (sh.opticState.load()) {
     case 0:
         sh.opticState = 13;
@@ -511,7 +511,7 @@ void ExchangeController::FinishWriteRow(int icon) {
 
 void ExchangeController::OnWriteTick() {
     ExchangeShared& sh = ctx_.shared;
-    const int L = readLimitTicks();
+    const int64_t L = readLimitTicks();
     auto sendNext = [&](int32_t nextState) {
         sh.writeState = STATE_STEP;
         const int result = BuildWriteRequest(curRow_);

@@ -112,8 +112,10 @@ private:
     bool useIp() const { return ctx_.settings.useIp == 1; }
     bool useOptoport() const { return ctx_.settings.useOptoport == 1; }
     bool linkExpired() const { return ctx_.shared.linkIdleTicks.load() > kLinkIdleExpired; }
-    int readLimitTicks() const { return ctx_.settings.waitSeconds * 10; }
-    int opticLimitTicks() const { return ctx_.settings.waitSeconds * 20; }
+    // In 64 bits: a foreign settings file may hold any wait, and the product
+    // must not overflow.
+    int64_t readLimitTicks() const { return int64_t{ctx_.settings.waitSeconds} * 10; }
+    int64_t opticLimitTicks() const { return int64_t{ctx_.settings.waitSeconds} * 20; }
 
     void ConnectSequence(Pending next);
     void StartPending();

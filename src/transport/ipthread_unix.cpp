@@ -177,7 +177,7 @@ IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
             error = got < 0 ? errno : EMSGSIZE;
         }
         // A failed receive is tried again until the tick bound has passed.
-        if (shared_.waitTicks.load() >= target_.waitSeconds * kUdpTicksPerWaitSecond)
+        if (shared_.waitTicks.load() >= int64_t{target_.waitSeconds} * kUdpTicksPerWaitSecond)
             return Receive::Failed;
     }
 }
