@@ -606,13 +606,7 @@ void ExchangeController::OnWriteTimeout() {
     FinishWriteRow(IconWriteUnanswered);
 }
 
-void ExchangeController::OnWriteEnd() {
-    ctx_.shared.readState = STATE_IDLE;
-    ctx_.shared.writeState = STATE_IDLE;
-    ctx_.display.setStatusText(texts::Blank);
-    ctx_.display.setProgressText(texts::Done(100));
-    ctx_.display.setProgressPos(100);
-    ReleaseChannel();
-}
+// No further row to write: the same closing as the end of any exchange.
+void ExchangeController::OnWriteEnd() { EndExchange(); }
 
 } // namespace parvault
