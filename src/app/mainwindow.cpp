@@ -244,6 +244,8 @@ void CMainDlg::Startup() {
 
     rows_.setRowImages(RowImages());
     list_->header()->setStretchLastSection(false);
+    // The in-place edit box is placed by column position: columns stay put.
+    list_->header()->setSectionsMovable(false);
     list_->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     for (int c = 0; c < ColumnCount; ++c)
         list_->setColumnWidth(c, ParamListModel::kWidths[c]);
@@ -312,7 +314,9 @@ bool CMainDlg::eventFilter(QObject* watched, QEvent* e) {
         case KeyVerdict::Pass:
             break;
         case KeyVerdict::DeleteThenConsume:
-            handlers_->OnDeleteKey();
+            // A held key repeats: one press, one deletion at most.
+            if (!key->isAutoRepeat())
+                handlers_->OnDeleteKey();
             return true;
         case KeyVerdict::Consume:
             return true;

@@ -44,11 +44,12 @@ QList<QCursor> WaitCursorFrames() {
 }
 
 MainWiring::MainWiring(CMainDlg& window, PortNaming ports)
-    : window_(window), db_(*this, window.rows()), serial_(std::move(ports)),
-      udp_(window.exchange, window),
+    : window_(window), dbRows_(window.rows(), [this] { EndExchangeForNewRows(); }),
+      db_(*this, dbRows_), serial_(std::move(ports)), udp_(window.exchange, window),
       controller_(ExchangeContext{window.exchange, window.settings, window.rows(), *this, serial_,
                                   udp_, window, window.localIp,
-                                  [this] { db_.ReopenCurrentDatabase(); }}) {
+                                  [this] { db_.ReopenCurrentDatabase(); },
+                                  [&window] { return window.localIp = LocalIpFromHostName(); }}) {
     db_.waitCursor.setDisplay(this);
 }
 
@@ -97,10 +98,22 @@ void MainWiring::OnTreeDoubleClick() {
     db_.LoadTreeItem(selectedTreeData().value_or(0));
 }
 
+void MainWiring::EndExchangeForNewRows() {
+    if (controller_.busy())
+        controller_.StopExchange();
+}
+
 void MainWiring::OnDeleteKey() {
     QTreeWidget* tree = window_.tree();
     if (db_.DeleteSelectedList(selectedTreeData(), tree->hasFocus())) {
-        delete tree->currentItem();
+        QTreeWidgetItem* gone = tree->currentItem();
+        // The type group takes the selection, not the next list: another
+        // press must not delete a list the user never chose.
+        if (QTreeWidgetItem* group = gone ? gone->parent() : nullptr)
+            tree->setCurrentItem(group);
+        else
+            tree->setCurrentItem(tree->topLevelItem(0));
+        delete gone;
     }
 }
 
@@ -204,5 +217,11 @@ void MainWiring::setPortStatusText(const QString& text) { window_.portStatusText
 void MainWiring::setProgressText(const QString& text) { window_.progress()->SetText(text); }
 
 void MainWiring::setProgressPos(int position) { window_.progress()->SetPos(position); }
+
+void MainWiring::setStatusToolTip(const QString& text) { window_.statusText()->setToolTip(text); }
+
+void MainWiring::setPortStatusToolTip(const QString& text) {
+    window_.portStatusText()->setToolTip(text);
+}
 
 } // namespace parvault

@@ -48,15 +48,42 @@ public:
     void setPortStatusText(const QString& text) override;
     void setProgressText(const QString& text) override;
     void setProgressPos(int position) override;
+    void setStatusToolTip(const QString& text) override;
+    void setPortStatusToolTip(const QString& text) override;
 
     DbSession& db() { return db_; }
     ExchangeController& controller() { return controller_; }
     SerialChannel& serial() { return serial_; }
 
 private:
+    // The parameter list as the database commands see it: whatever replaces
+    // or empties it first ends a running exchange as Stop does, so no answer
+    // can land in a row of another list, or past the end of a shorter one.
+    class ExchangeSafeRows final : public RowTable {
+    public:
+        ExchangeSafeRows(RowTable& rows, std::function<void()> beforeReplace)
+            : rows_(rows), beforeReplace_(std::move(beforeReplace)) {}
+        int rowCount() const override { return rows_.rowCount(); }
+        const ParamRow& row(int r) const override { return rows_.row(r); }
+        void setText(int r, int column, const QString& text) override { rows_.setText(r, column, text); }
+        void setIcon(int r, int icon) override { rows_.setIcon(r, icon); }
+        bool isSelected(int r) const override { return rows_.isSelected(r); }
+        void setSelected(int r, bool selected) override { rows_.setSelected(r, selected); }
+        void setRows(std::vector<ParamRow> rows) override {
+            beforeReplace_();
+            rows_.setRows(std::move(rows));
+        }
+
+    private:
+        RowTable& rows_;
+        std::function<void()> beforeReplace_;
+    };
+
     std::optional<int32_t> selectedTreeData() const;
+    void EndExchangeForNewRows();
 
     CMainDlg& window_;
+    ExchangeSafeRows dbRows_;
     DbSession db_;
     SerialChannel serial_;
     UdpChannel udp_;

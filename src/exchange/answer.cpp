@@ -22,11 +22,49 @@ size_t collect(std::span<const uint8_t> frame, size_t p, Stop stop, QString& tex
         ++end;
     if (p < end) {
         const size_t n = std::min(end - p, static_cast<size_t>(kAnswerTextMax));
-        text = OemToAnsi(frame.subspan(p, n));
+        // A control byte in a device's text would break the lines of the list,
+        // the text table and the command line's output: it shows as a blank.
+        std::vector<uint8_t> bytes(frame.begin() + static_cast<std::ptrdiff_t>(p),
+                                   frame.begin() + static_cast<std::ptrdiff_t>(p + n));
+        for (uint8_t& b : bytes)
+            if (b < 0x20)
+                b = ' ';
+        text = OemToAnsi(bytes);
     } else {
         text.clear();
     }
     return end;
+}
+
+// The frame up to its data's end: texts never run on over DLE ETX into the
+// checksum, whatever the device left out.
+std::span<const uint8_t> withoutTrailer(std::span<const uint8_t> frame) {
+    for (size_t k = 0; k + 1 < frame.size(); ++k)
+        if (frame[k] == DLE && frame[k + 1] == ETX)
+            return frame.first(k);
+    return frame;
+}
+
+// The position of US in the first DLE US pair: an address byte of 0x1F is not
+// the separator.
+size_t functionSeparator(std::span<const uint8_t> frame) {
+    for (size_t k = 0; k + 1 < frame.size(); ++k)
+        if (frame[k] == DLE && frame[k + 1] == US)
+            return k + 1;
+    return frame.size();
+}
+
+// Exactly three digits and then DLE: anything else names no row.
+int sequenceAt(std::span<const uint8_t> frame, size_t p) {
+    if (p + 3 >= frame.size() || frame[p + 3] != DLE)
+        return kNoSequence;
+    int sequence = 0;
+    for (size_t k = p; k < p + 3; ++k) {
+        if (frame[k] < '0' || frame[k] > '9')
+            return kNoSequence;
+        sequence = sequence * 10 + (frame[k] - '0');
+    }
+    return sequence;
 }
 
 // The start of the fields of interest: past the first FF after the function
@@ -38,18 +76,12 @@ size_t fieldStart(std::span<const uint8_t> frame, size_t functionPos) {
     return p + 2;
 }
 
-uint8_t byteAt(std::span<const uint8_t> frame, size_t p) {
-    return p < frame.size() ? frame[p] : 0;
-}
-
 } // namespace
 
 ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
     ParsedAnswer a;
     a.result = ANSWER_OK;
-    size_t i = 0;
-    while (i < frame.size() && frame[i] != US)
-        ++i;
+    const size_t i = functionSeparator(frame);
     if (i + 1 >= frame.size())
         return a; // no function code: matches nothing
     const size_t fn = i + 1;
@@ -59,8 +91,7 @@ ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
     case FN_VALUE_INDEXED:
     case FN_DATA_BLOCK:
     case FN_ERROR:
-        a.sequence = (byteAt(frame, i + 2) & 0x0F) * 100 + (byteAt(frame, i + 3) & 0x0F) * 10 +
-                     (byteAt(frame, i + 4) & 0x0F);
+        a.sequence = sequenceAt(frame, fn + 1);
         break;
     default:
         return a;
@@ -71,6 +102,8 @@ ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
         a.value = QString::fromLatin1(kDataBlockMark);
         return a;
     }
+    // The data block is kept whole above; the texts come from the data only.
+    frame = withoutTrailer(frame);
 
     const size_t start = fieldStart(frame, fn);
     if (a.function == FN_ERROR) {
@@ -186,6 +219,20 @@ ParsedAnswer AnswerAssembler::AssembleAnswer(std::span<const uint8_t> delivery) 
         }
     }
     return ParsedAnswer{};
+}
+
+void AnswerAssembler::Reset() {
+    asmLength_ = 0;
+    dleSeen_ = false;
+    endPhase_ = 0;
+    identStarted_ = false;
+}
+
+int AnswerAssembler::identLineLength() const {
+    for (int k = 0; k < asmLength_; ++k)
+        if (asmBuffer_[static_cast<size_t>(k)] == CR || asmBuffer_[static_cast<size_t>(k)] == LF)
+            return k;
+    return asmLength_;
 }
 
 int AnswerAssembler::ReadIdentLine(const ExchangeShared& shared) {

@@ -54,8 +54,9 @@ bool ApplyAnswer(RowTable& table, int row, const ParsedAnswer& answer);
 bool SaveDataBlock(const ParsedAnswer& answer, const QString& path = QString::fromLatin1(kDataBlockFile));
 
 // Cuts answers out of the received bytes. The controller owns one for the whole
-// run; its state carries over between deliveries and is never cleared by a
-// command, so a frame may arrive in any number of pieces.
+// run; its state carries over between deliveries, so a frame may arrive in any
+// number of pieces, and is cleared when an exchange starts, so that half a frame
+// left by a stopped exchange cannot complete a bogus one in the next.
 class AnswerAssembler {
 public:
     static constexpr int kBufferSize = 6143;  // asmBuffer, indexes 0..6142
@@ -70,6 +71,12 @@ public:
     // Reads the optical reply (identification line or ACK) as 7-bit characters.
     int ReadIdentLine(std::span<const uint8_t> delivery);
     int ReadIdentLine(const ExchangeShared& shared);
+    // The content of a complete identification line before its CR, so a caller
+    // can tell whether it is long enough to carry the speed character.
+    int identLineLength() const;
+
+    // Forgets any partial frame or line.
+    void Reset();
 
     const std::array<uint8_t, kBufferSize>& asmBuffer() const { return asmBuffer_; }
     int asmLength() const { return asmLength_; }

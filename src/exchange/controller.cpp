@@ -4,6 +4,8 @@
 #include "requests.h"
 #include "serialchannel.h"
 
+#include <QStringList>
+
 #include <cmath>
 
 namespace parvault {
@@ -11,6 +13,14 @@ namespace parvault {
 namespace texts {
 QString Done(int percent) { return QStringLiteral("Выполнено %1%").arg(percent); }
 QString Baud(int baud) { return QStringLiteral("%1бод").arg(baud); }
+QString ValueTooLongDetail(const std::vector<int>& rows) {
+    QStringList numbers;
+    for (int r : rows)
+        numbers << QString::number(r + 1);
+    return (rows.size() == 1 ? QStringLiteral("Строка %1 не записана: значение не помещается в запрос записи.")
+                             : QStringLiteral("Строки %1 не записаны: значения не помещаются в запрос записи."))
+        .arg(numbers.join(QStringLiteral(", ")));
+}
 } // namespace texts
 
 int LeadingInt(const QString& text) {
@@ -170,7 +180,7 @@ void ExchangeController::ShowPercent() {
 void ExchangeController::EndExchange() {
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
-    ctx_.display.setStatusText(texts::Blank);
+    ShowFinalStatus();
     ctx_.display.setProgressText(texts::Done(100));
     ctx_.display.setProgressPos(100);
     ReleaseChannel();
@@ -180,13 +190,46 @@ void ExchangeController::StopExchange() {
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.opticState = STATE_IDLE;
+    writeAnswerOutstanding_ = false;
     ReleaseChannel();
-    ctx_.display.setStatusText(texts::Blank);
+    ShowFinalStatus();
+}
+
+// A blank status, unless rows were refused as too long: that reason must
+// outlast the exchange, or the user sees a red mark with no word.
+void ExchangeController::ShowFinalStatus() {
+    if (tooLongRows_.empty()) {
+        ctx_.display.setStatusText(texts::Blank);
+        ctx_.display.setStatusToolTip(QString());
+    } else {
+        ctx_.display.setStatusText(texts::ValueTooLong);
+        ctx_.display.setStatusToolTip(texts::ValueTooLongDetail(tooLongRows_));
+    }
+}
+
+// What every read and write starts from: no partial frame of an earlier
+// exchange, no outstanding answer, no old note, the current local address.
+void ExchangeController::BeginExchange() {
+    assembler_.Reset();
+    writeAnswerOutstanding_ = false;
+    tooLongRows_.clear();
+    ctx_.display.setStatusToolTip(QString());
+    if (ctx_.localAddress)
+        ctx_.localIp = ctx_.localAddress();
+}
+
+bool ExchangeController::KeepRow(int row) {
+    const int n = ctx_.rows.rowCount();
+    if (n == rowCount_ && row >= 0 && row < n)
+        return true;
+    StopExchange();
+    return false;
 }
 
 // ---------------------------------------------------------------- reading
 
 void ExchangeController::OnReadCommand() {
+    BeginExchange();
     secondPass_ = 0;
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
@@ -226,6 +269,8 @@ void ExchangeController::SendReadRequest(int32_t nextState) {
 
 void ExchangeController::StepReadMachine() {
     ExchangeShared& sh = ctx_.shared;
+    if (!KeepRow(curRow_))
+        return;
     const int32_t state = sh.readState.load();
     const int32_t machine = useIp() ? (state & 0xFF) : state;
     const int64_t L = readLimitTicks();
@@ -287,7 +332,7 @@ ExchangeController::Verdict ExchangeController::TakeAnswer() {
     // A frame whose checksum failed belongs to nobody we can tell, so it
     // counts against this row; an error answer counts only when it is this
     // row's, never a late one for an earlier row.
-    if (a.result == ANSWER_REJECTED && (a.crcFailed || a.sequence == kNoSequence || forThisRow)) {
+    if (a.result == ANSWER_REJECTED && (a.crcFailed || forThisRow)) {
         ApplyAnswer(ctx_.rows, curRow_, a);
         return Verdict::Rejected;
     }
@@ -319,9 +364,10 @@ void ExchangeController::HandleReadAnswer() {
 void ExchangeController::OnReadTimeout() {
     if (ctx_.shared.readState.load() == STATE_IDLE)
         return; // the exchange ended before this message was handled
+    if (!KeepRow(curRow_))
+        return;
     ctx_.shared.readState = STATE_TIMEOUT;
-    if (curRow_ >= 0 && curRow_ < ctx_.rows.rowCount())
-        ctx_.rows.setIcon(curRow_, IconReadUnanswered);
+    ctx_.rows.setIcon(curRow_, IconReadUnanswered);
     if (AdvanceReadRow()) {
         ctx_.shared.readState = STATE_START;
         --rowsLeft_;
@@ -420,14 +466,21 @@ void ExchangeController::OpticStep() {
 
     if (ReadSerial() == 0)
         return;
+    const int32_t opticBefore = sh.opticState.load();
     const int r = assembler_.ReadIdentLine(sh);
     sh.waitTicks = 0;
     if (r != ANSWER_OK)
         return;
     sh.opticState = STATE_IDLE;
     const uint8_t first = assembler_.asmBuffer()[0] & 0x7F;
+    if (first == '/' && assembler_.identLineLength() <= kIdentSpeedPos) {
+        // Too short to carry the speed: no identification, so the sign-on is
+        // repeated and the exchange falls back to the configured speed.
+        sh.opticState = opticBefore;
+        return;
+    }
     if (first == '/') {
-        ctx_.settings.speedIndex = IdentSpeedIndex(assembler_.asmBuffer()[12]);
+        ctx_.settings.speedIndex = IdentSpeedIndex(assembler_.asmBuffer()[kIdentSpeedPos]);
         ctx_.display.setStatusText(
             texts::Baud(SpeedTable[static_cast<size_t>(ctx_.settings.speedIndex)]));
         SendOptionSelect(sh, *this, ctx_.settings.speedIndex);
@@ -444,6 +497,7 @@ void ExchangeController::OpticStep() {
 // ---------------------------------------------------------------- writing
 
 void ExchangeController::OnWriteCommand() {
+    BeginExchange();
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.readState = STATE_IDLE;
     secondPass_ = 0;
@@ -498,8 +552,9 @@ int ExchangeController::BuildWriteRequest(int& row) {
 }
 
 void ExchangeController::FinishWriteRow(int icon) {
-    if (curRow_ >= 0 && curRow_ < ctx_.rows.rowCount())
-        ctx_.rows.setIcon(curRow_, icon);
+    if (!KeepRow(curRow_))
+        return;
+    ctx_.rows.setIcon(curRow_, icon);
     --rowsLeft_;
     ++curRow_;
     writeTicks_ = 0;
@@ -520,7 +575,8 @@ void ExchangeController::OnWriteTick() {
             ctx_.poster.post(MSG_WRITE_END);
         } else if (result == 2) {
             // The value does not fit a write frame: refuse this row, keep
-            // the typed value, go on with the next one.
+            // the typed value, say why at the end, go on with the next one.
+            tooLongRows_.push_back(curRow_);
             FinishWriteRow(IconEdited);
         } else {
             writeTicks_ = 0;
@@ -528,9 +584,15 @@ void ExchangeController::OnWriteTick() {
             sh.writeState = nextState;
         }
     };
-    switch (sh.writeState.load()) {
-    case STATE_IDLE:
+    if (sh.writeState.load() == STATE_IDLE)
         return;
+    // Between rows curRow_ may stand one past the last row (the next search
+    // starts there); anything else outside the list, or another list, ends it.
+    if (ctx_.rows.rowCount() != rowCount_ || curRow_ < 0 || curRow_ > rowCount_) {
+        StopExchange();
+        return;
+    }
+    switch (sh.writeState.load()) {
     case STATE_START:
         sh.readState = STATE_IDLE;
         sendNext(STATE_SENT_1);
@@ -553,10 +615,11 @@ void ExchangeController::OnWriteTick() {
     }
 
     if (!useIp()) {
-        if (isSentState(sh.writeState.load())) {
+        if (isSentState(sh.writeState.load()) && !writeAnswerOutstanding_) {
             sh.readState = STATE_IDLE;
             if (ReadSerial() != 0) {
                 writeTicks_ = 0;
+                writeAnswerOutstanding_ = true;
                 ctx_.poster.post(MSG_WRITE_ANSWER);
             }
         }
@@ -565,6 +628,7 @@ void ExchangeController::OnWriteTick() {
         sh.writeState = STATE_UDP_ANSWER + STATE_BUSY_FLAG;
         if (sh.rxLength.load() != 0) {
             writeTicks_ = 0;
+            writeAnswerOutstanding_ = true;
             ctx_.poster.post(MSG_WRITE_ANSWER);
         } else {
             // An empty datagram answers nothing: wait on for a resend or the time-out.
@@ -576,9 +640,12 @@ void ExchangeController::OnWriteTick() {
 
 void ExchangeController::OnWriteAnswer() {
     ExchangeShared& sh = ctx_.shared;
+    writeAnswerOutstanding_ = false;
     const int32_t remembered = sh.writeState.load();
     if (remembered == STATE_IDLE)
         return; // the exchange ended before this message was handled
+    if (!KeepRow(curRow_))
+        return;
     sh.writeState = STATE_STEP;
     switch (TakeAnswer()) {
     case Verdict::Accepted:
@@ -602,6 +669,8 @@ void ExchangeController::OnWriteAnswer() {
 void ExchangeController::OnWriteTimeout() {
     if (ctx_.shared.writeState.load() == STATE_IDLE)
         return; // the exchange ended before this message was handled
+    if (!KeepRow(curRow_))
+        return;
     ctx_.shared.writeState = STATE_IDLE;
     FinishWriteRow(IconWriteUnanswered);
 }

@@ -16,6 +16,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <vector>
 
 namespace parvault {
 
@@ -31,6 +32,9 @@ public:
     virtual void setPortStatusText(const QString& text) = 0;
     virtual void setProgressText(const QString& text) = 0;
     virtual void setProgressPos(int position) = 0;
+    // Longer explanations behind the short texts; a display without tooltips ignores them.
+    virtual void setStatusToolTip(const QString& /*text*/) {}
+    virtual void setPortStatusToolTip(const QString& /*text*/) {}
 };
 
 inline constexpr int kFirstPassLimit = 300; // parameter numbers below it are served first
@@ -45,6 +49,9 @@ inline const QString PortBusy = QStringLiteral("Порт занят !");
 inline const QString NoPort = QStringLiteral("Нет подключения к порту");
 inline const QString Connecting = QStringLiteral("Подключение...");
 inline const QString OpticBullet = QStringLiteral("•");
+inline const QString ValueTooLong = QStringLiteral("Длинное значение");
+// Why rows kept their typed values unwritten; rows numbered from 1.
+QString ValueTooLongDetail(const std::vector<int>& rows);
 QString Done(int percent); // "Выполнено N%"
 QString Baud(int baud);    // "Nбод"
 } // namespace texts
@@ -64,6 +71,9 @@ struct ExchangeContext {
     // Reopens the list file of the current list (or the main database) before
     // a write, so that a later value save pairs rows with the right file.
     std::function<void()> reopenDatabase;
+    // The local address for UDP, asked again at each exchange so that a
+    // network change needs no restart. Without it localIp stays as given.
+    std::function<uint32_t()> localAddress;
 };
 
 class ExchangeController : public FrameSink {
@@ -89,6 +99,10 @@ public:
     void EndExchange();
 
     int FindNextRow() const;
+    // The exchange's rows are still the ones it started on and `row` is one
+    // of them; otherwise the exchange is ended as Stop ends it (the list was
+    // replaced under it) and false comes back.
+    bool KeepRow(int row);
     int OpenPort();
 
     // FrameSink: a finished txFrame goes to the serial writer or a new UDP thread.
@@ -129,6 +143,8 @@ private:
     int BuildWriteRequest(int& row);
     bool IsWanted(int row) const;
     void ShowPercent();
+    void BeginExchange();
+    void ShowFinalStatus();
     void OpticStep();
     void ReleaseChannel();
     // A UDP answer that decided nothing: drop the thread and wait on in the
@@ -149,6 +165,10 @@ private:
     int opticNext_ = 1;
     int32_t readSentState_ = STATE_SENT_1;  // state of the last read request sent
     int32_t writeSentState_ = STATE_SENT_1; // likewise for writes
+    // A write answer message is posted and not yet handled: no new port read
+    // may overwrite rxBuffer before it is parsed.
+    bool writeAnswerOutstanding_ = false;
+    std::vector<int> tooLongRows_; // rows refused before sending, this exchange
 };
 
 } // namespace parvault

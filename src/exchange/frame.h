@@ -98,6 +98,8 @@ std::vector<uint8_t> OptionSelectMessage(int speedIndex);
 void SendSignOn(ExchangeShared& shared, FrameSink& sink);
 void SendOptionSelect(ExchangeShared& shared, FrameSink& sink, int speedIndex);
 
+// Where the identification line carries the speed character.
+inline constexpr int kIdentSpeedPos = 12;
 // The speed index an identification line announces in its character 12
 // (low four bits; anything above 9 means the fastest speed).
 int IdentSpeedIndex(uint8_t char12);

@@ -49,6 +49,9 @@ public:
     void setPortStatusText(const QString& t) override { portStatus = t; }
     void setProgressText(const QString& t) override { progressText = t; }
     void setProgressPos(int p) override { progressPos = p; }
+    QString statusToolTip, portStatusToolTip;
+    void setStatusToolTip(const QString& t) override { statusToolTip = t; }
+    void setPortStatusToolTip(const QString& t) override { portStatusToolTip = t; }
 };
 
 struct RowSpec {
@@ -76,7 +79,8 @@ public:
         : model_(table(params), config), server(model_, withPty(serverOptions)),
           serial(PortNaming{dir.path(), "/dev"}), udp(shared, poster),
           controller(ExchangeContext{shared, settings, rows, display, serial, udp, poster,
-                                     0x7F000001, [this] { ++reopens; }}) {
+                                     0x7F000001, [this] { ++reopens; },
+                                     [this] { return localAddress ? localAddress() : 0x7F000001; }}) {
         std::string error;
         started = server.start(&error);
         EXPECT_TRUE(started) << error;
@@ -178,6 +182,8 @@ public:
     int ticks = 0;
     int reopens = 0;
     int realMicrosPerStep = 1500;
+    // Asked at each exchange; loopback unless a test changes it.
+    std::function<uint32_t()> localAddress;
 };
 
 } // namespace parvault::testing

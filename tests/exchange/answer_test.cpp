@@ -83,7 +83,7 @@ TEST(ParseAnswer, ErrorAnswers) {
         parseWire(wireAnswer(FN_ERROR, 6, bytesOf({HT, '0', '0', '1', FF, HT}) + oem("no\tsuch") + bytesOf({FF})));
     EXPECT_EQ(refused.result, ANSWER_REJECTED);
     EXPECT_EQ(refused.sequence, 6);
-    EXPECT_EQ(refused.value, QString("no\tsuch")); // HT does not end an error text
+    EXPECT_EQ(refused.value, QString("no such")); // HT does not end an error text; it shows as a blank
     EXPECT_FALSE(refused.units.has_value());
 }
 
@@ -97,8 +97,58 @@ TEST(ParseAnswer, OtherFunctionsAndFramesWithoutFunction) {
     EXPECT_EQ(ParseAnswer(bytesOf({DLE, STX, 'a', DLE, ETX})).sequence, kNoSequence);
     EXPECT_EQ(ParseAnswer(bytesOf({DLE, US})).sequence, kNoSequence);
     EXPECT_EQ(ParseAnswer(Bytes{}).result, ANSWER_OK);
-    // A frame cut right after the function code reads missing digits as 0, never past the end.
-    EXPECT_EQ(ParseAnswer(bytesOf({DLE, US, FN_VALUE, '4'})).sequence, 400);
+    // A frame cut right after the function code names no row, and is never read past its end.
+    EXPECT_EQ(ParseAnswer(bytesOf({DLE, US, FN_VALUE, '4'})).sequence, kNoSequence);
+}
+
+// Answers from a device that does not keep to the layout: nothing runs past
+// the data, nothing but three digits names a row, and no control byte reaches
+// the list.
+TEST(ParseAnswer, AnswersThatBreakTheLayout) {
+    // No closing FF: the value ends with the data, not with ETX and the checksum.
+    const auto open = parseWire(valueAnswer(7, oem("12,5")));
+    EXPECT_EQ(open.value, QString("12,5"));
+    const auto openUnits = parseWire(valueAnswer(7, oem("12,5") + bytesOf({HT}) + oem("kg")));
+    EXPECT_EQ(openUnits.units, QString("kg"));
+    const auto openError = parseWire(wireAnswer(FN_ERROR, 7, valueGroup(oem("bad"))));
+    EXPECT_EQ(openError.value, QString("bad"));
+
+    // Sequence fields that are not exactly three digits.
+    auto withSequence = [](const Bytes& digits) {
+        Bytes f = bytesOf({DLE, US, FN_VALUE}) + digits + bytesOf({DLE, STX}) +
+                  valueGroup(oem("1") + bytesOf({FF})) + bytesOf({DLE, ETX});
+        const uint16_t crc = Crc16(f);
+        f.push_back(static_cast<uint8_t>(crc >> 8));
+        f.push_back(static_cast<uint8_t>(crc & 0xFF));
+        return ParseAnswer(f);
+    };
+    EXPECT_EQ(withSequence(oem("007")).sequence, 7);
+    EXPECT_EQ(withSequence(oem("0071")).sequence, kNoSequence) << "three right digits and more";
+    EXPECT_EQ(withSequence(bytesOf({'0', DLE, '7'})).sequence, kNoSequence) << "a DLE among them";
+    EXPECT_EQ(withSequence(oem("0 7")).sequence, kNoSequence);
+    EXPECT_EQ(withSequence(oem("07")).sequence, kNoSequence);
+
+    // Control bytes in a device's texts show as blanks.
+    const auto lines = parseWire(valueAnswer(7, oem("1\r\n2") + bytesOf({HT}) + oem("k\x01g") + bytesOf({FF})));
+    EXPECT_EQ(lines.value, QString("1  2"));
+    EXPECT_EQ(lines.units, QString("k g"));
+}
+
+// Own or device address 31 puts 0x1F into the address block; the function
+// code follows DLE US, not the first 0x1F.
+TEST(ParseAnswer, AddressBlockHolding1F) {
+    for (const Bytes& block : {bytesOf({0x1F, 0x81}), bytesOf({0x01, 0x9F}), bytesOf({0x1F, 0x9F}),
+                               bytesOf({DLE, DLE, 0x9F})}) {
+        Bytes f = block + bytesOf({DLE, US, FN_VALUE, '0', '0', '7', DLE, STX}) +
+                  valueGroup(oem("5") + bytesOf({FF})) + bytesOf({DLE, ETX});
+        const uint16_t crc = Crc16(f);
+        f.push_back(static_cast<uint8_t>(crc >> 8));
+        f.push_back(static_cast<uint8_t>(crc & 0xFF));
+        const auto a = ParseAnswer(f);
+        EXPECT_EQ(a.function, FN_VALUE) << int(block[0]);
+        EXPECT_EQ(a.sequence, 7) << int(block[0]);
+        EXPECT_EQ(a.value, QString("5")) << int(block[0]);
+    }
 }
 
 TEST(ParseAnswer, LongTextsAreCut) {
@@ -364,4 +414,16 @@ TEST(ReadIdentLine, NoiseBeforeSlashIsDiscarded) {
     EXPECT_EQ(a.ReadIdentLine(bytes), ANSWER_OK);
     EXPECT_EQ(a.asmBuffer()[0], '/');
     EXPECT_EQ(a.asmBuffer()[12], '9');
+}
+
+// Half a frame from a stopped exchange must not complete a bogus one.
+TEST(AnswerAssembler, ResetForgetsAFrameInItsChecksum) {
+    AnswerAssembler a;
+    const Bytes answer = valueAnswer(0, oem("5") + bytesOf({FF}));
+    a.AssembleAnswer(std::span<const uint8_t>(answer).first(answer.size() - 1));
+    ASSERT_EQ(a.endPhase(), 2);
+    a.Reset();
+    const auto r = a.AssembleAnswer(answer);
+    EXPECT_EQ(r.result, ANSWER_OK);
+    EXPECT_EQ(r.value, QString("5"));
 }

@@ -31,7 +31,9 @@ HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows,
                                    uint32_t localIp, std::function<void()> reopenDatabase)
     : serial(std::move(ports)), udp(shared, poster),
       controller(ExchangeContext{shared, settings, rows, display, serial, udp, poster, localIp,
-                                 std::move(reopenDatabase)}) {
+                                 std::move(reopenDatabase),
+                                 // One run, one exchange: the address the caller chose for it.
+                                 nullptr}) {
     // The window's link count starts at the limit and passes it with the
     // first tick, long before anyone can press a button. A command line
     // starts its exchange at once, so the count starts past the limit: a
