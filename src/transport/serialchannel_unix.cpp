@@ -275,6 +275,11 @@ int SerialChannel::close() {
     ::close(stopWrite_);
     stopRead_ = stopWrite_ = -1;
     openPort_ = 0;
+    // Throw away what the line has not sent yet: a close would otherwise wait
+    // for it to drain (up to 30 s on most drivers, longer on a stalled USB
+    // modem-class device), and the window waits with it on Stop or exit. The
+    // writer has ended, so nothing is added after this.
+    ::tcflush(portFd_, TCOFLUSH);
     ::close(portFd_);
     portFd_ = -1;
     return 0;

@@ -9,6 +9,7 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -365,6 +366,71 @@ TEST_F(SerialChannelTest, CloseEndsAWriteThatIsStillRunningAndClosesThePort) {
     EXPECT_LT(pty.drain().size(), static_cast<size_t>(kTxFrameMax));
 
     ASSERT_EQ(::tcflow(pty.slave, TCOON), 0);
+    SerialChannel next(naming);
+    EXPECT_EQ(ComOpen(next, 5, 9600), COM_OPEN_OK) << "the port was released";
+}
+
+// What the line of a pseudo-terminal holds when its far end reads nothing:
+// `held` bytes in all, of which `beyondReach` have already passed into the far
+// end's own input and stay there even when the line's output is discarded.
+struct PtyLine {
+    size_t held = 0;
+    size_t beyondReach = 0;
+};
+
+PtyLine measurePtyLine() {
+    Pty probe;
+    termios raw{};
+    ::tcgetattr(probe.slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(probe.slave, TCSANOW, &raw);
+    ::fcntl(probe.slave, F_SETFL, ::fcntl(probe.slave, F_GETFL) | O_NONBLOCK);
+    const auto bytes = allByteValues(4096);
+    PtyLine line;
+    for (;;) {
+        ssize_t n = ::write(probe.slave, bytes.data(), bytes.size());
+        if (n <= 0)
+            break;
+        line.held += static_cast<size_t>(n);
+    }
+    ::tcflush(probe.slave, TCOFLUSH);
+    line.beyondReach = probe.drain().size();
+    return line;
+}
+
+bool writable(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT);
+}
+
+// A device that takes nothing (a stalled adapter, a line held by flow
+// control) must not keep Stop or the program's exit waiting: what has not gone
+// out by the close is thrown away, not drained.
+TEST_F(SerialChannelTest, CloseDiscardsOutputTheLineStillHolds) {
+    const PtyLine line = measurePtyLine();
+    ASSERT_LT(line.beyondReach, line.held) << "this kernel's pseudo-terminals keep no output to discard";
+    Pty pty;
+    link(5, pty.slavePath);
+    SerialChannel channel(naming);
+    ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
+    // The far end reads nothing: frames pile up until the line is full and
+    // the last writer waits.
+    const size_t frames = line.held / kTxFrameMax + 2;
+    for (size_t k = 0; k < frames; ++k)
+        ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(kTxFrameMax))), 0);
+    ASSERT_TRUE(eventually([&] { return !writable(pty.slave); })) << "the line never filled";
+    EXPECT_EQ(ComWriterBusy(channel), 1);
+
+    auto closing = std::async(std::launch::async, [&] { return ComClose(channel); });
+    ASSERT_EQ(closing.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "close waited for the held output";
+    EXPECT_EQ(closing.get(), 0);
+    EXPECT_EQ(channel.openPort(), 0);
+    // Draining would hand the far end all `held` bytes; discarding leaves it
+    // only what was beyond reach (the frames' split can shift a byte or two).
+    EXPECT_LT(pty.drain().size(), (line.held + line.beyondReach) / 2)
+        << "the held output was left to drain after the close";
+
     SerialChannel next(naming);
     EXPECT_EQ(ComOpen(next, 5, 9600), COM_OPEN_OK) << "the port was released";
 }
