@@ -7,10 +7,13 @@
 #include <condition_variable>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -69,6 +72,35 @@ void applyLineSettings(int fd, uint32_t baud) {
 // the line then simply has no such signal, which is not an error.
 void setModemLine(int fd, int line, bool on) {
     ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
+}
+
+// The group owning the device a path leads to, for telling the user which
+// group to join.
+std::string deviceGroup(const std::string& path) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::to_string(info.st_gid);
+    return found->gr_name;
+}
+
+// The device a port path leads to, as the user knows it: the device node
+// behind a link (/dev/ttyUSB0 rather than ~/.parvault2/ports/COM5), or the
+// link's target when that is not there.
+std::string shownDevice(const std::filesystem::path& path) {
+    std::error_code ec;
+    auto device = std::filesystem::canonical(path, ec);
+    if (!ec)
+        return device.string();
+    auto target = std::filesystem::read_symlink(path, ec);
+    if (!ec)
+        return target.string();
+    return path.string();
 }
 
 bool stopSignalled(int stopFd) {
@@ -132,28 +164,70 @@ struct SerialChannel::Writer {
     }
 };
 
+ComOpenFailure OpenFailureFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return ComOpenFailure::None;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+    case ELOOP:
+        return ComOpenFailure::NoDevice;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ComOpenFailure::NoPermission;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return ComOpenFailure::Busy;
+    case ENOTTY:
+    case EISDIR:
+    case EINVAL:
+        return ComOpenFailure::NotTerminal;
+    default:
+        return ComOpenFailure::Other;
+    }
+}
+
 SerialChannel::SerialChannel(PortNaming naming) : naming_(std::move(naming)) {}
 
 SerialChannel::~SerialChannel() { close(); }
 
 int SerialChannel::open(uint16_t port, uint32_t speed) {
-    if (port == openPort_)
+    if (port == openPort_) {
+        if (portFd_ < 0)
+            lastOpenError_ = ComOpenError{}; // port 0 while closed: nothing failed
         return COM_OPEN_OK;
+    }
     if (portFd_ >= 0)
         return COM_OPEN_BUSY;
 
-    auto path = PortDevicePath(port, naming_);
-    if (!path)
+    lastOpenError_ = ComOpenError{};
+    lastOpenError_.port = port;
+    auto failed = [this](int error) {
+        lastOpenError_.error = error;
+        lastOpenError_.failure = OpenFailureFromErrno(error);
+        if (lastOpenError_.failure == ComOpenFailure::NoPermission)
+            lastOpenError_.group = deviceGroup(lastOpenError_.device);
         return COM_OPEN_FAILED;
+    };
+    auto path = PortDevicePath(port, naming_);
+    if (!path) {
+        lastOpenError_.failure = ComOpenFailure::NoPortNumber;
+        return COM_OPEN_FAILED;
+    }
+    lastOpenError_.device = shownDevice(*path);
     int fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return COM_OPEN_FAILED;
+        return failed(errno);
     // Only serial devices are ports; and one program at a time: the lock keeps
     // out every cooperating opener, TIOCEXCL all but the superuser.
     termios probe{};
     if (::tcgetattr(fd, &probe) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        return COM_OPEN_FAILED;
+        return failed(error);
     }
     ::ioctl(fd, TIOCEXCL);
 

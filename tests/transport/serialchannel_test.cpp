@@ -7,6 +7,8 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
 #include <future>
@@ -258,6 +260,81 @@ TEST_F(SerialChannelTest, OpenSetsEachSpeedAndRawEightNOneWithoutFlowControl) {
         EXPECT_EQ(seen.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
         EXPECT_EQ(ComClose(channel), 0);
     }
+}
+
+// "Нет подключения к порту" alone leaves a user guessing; each failure keeps
+// what went wrong in terms the user can act on.
+TEST_F(SerialChannelTest, FailedOpenSaysWhy) {
+    Pty pty;
+    link(5, pty.slavePath);
+    { std::ofstream(dir.file("plain.txt")) << "not a port"; }
+    link(8, dir.file("plain.txt"));
+    link(9, dir.file("unplugged-adapter"));
+    SerialChannel channel(naming);
+    auto reason = [&] { return ComOpenFailureText(channel).toStdString(); };
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::None);
+    EXPECT_EQ(reason(), "");
+
+    EXPECT_EQ(ComOpen(channel, 200, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NoPortNumber);
+    EXPECT_NE(reason().find("COM200"), std::string::npos) << reason();
+
+    EXPECT_EQ(ComOpen(channel, 7, 9600), COM_OPEN_FAILED); // ttyS6, which this machine lacks
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NoDevice);
+    EXPECT_NE(reason().find((naming.deviceFolder / "ttyS6").string()), std::string::npos) << reason();
+
+    EXPECT_EQ(ComOpen(channel, 9, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NoDevice);
+    EXPECT_NE(reason().find("unplugged-adapter"), std::string::npos) << "the link's target is named: " << reason();
+
+    EXPECT_EQ(ComOpen(channel, 8, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NotTerminal);
+    EXPECT_NE(reason().find("plain.txt"), std::string::npos) << reason();
+
+    SerialChannel holder(naming);
+    ASSERT_EQ(ComOpen(holder, 5, 9600), COM_OPEN_OK);
+    EXPECT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::Busy);
+    EXPECT_NE(reason().find(pty.slavePath), std::string::npos) << "the device, not the link: " << reason();
+    EXPECT_EQ(ComClose(channel), 1);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::Busy) << "a close keeps the reason";
+
+    ASSERT_EQ(ComClose(holder), 0);
+    ASSERT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_OK);
+    EXPECT_EQ(reason(), "") << "an open that worked leaves no reason";
+}
+
+// The commonest failure on Linux: the user is not in the group that owns the
+// device. Permissions need a user they apply to, so when the tests run as the
+// superuser this runs in a child that has become "nobody".
+TEST_F(SerialChannelTest, DeviceTheUserMayNotOpenNamesItsGroup) {
+    Pty pty;
+    link(5, pty.slavePath);
+    ASSERT_EQ(::fchmod(pty.slave, 0660), 0);
+    struct stat device{};
+    ASSERT_EQ(::stat(pty.slavePath.c_str(), &device), 0);
+    ASSERT_NE(device.st_gid, 65534u) << "nobody must not be in the device's group";
+    const group* owner = ::getgrgid(device.st_gid);
+    const std::string groupName = owner ? owner->gr_name : std::to_string(device.st_gid);
+    for (const auto& folder : {dir.path(), naming.linkFolder})
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+
+    EXPECT_EXIT(
+        {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                _exit(10);
+            SerialChannel channel(naming);
+            if (ComOpen(channel, 5, 9600) != COM_OPEN_FAILED)
+                _exit(11);
+            if (channel.lastOpenError().failure != ComOpenFailure::NoPermission)
+                _exit(12);
+            const QString why = ComOpenFailureText(channel);
+            if (!why.contains(QStringLiteral("нет прав")) || !why.contains(QString::fromStdString(groupName)) ||
+                !why.contains(QString::fromStdString(pty.slavePath)))
+                _exit(13);
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 // ---------------------------------------------------------------- bytes
