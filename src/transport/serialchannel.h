@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace parvault {
 
@@ -138,6 +139,9 @@ int ComClose(SerialChannel& channel);
 int ComWriterBusy(SerialChannel& channel);
 int ComModemStatus(SerialChannel& channel, uint32_t& status);
 int ComStatusText(SerialChannel& channel, std::string& text);
+
+// The port numbers this process holds open, in any channel.
+std::vector<int> PortsHeldOpen();
 
 // The reason the channel's last open failed, for the port status tooltip and
 // the command line's message; empty when the last open did not fail.

@@ -2,6 +2,7 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
@@ -108,7 +109,25 @@ bool stopSignalled(int stopFd) {
     return ::poll(&p, 1, 0) > 0;
 }
 
+// The ports every channel of this process holds open, for port discovery.
+std::mutex heldMutex;
+std::vector<int> heldPorts;
+
+void notePortHeld(int port, bool held) {
+    std::lock_guard lock(heldMutex);
+    auto at = std::find(heldPorts.begin(), heldPorts.end(), port);
+    if (held && at == heldPorts.end())
+        heldPorts.push_back(port);
+    else if (!held && at != heldPorts.end())
+        heldPorts.erase(at);
+}
+
 } // namespace
+
+std::vector<int> PortsHeldOpen() {
+    std::lock_guard lock(heldMutex);
+    return heldPorts;
+}
 
 // One write of one frame on its own thread. It never blocks anywhere but in a
 // poll that also wakes on the stop signal, so a close ends it promptly.
@@ -245,6 +264,7 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
     stopWrite_ = stopPipe[1];
     openPort_ = port;
     openSpeed_ = speed;
+    notePortHeld(port, true);
     return COM_OPEN_OK;
 }
 
@@ -348,6 +368,7 @@ int SerialChannel::close() {
     ::close(stopRead_);
     ::close(stopWrite_);
     stopRead_ = stopWrite_ = -1;
+    notePortHeld(openPort_, false);
     openPort_ = 0;
     // Throw away what the line has not sent yet: a close would otherwise wait
     // for it to drain (up to 30 s on most drivers, longer on a stalled USB

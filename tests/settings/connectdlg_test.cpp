@@ -242,14 +242,48 @@ TEST_F(ConnectDlgTest, ChosenPortSurvivesRediscovery) {
     EXPECT_EQ(settings.portIndex, 2);
     EXPECT_EQ(settings.chosenPortNumber(), 9);
 
-    std::filesystem::remove(links.path() / "COM9");
+    std::filesystem::remove(links.path() / "COM9"); // the adapter is unplugged
     {
         auto d = open();
-        EXPECT_EQ(combo(*d, IDC_PORT_LIST)->currentIndex(), -1);
+        EXPECT_EQ(combo(*d, IDC_PORT_LIST)->currentText(), QString("COM09 (нет)")) << "still chosen, shown absent";
         d->reject();
     }
-    EXPECT_EQ(settings.portIndex, -1) << "the port is gone: no port chosen";
-    EXPECT_FALSE(settings.chosenPortNumber());
+    EXPECT_EQ(settings.chosenPortNumber(), 9) << "the choice outlives a moment without its device";
+}
+
+// An adapter unplugged for a moment while the user looks at the settings:
+// neither Cancel nor an OK that changes nothing may take the user's port away
+// (it would be saved as "no port" at exit).
+TEST_F(ConnectDlgTest, ChosenPortThatIsAbsentStaysChosen) {
+    addPort(3);
+    settings.portNumbers = {};
+    settings.portNumbers[0] = 3;
+    settings.portNumbers[1] = 5;
+    settings.portIndex = 1; // COM5, whose link is not there now
+    {
+        auto d = open();
+        QComboBox* ports = combo(*d, IDC_PORT_LIST);
+        ASSERT_EQ(ports->count(), 2);
+        EXPECT_EQ(ports->itemText(0), QString("COM03"));
+        EXPECT_EQ(ports->currentText(), QString("COM05 (нет)"));
+        EXPECT_TRUE(ports->itemData(ports->currentIndex(), Qt::ToolTipRole).toString().contains("не найдено"));
+        QTest::keyClick(d.get(), Qt::Key_Escape);
+    }
+    EXPECT_EQ(settings.chosenPortNumber(), 5) << "Cancel changed the choice";
+    {
+        auto d = open();
+        d->OnOk();
+        EXPECT_EQ(d->result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(settings.chosenPortNumber(), 5) << "OK without a change dropped the port";
+
+    addPort(5); // plugged in again: listed as any other port
+    {
+        auto d = open();
+        EXPECT_EQ(combo(*d, IDC_PORT_LIST)->currentText(), QString("COM05"));
+        d->reject();
+    }
+    EXPECT_EQ(settings.chosenPortNumber(), 5);
 }
 
 TEST(ConnectDlgIp, ParseAndFormat) {
