@@ -25,6 +25,9 @@ namespace {
 // Beside the number of a chosen port whose device is not there now.
 const QString kAbsentMark = QStringLiteral(" (нет)");
 
+constexpr int kUdpPortMin = 1;
+constexpr int kUdpPortMax = 65535;
+
 } // namespace
 
 UpDown::UpDown(QWidget* parent) : QWidget(parent) {
@@ -288,14 +291,16 @@ bool CConnectDlg::TakeValues() {
         return false;
     }
     m_.deviceIp = ip;
-    bool ok = false;
-    const uint32_t port = udpPort_->text().trimmed().toUInt(&ok);
-    if (!ok) {
-        t_.showMessage(this, QStringLiteral("Введите целое положительное число."));
-        udpPort_->setFocus();
-        return false;
+    // A UDP port is 16 bits; a larger number would be cut to another port.
+    // Without IP a port never set (0, as in a fresh settings file) is left be.
+    if (!m_.useIp && udpPort_->text().trimmed() == QLatin1String("0")) {
+        m_.udpPort = 0;
+        return true;
     }
-    m_.udpPort = port;
+    int port = 0;
+    if (!takeNumber(udpPort_, kUdpPortMin, kUdpPortMax, port))
+        return false;
+    m_.udpPort = static_cast<uint32_t>(port);
     return true;
 }
 

@@ -184,7 +184,7 @@ TEST_F(ConnectDlgTest, OkAppliesEverythingAndExpiresOpticalLink) {
     edit(*d, IDC_DEVICE_ADDRESS)->setText("16");
     edit(*d, IDC_WAIT)->setText("4");
     edit(*d, IDC_DEVICE_IP)->setText("10.1.2.3");
-    edit(*d, IDC_UDP_PORT)->setText("70000");
+    edit(*d, IDC_UDP_PORT)->setText("65535");
     d->OnOk();
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(d->result(), QDialog::Accepted);
@@ -197,7 +197,7 @@ TEST_F(ConnectDlgTest, OkAppliesEverythingAndExpiresOpticalLink) {
     EXPECT_EQ(settings.deviceAddress, 16);
     EXPECT_EQ(settings.waitSeconds, 4);
     EXPECT_EQ(settings.deviceIp, 0x0A010203u);
-    EXPECT_EQ(settings.udpPort, 70000u);
+    EXPECT_EQ(settings.udpPort, 65535u);
     EXPECT_EQ(linkIdle, 1200);
     EXPECT_EQ(portStatus, QString(" "));
 }
@@ -284,6 +284,43 @@ TEST_F(ConnectDlgTest, ChosenPortThatIsAbsentStaysChosen) {
         d->reject();
     }
     EXPECT_EQ(settings.chosenPortNumber(), 5);
+}
+
+// A UDP port is 16 bits: a larger number used to be taken and wrapped
+// (70000 went to port 4464).
+TEST_F(ConnectDlgTest, UdpPortOutsideOneTo65535IsRefused) {
+    settings.useIp = 1;
+    settings.udpPort = 4001;
+    const ConnectionSettings before = [&] {
+        auto probe = open();
+        return settings;
+    }();
+    auto d = open();
+    for (const char* typed : {"70000", "65536", "0"}) {
+        messages.clear();
+        edit(*d, IDC_UDP_PORT)->setText(typed);
+        d->OnOk();
+        ASSERT_EQ(messages.size(), 1u) << typed;
+        EXPECT_EQ(messages[0], QString("Введите целое число от 1 до 65535.")) << typed;
+        EXPECT_NE(d->result(), QDialog::Accepted) << typed;
+        EXPECT_EQ(settings, before) << typed;
+    }
+    messages.clear();
+    edit(*d, IDC_UDP_PORT)->setText("65535");
+    d->OnOk();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(settings.udpPort, 65535u);
+
+    // Without IP a port never set (0, as a fresh settings file has it) does
+    // not stand in the way of the serial settings.
+    settings = ConnectionSettings{};
+    settings.waitSeconds = 2;
+    messages.clear();
+    auto serial = open();
+    serial->OnOk();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(serial->result(), QDialog::Accepted);
+    EXPECT_EQ(settings.udpPort, 0u);
 }
 
 TEST(ConnectDlgIp, ParseAndFormat) {
