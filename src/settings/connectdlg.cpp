@@ -7,6 +7,7 @@
 #include "windowrules.h"
 
 #include <QCheckBox>
+#include <QColor>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
@@ -18,6 +19,16 @@
 #include <QVBoxLayout>
 
 namespace parvault {
+
+namespace {
+
+// Beside the number of a chosen port whose device is not there now.
+const QString kAbsentMark = QStringLiteral(" (нет)");
+
+constexpr int kUdpPortMin = 1;
+constexpr int kUdpPortMax = 65535;
+
+} // namespace
 
 UpDown::UpDown(QWidget* parent) : QWidget(parent) {
     setFocusPolicy(Qt::TabFocus);
@@ -54,13 +65,24 @@ CConnectDlg::CConnectDlg(ConnectTargets targets, QWidget* parent)
     CreateControls();
 
     // Discovery rebuilds portNumbers; keep the user's port itself chosen, not
-    // whatever now sits at the old position.
+    // whatever now sits at the old position. A chosen port whose device is
+    // gone stays in the list, marked, so that neither Cancel nor OK loses it.
     const std::optional<int32_t> chosen = t_.settings.chosenPortNumber();
     const std::vector<PortListEntry> entries = DiscoverPorts(t_.settings, t_.ports);
     int32_t newIndex = -1;
     for (size_t i = 0; i < entries.size(); ++i) {
-        portList_->addItem(entries[i].text, entries[i].number);
-        if (chosen && entries[i].number == *chosen)
+        const PortListEntry& e = entries[i];
+        const int row = portList_->count();
+        portList_->addItem(e.present ? e.text : e.text + kAbsentMark, e.number);
+        // Which device the number is: COM numbers alone do not tell two
+        // adapters apart.
+        QString tip = e.text + QStringLiteral(": ") + (e.device.isEmpty() ? QStringLiteral("устройство не найдено") : e.device);
+        if (!e.present)
+            tip += QStringLiteral("\nСейчас порта нет; он остаётся выбранным, пока не выбран другой.");
+        portList_->setItemData(row, tip, Qt::ToolTipRole);
+        if (!e.present)
+            portList_->setItemData(row, QColor(Qt::gray), Qt::ForegroundRole);
+        if (chosen && e.number == *chosen)
             newIndex = static_cast<int32_t>(i);
     }
     t_.settings.portIndex = newIndex;
@@ -269,14 +291,16 @@ bool CConnectDlg::TakeValues() {
         return false;
     }
     m_.deviceIp = ip;
-    bool ok = false;
-    const uint32_t port = udpPort_->text().trimmed().toUInt(&ok);
-    if (!ok) {
-        t_.showMessage(this, QStringLiteral("Введите целое положительное число."));
-        udpPort_->setFocus();
-        return false;
+    // A UDP port is 16 bits; a larger number would be cut to another port.
+    // Without IP a port never set (0, as in a fresh settings file) is left be.
+    if (!m_.useIp && udpPort_->text().trimmed() == QLatin1String("0")) {
+        m_.udpPort = 0;
+        return true;
     }
-    m_.udpPort = port;
+    int port = 0;
+    if (!takeNumber(udpPort_, kUdpPortMin, kUdpPortMax, port))
+        return false;
+    m_.udpPort = static_cast<uint32_t>(port);
     return true;
 }
 

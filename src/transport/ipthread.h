@@ -45,8 +45,8 @@ uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp);
 // The UDP channel's worker: serves the pending read request, then the pending
 // write request, one datagram transaction each, handing answers over through
 // rxBuffer/rxLength and state 9. Failures are posted as MSG_READ_TIMEOUT or
-// MSG_WRITE_TIMEOUT. Only datagrams from the device's address and port are
-// taken as answers. Every wait of the thread also wakes on its stop signal,
+// MSG_WRITE_TIMEOUT. Only datagrams from the device's address are taken as
+// answers, from any of its ports. Every wait of the thread also wakes on its stop signal,
 // so stop() ends it promptly, even in the middle of a receive.
 class IPThread {
 public:

@@ -139,9 +139,10 @@ int IPThread::makeSocket() {
 }
 
 bool IPThread::fromDevice(const void* address) const {
+    // The address alone: converters between UDP and a serial bus commonly
+    // answer from another port than the one they listen on.
     const auto* from = static_cast<const sockaddr_in*>(address);
-    return from->sin_family == AF_INET && from->sin_addr.s_addr == htonl(target_.deviceIp) &&
-           from->sin_port == htons(target_.port());
+    return from->sin_family == AF_INET && from->sin_addr.s_addr == htonl(target_.deviceIp);
 }
 
 IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
@@ -151,34 +152,36 @@ IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
         // wait is bounded by the same tick count as failed receives.
         const int ready = ::poll(fds, 2, kUdpReceivePollMs);
         if (ready < 0) {
-            if (errno == EINTR)
-                continue;
-            error = errno;
-        } else if (ready == 0) {
-            if (error == 0)
-                error = ETIMEDOUT; // keep a real failure's code if there was one
-        } else if (fds[1].revents & POLLIN) {
+            if (errno != EINTR)
+                error = errno;
+        } else if (ready > 0 && (fds[1].revents & POLLIN)) {
             return Receive::Stopped;
-        } else {
+        } else if (ready > 0) {
             sockaddr_in from{};
             socklen_t fromLength = sizeof from;
             // MSG_TRUNC reports the datagram's real length, so an oversized one
             // is recognised instead of being taken cut short.
             ssize_t got = ::recvfrom(socketFd, datagram_.data(), datagram_.size(), MSG_TRUNC | MSG_DONTWAIT,
                                      reinterpret_cast<sockaddr*>(&from), &fromLength);
-            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR))
-                continue;
-            if (got >= 0 && !fromDevice(&from))
-                continue; // not the device's: somebody else's datagram is no answer
-            if (got >= 0 && got <= kRxReadMax) {
-                length = static_cast<int>(got);
-                return Receive::Answer;
+            if (got >= 0 && fromDevice(&from)) {
+                if (got <= kRxReadMax) {
+                    length = static_cast<int>(got);
+                    return Receive::Answer;
+                }
+                error = EMSGSIZE;
+            } else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
+                error = errno;
             }
-            error = got < 0 ? errno : EMSGSIZE;
+            // Anything else (somebody else's datagram, nothing there after
+            // all) is no answer, and no reason to wait longer either.
         }
-        // A failed receive is tried again until the tick bound has passed.
-        if (shared_.waitTicks.load() >= int64_t{target_.waitSeconds} * kUdpTicksPerWaitSecond)
+        // Checked after every look, whatever came: a stream of foreign
+        // datagrams must not hold off the bound.
+        if (shared_.waitTicks.load() >= int64_t{target_.waitSeconds} * kUdpTicksPerWaitSecond) {
+            if (error == 0)
+                error = ETIMEDOUT; // keep a real failure's code if there was one
             return Receive::Failed;
+        }
     }
 }
 

@@ -1,48 +1,124 @@
 #include "portdiscovery.h"
 
 #include "connectionsettings.h"
+#include "serialchannel.h"
 
 #include <QSerialPortInfo>
 
 #include <algorithm>
+#include <sys/stat.h>
 
 namespace parvault {
 
 PortSources SystemPortSources(const PortNaming& naming) {
     PortSources sources;
-    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts())
-        sources.systemDevices.push_back(info.systemLocation().toStdString());
+    for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
+        const std::string path = info.systemLocation().toStdString();
+        sources.systemDevices.push_back(path);
+        QStringList about;
+        for (const QString& item : {info.description(), info.manufacturer()})
+            if (!item.isEmpty() && !about.contains(item))
+                about << item;
+        if (!info.serialNumber().isEmpty())
+            about << QStringLiteral("серийный номер %1").arg(info.serialNumber());
+        if (!about.isEmpty())
+            sources.deviceInfo[path] = about.join(QStringLiteral(", "));
+    }
     sources.linkFolder = naming.linkFolder;
+    sources.heldPorts = PortsHeldOpen();
+    sources.naming = naming;
     return sources;
 }
 
 QString PortListText(int32_t number) { return QString::asprintf("COM%02d", number); }
 
+namespace {
+
+std::filesystem::path resolved(const std::filesystem::path& path) {
+    std::error_code ec;
+    auto real = std::filesystem::canonical(path, ec);
+    return ec ? std::filesystem::path() : real;
+}
+
+} // namespace
+
+QString PortDeviceDescription(int32_t number, const PortSources& sources) {
+    PortNaming naming = sources.naming;
+    naming.linkFolder = sources.linkFolder;
+    const auto path = PortDevicePath(number, naming);
+    if (!path)
+        return {};
+    QStringList lines;
+    std::error_code ec;
+    const bool isLink = std::filesystem::is_symlink(*path, ec);
+    const std::filesystem::path device = resolved(*path);
+    if (isLink) {
+        const auto target = std::filesystem::read_symlink(*path, ec);
+        lines << QStringLiteral("ссылка %1 → %2")
+                     .arg(QString::fromStdString(path->string()), QString::fromStdString(target.string()));
+    }
+    if (device.empty()) {
+        lines << QStringLiteral("устройство не найдено");
+        return lines.join(QLatin1Char('\n'));
+    }
+    lines << QString::fromStdString(device.string());
+    // The by-id names leading to this device: they say which adapter it is.
+    std::filesystem::directory_iterator it(sources.byIdFolder, ec);
+    std::vector<std::string> byId;
+    for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec))
+        if (resolved(it->path()) == device)
+            byId.push_back(it->path().string());
+    std::sort(byId.begin(), byId.end());
+    for (const std::string& name : byId)
+        if (!isLink || std::filesystem::path(name) != std::filesystem::read_symlink(*path, ec))
+            lines << QString::fromStdString(name);
+    for (const auto& [location, about] : sources.deviceInfo)
+        if (resolved(location) == device) {
+            lines << about;
+            break;
+        }
+    return lines.join(QLatin1Char('\n'));
+}
+
 std::vector<PortListEntry> DiscoverPorts(ConnectionSettings& settings, const PortSources& sources) {
+    const std::optional<int32_t> chosen = settings.chosenPortNumber();
     settings.portNumbers.fill(0);
     int count = 0;
+    auto known = [&](int number) {
+        auto end = settings.portNumbers.begin() + count;
+        return std::find(settings.portNumbers.begin(), end, number) != end;
+    };
     auto add = [&](int number) {
-        if (count >= kMaxListedPorts || number <= 0)
-            return;
-        auto known = settings.portNumbers.begin() + count;
-        if (std::find(settings.portNumbers.begin(), known, number) != known)
+        if (count >= kMaxListedPorts || number <= 0 || known(number))
             return;
         settings.portNumbers[static_cast<size_t>(count++)] = number;
     };
 
+    // The port we hold first: it is certainly there, whatever the library says.
+    for (int number : sources.heldPorts)
+        add(number);
     for (int number : LinkedPortNumbers(sources.linkFolder))
         add(number);
     for (const std::string& device : sources.systemDevices) {
         if (auto number = PortNumberForDevice(device))
             add(*number);
     }
+    std::optional<int32_t> absent;
+    if (chosen && !known(*chosen)) {
+        absent = chosen;
+        if (count == kMaxListedPorts)
+            --count; // the user's choice outranks the last port found
+        settings.portNumbers[static_cast<size_t>(count++)] = *chosen;
+    }
 
     std::sort(settings.portNumbers.begin(), settings.portNumbers.begin() + count);
     std::vector<PortListEntry> entries;
     entries.reserve(static_cast<size_t>(count));
-    for (int k = 0; k < count; ++k)
-        entries.push_back({PortListText(settings.portNumbers[static_cast<size_t>(k)]),
-                           settings.portNumbers[static_cast<size_t>(k)]});
+    for (int k = 0; k < count; ++k) {
+        const int32_t number = settings.portNumbers[static_cast<size_t>(k)];
+        PortListEntry entry{PortListText(number), number, number != absent, PortDeviceDescription(number, sources)};
+        entries.push_back(std::move(entry));
+    }
     return entries;
 }
 

@@ -1,5 +1,7 @@
 #include "serialchannel.h"
 
+#include <cstring>
+
 namespace parvault {
 
 int SerialChannel::request(unsigned op, int& result, void* block) {
@@ -49,5 +51,30 @@ int ComClose(SerialChannel& channel) { return channel.close(); }
 int ComWriterBusy(SerialChannel& channel) { return channel.writerBusy(); }
 int ComModemStatus(SerialChannel& channel, uint32_t& status) { return channel.modemStatus(status); }
 int ComStatusText(SerialChannel& channel, std::string& text) { return channel.statusText(text); }
+
+QString ComOpenFailureText(const ComOpenError& e) {
+    const QString device = QString::fromStdString(e.device);
+    switch (e.failure) {
+    case ComOpenFailure::None:
+        return {};
+    case ComOpenFailure::NoPortNumber:
+        return QStringLiteral("номер COM%1 не назначен ни одному устройству (нет ссылки COM%1 в папке ссылок на порты)")
+            .arg(e.port);
+    case ComOpenFailure::NoDevice:
+        return QStringLiteral("устройства %1 нет (адаптер отключён?)").arg(device);
+    case ComOpenFailure::NoPermission:
+        return QStringLiteral("нет прав на устройство %1: пользователь не входит в группу %2")
+            .arg(device, QString::fromStdString(e.group.empty() ? std::string("dialout") : e.group));
+    case ComOpenFailure::Busy:
+        return QStringLiteral("устройство %1 занято другой программой").arg(device);
+    case ComOpenFailure::NotTerminal:
+        return QStringLiteral("%1 — не последовательный порт").arg(device);
+    case ComOpenFailure::Other:
+        break;
+    }
+    return QStringLiteral("%1: %2").arg(device, QString::fromLocal8Bit(std::strerror(e.error)));
+}
+
+QString ComOpenFailureText(const SerialChannel& channel) { return ComOpenFailureText(channel.lastOpenError()); }
 
 } // namespace parvault

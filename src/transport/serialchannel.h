@@ -3,10 +3,13 @@
 #include "exchangeshared.h"
 #include "portnaming.h"
 
+#include <QString>
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace parvault {
 
@@ -29,6 +32,33 @@ enum ComOpenResult : int {
     COM_OPEN_FAILED = 3,    // the device cannot be opened
     COM_OPEN_NO_STOP = 4,   // the writer's stop signal cannot be made
 };
+
+// Why the device of a port could not be opened (COM_OPEN_FAILED), in the
+// terms a user can act on. Mapped from errno in one place (OpenFailureFromErrno).
+enum class ComOpenFailure {
+    None,         // the last open worked, or none has been tried
+    NoPortNumber, // the number names no device: no link, outside the built-in families
+    NoDevice,     // the device (or the link's target) is not there: adapter unplugged
+    NoPermission, // the user may not open the device (not in its group, usually dialout)
+    Busy,         // another program holds the port
+    NotTerminal,  // the path is no serial device
+    Other,        // anything else; the system's own text says what
+};
+
+// The last failed open: what went wrong, with what it needs to be explained.
+struct ComOpenError {
+    ComOpenFailure failure = ComOpenFailure::None;
+    int error = 0;        // errno of the failing call, 0 when none
+    uint16_t port = 0;    // the N of COMN asked for
+    std::string device;   // the path that was opened (a link or /dev/...)
+    std::string group;    // the group owning the device, when permission was refused
+};
+
+ComOpenFailure OpenFailureFromErrno(int error);
+
+// A short Russian reason for an open failure, e.g. "нет прав на устройство
+// /dev/ttyUSB0: пользователь не входит в группу dialout"; empty for None.
+QString ComOpenFailureText(const ComOpenError& error);
 
 inline constexpr uint8_t kLineDtr = 0x01;
 inline constexpr uint8_t kLineRts = 0x02;
@@ -76,6 +106,9 @@ public:
     virtual int modemStatus(uint32_t& status);
     virtual int statusText(std::string& text);
 
+    // Why the last open() that reported COM_OPEN_FAILED failed; failure None
+    // after an open that worked. A close leaves it as it is.
+    const ComOpenError& lastOpenError() const { return lastOpenError_; }
     uint16_t openPort() const { return openPort_; }
     uint32_t openSpeed() const { return openSpeed_; }
     const PortNaming& naming() const { return naming_; }
@@ -93,6 +126,7 @@ private:
     int stopRead_ = -1;  // the stop signal: a pipe, readable once signalled
     int stopWrite_ = -1;
     std::unique_ptr<Writer> writer_;
+    ComOpenError lastOpenError_;
 };
 
 // The operations under the names the exchange uses; each delegates to the channel.
@@ -105,5 +139,12 @@ int ComClose(SerialChannel& channel);
 int ComWriterBusy(SerialChannel& channel);
 int ComModemStatus(SerialChannel& channel, uint32_t& status);
 int ComStatusText(SerialChannel& channel, std::string& text);
+
+// The port numbers this process holds open, in any channel.
+std::vector<int> PortsHeldOpen();
+
+// The reason the channel's last open failed, for the port status tooltip and
+// the command line's message; empty when the last open did not fail.
+QString ComOpenFailureText(const SerialChannel& channel);
 
 } // namespace parvault

@@ -2,15 +2,19 @@
 
 #include <QLoggingCategory>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <fcntl.h>
+#include <filesystem>
+#include <grp.h>
 #include <mutex>
 #include <poll.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
@@ -71,12 +75,59 @@ void setModemLine(int fd, int line, bool on) {
     ::ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &line);
 }
 
+// The group owning the device a path leads to, for telling the user which
+// group to join.
+std::string deviceGroup(const std::string& path) {
+    struct stat info{};
+    if (::stat(path.c_str(), &info) != 0)
+        return {};
+    long size = ::sysconf(_SC_GETGR_R_SIZE_MAX);
+    std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
+    group entry{};
+    group* found = nullptr;
+    if (::getgrgid_r(info.st_gid, &entry, buffer.data(), buffer.size(), &found) != 0 || !found)
+        return std::to_string(info.st_gid);
+    return found->gr_name;
+}
+
+// The device a port path leads to, as the user knows it: the device node
+// behind a link (/dev/ttyUSB0 rather than ~/.parvault2/ports/COM5), or the
+// link's target when that is not there.
+std::string shownDevice(const std::filesystem::path& path) {
+    std::error_code ec;
+    auto device = std::filesystem::canonical(path, ec);
+    if (!ec)
+        return device.string();
+    auto target = std::filesystem::read_symlink(path, ec);
+    if (!ec)
+        return target.string();
+    return path.string();
+}
+
 bool stopSignalled(int stopFd) {
     pollfd p{stopFd, POLLIN, 0};
     return ::poll(&p, 1, 0) > 0;
 }
 
+// The ports every channel of this process holds open, for port discovery.
+std::mutex heldMutex;
+std::vector<int> heldPorts;
+
+void notePortHeld(int port, bool held) {
+    std::lock_guard lock(heldMutex);
+    auto at = std::find(heldPorts.begin(), heldPorts.end(), port);
+    if (held && at == heldPorts.end())
+        heldPorts.push_back(port);
+    else if (!held && at != heldPorts.end())
+        heldPorts.erase(at);
+}
+
 } // namespace
+
+std::vector<int> PortsHeldOpen() {
+    std::lock_guard lock(heldMutex);
+    return heldPorts;
+}
 
 // One write of one frame on its own thread. It never blocks anywhere but in a
 // poll that also wakes on the stop signal, so a close ends it promptly.
@@ -132,28 +183,70 @@ struct SerialChannel::Writer {
     }
 };
 
+ComOpenFailure OpenFailureFromErrno(int error) {
+    switch (error) {
+    case 0:
+        return ComOpenFailure::None;
+    case ENOENT:
+    case ENODEV:
+    case ENXIO:
+    case ENOTDIR:
+    case ELOOP:
+        return ComOpenFailure::NoDevice;
+    case EACCES:
+    case EPERM:
+    case EROFS:
+        return ComOpenFailure::NoPermission;
+    case EBUSY:
+    case EWOULDBLOCK:
+        return ComOpenFailure::Busy;
+    case ENOTTY:
+    case EISDIR:
+    case EINVAL:
+        return ComOpenFailure::NotTerminal;
+    default:
+        return ComOpenFailure::Other;
+    }
+}
+
 SerialChannel::SerialChannel(PortNaming naming) : naming_(std::move(naming)) {}
 
 SerialChannel::~SerialChannel() { close(); }
 
 int SerialChannel::open(uint16_t port, uint32_t speed) {
-    if (port == openPort_)
+    if (port == openPort_) {
+        if (portFd_ < 0)
+            lastOpenError_ = ComOpenError{}; // port 0 while closed: nothing failed
         return COM_OPEN_OK;
+    }
     if (portFd_ >= 0)
         return COM_OPEN_BUSY;
 
-    auto path = PortDevicePath(port, naming_);
-    if (!path)
+    lastOpenError_ = ComOpenError{};
+    lastOpenError_.port = port;
+    auto failed = [this](int error) {
+        lastOpenError_.error = error;
+        lastOpenError_.failure = OpenFailureFromErrno(error);
+        if (lastOpenError_.failure == ComOpenFailure::NoPermission)
+            lastOpenError_.group = deviceGroup(lastOpenError_.device);
         return COM_OPEN_FAILED;
+    };
+    auto path = PortDevicePath(port, naming_);
+    if (!path) {
+        lastOpenError_.failure = ComOpenFailure::NoPortNumber;
+        return COM_OPEN_FAILED;
+    }
+    lastOpenError_.device = shownDevice(*path);
     int fd = ::open(path->c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0)
-        return COM_OPEN_FAILED;
+        return failed(errno);
     // Only serial devices are ports; and one program at a time: the lock keeps
     // out every cooperating opener, TIOCEXCL all but the superuser.
     termios probe{};
     if (::tcgetattr(fd, &probe) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        const int error = errno;
         ::close(fd);
-        return COM_OPEN_FAILED;
+        return failed(error);
     }
     ::ioctl(fd, TIOCEXCL);
 
@@ -171,6 +264,7 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
     stopWrite_ = stopPipe[1];
     openPort_ = port;
     openSpeed_ = speed;
+    notePortHeld(port, true);
     return COM_OPEN_OK;
 }
 
@@ -274,7 +368,13 @@ int SerialChannel::close() {
     ::close(stopRead_);
     ::close(stopWrite_);
     stopRead_ = stopWrite_ = -1;
+    notePortHeld(openPort_, false);
     openPort_ = 0;
+    // Throw away what the line has not sent yet: a close would otherwise wait
+    // for it to drain (up to 30 s on most drivers, longer on a stalled USB
+    // modem-class device), and the window waits with it on Stop or exit. The
+    // writer has ended, so nothing is added after this.
+    ::tcflush(portFd_, TCOFLUSH);
     ::close(portFd_);
     portFd_ = -1;
     return 0;

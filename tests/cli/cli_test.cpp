@@ -12,6 +12,8 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <fstream>
+
 using namespace parvault;
 using namespace parvault::clitest;
 
@@ -140,7 +142,22 @@ TEST_F(CliFixture, ReadOverThePtyAndPortErrors) {
     EXPECT_EQ(none.status, 2);
     EXPECT_NE(none.err.find("cannot open COM200"), std::string::npos) << none.err;
     EXPECT_NE(none.err.find("Нет подключения к порту"), std::string::npos);
+    EXPECT_NE(none.err.find("номер COM200 не назначен ни одному устройству"), std::string::npos)
+        << "and why: " << none.err;
     EXPECT_TRUE(none.out.empty()) << "no table without an exchange";
+
+    // A link to something that is no serial port, and one whose device is unplugged.
+    { std::ofstream(dir.file("notes.txt")) << "not a port"; }
+    std::filesystem::create_symlink(dir.file("notes.txt"), dir.path() / "COM11");
+    std::filesystem::create_symlink(dir.file("ttyUSB-gone"), dir.path() / "COM12");
+    for (const auto& [port, why] : {std::pair{"COM11", "не последовательный порт"}, std::pair{"COM12", "ttyUSB-gone"}}) {
+        const CliRun bad = run({"read", "type:20", "--rows", "1", "--port", port, "--port-links",
+                                QString::fromStdString(dir.path().string())});
+        EXPECT_EQ(bad.status, 2);
+        EXPECT_NE(bad.err.find(std::string("cannot open ") + port), std::string::npos) << bad.err;
+        EXPECT_NE(bad.err.find("Нет подключения к порту"), std::string::npos) << bad.err;
+        EXPECT_NE(bad.err.find(why), std::string::npos) << bad.err;
+    }
 }
 
 TEST_F(CliFixture, ADeviceThatAnswersNothingIsAConnectionError) {

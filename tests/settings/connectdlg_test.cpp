@@ -184,7 +184,7 @@ TEST_F(ConnectDlgTest, OkAppliesEverythingAndExpiresOpticalLink) {
     edit(*d, IDC_DEVICE_ADDRESS)->setText("16");
     edit(*d, IDC_WAIT)->setText("4");
     edit(*d, IDC_DEVICE_IP)->setText("10.1.2.3");
-    edit(*d, IDC_UDP_PORT)->setText("70000");
+    edit(*d, IDC_UDP_PORT)->setText("65535");
     d->OnOk();
     EXPECT_TRUE(messages.empty());
     EXPECT_EQ(d->result(), QDialog::Accepted);
@@ -197,7 +197,7 @@ TEST_F(ConnectDlgTest, OkAppliesEverythingAndExpiresOpticalLink) {
     EXPECT_EQ(settings.deviceAddress, 16);
     EXPECT_EQ(settings.waitSeconds, 4);
     EXPECT_EQ(settings.deviceIp, 0x0A010203u);
-    EXPECT_EQ(settings.udpPort, 70000u);
+    EXPECT_EQ(settings.udpPort, 65535u);
     EXPECT_EQ(linkIdle, 1200);
     EXPECT_EQ(portStatus, QString(" "));
 }
@@ -242,14 +242,85 @@ TEST_F(ConnectDlgTest, ChosenPortSurvivesRediscovery) {
     EXPECT_EQ(settings.portIndex, 2);
     EXPECT_EQ(settings.chosenPortNumber(), 9);
 
-    std::filesystem::remove(links.path() / "COM9");
+    std::filesystem::remove(links.path() / "COM9"); // the adapter is unplugged
     {
         auto d = open();
-        EXPECT_EQ(combo(*d, IDC_PORT_LIST)->currentIndex(), -1);
+        EXPECT_EQ(combo(*d, IDC_PORT_LIST)->currentText(), QString("COM09 (нет)")) << "still chosen, shown absent";
         d->reject();
     }
-    EXPECT_EQ(settings.portIndex, -1) << "the port is gone: no port chosen";
-    EXPECT_FALSE(settings.chosenPortNumber());
+    EXPECT_EQ(settings.chosenPortNumber(), 9) << "the choice outlives a moment without its device";
+}
+
+// An adapter unplugged for a moment while the user looks at the settings:
+// neither Cancel nor an OK that changes nothing may take the user's port away
+// (it would be saved as "no port" at exit).
+TEST_F(ConnectDlgTest, ChosenPortThatIsAbsentStaysChosen) {
+    addPort(3);
+    settings.portNumbers = {};
+    settings.portNumbers[0] = 3;
+    settings.portNumbers[1] = 5;
+    settings.portIndex = 1; // COM5, whose link is not there now
+    {
+        auto d = open();
+        QComboBox* ports = combo(*d, IDC_PORT_LIST);
+        ASSERT_EQ(ports->count(), 2);
+        EXPECT_EQ(ports->itemText(0), QString("COM03"));
+        EXPECT_EQ(ports->currentText(), QString("COM05 (нет)"));
+        EXPECT_TRUE(ports->itemData(ports->currentIndex(), Qt::ToolTipRole).toString().contains("не найдено"));
+        QTest::keyClick(d.get(), Qt::Key_Escape);
+    }
+    EXPECT_EQ(settings.chosenPortNumber(), 5) << "Cancel changed the choice";
+    {
+        auto d = open();
+        d->OnOk();
+        EXPECT_EQ(d->result(), QDialog::Accepted);
+    }
+    EXPECT_EQ(settings.chosenPortNumber(), 5) << "OK without a change dropped the port";
+
+    addPort(5); // plugged in again: listed as any other port
+    {
+        auto d = open();
+        EXPECT_EQ(combo(*d, IDC_PORT_LIST)->currentText(), QString("COM05"));
+        d->reject();
+    }
+    EXPECT_EQ(settings.chosenPortNumber(), 5);
+}
+
+// A UDP port is 16 bits: a larger number used to be taken and wrapped
+// (70000 went to port 4464).
+TEST_F(ConnectDlgTest, UdpPortOutsideOneTo65535IsRefused) {
+    settings.useIp = 1;
+    settings.udpPort = 4001;
+    const ConnectionSettings before = [&] {
+        auto probe = open();
+        return settings;
+    }();
+    auto d = open();
+    for (const char* typed : {"70000", "65536", "0"}) {
+        messages.clear();
+        edit(*d, IDC_UDP_PORT)->setText(typed);
+        d->OnOk();
+        ASSERT_EQ(messages.size(), 1u) << typed;
+        EXPECT_EQ(messages[0], QString("Введите целое число от 1 до 65535.")) << typed;
+        EXPECT_NE(d->result(), QDialog::Accepted) << typed;
+        EXPECT_EQ(settings, before) << typed;
+    }
+    messages.clear();
+    edit(*d, IDC_UDP_PORT)->setText("65535");
+    d->OnOk();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(settings.udpPort, 65535u);
+
+    // Without IP a port never set (0, as a fresh settings file has it) does
+    // not stand in the way of the serial settings.
+    settings = ConnectionSettings{};
+    settings.waitSeconds = 2;
+    messages.clear();
+    auto serial = open();
+    serial->OnOk();
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(serial->result(), QDialog::Accepted);
+    EXPECT_EQ(settings.udpPort, 0u);
 }
 
 TEST(ConnectDlgIp, ParseAndFormat) {

@@ -1,12 +1,15 @@
 #include "connectionsettings.h"
 #include "portdiscovery.h"
 #include "portnaming.h"
+#include "serialchannel.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <fstream>
+#include <pty.h>
+#include <unistd.h>
 
 using namespace parvault;
 using parvault::testing::TempDir;
@@ -177,6 +180,86 @@ TEST_F(PortDiscoveryTest, AtMost64PortsAndTheUsersLinksAreKept) {
     EXPECT_EQ(entries[62].number, 200);
     EXPECT_EQ(entries[63].number, 500);
     EXPECT_EQ(entries[61].number, 62);
+    expectListMatchesTable(entries);
+}
+
+// The serial port library opens each built-in port to see whether it is
+// real; the port we hold exclusively fails that and would drop out of the
+// list, so that opening the settings during an exchange lost the user's port.
+TEST_F(PortDiscoveryTest, PortThisProgramHoldsOpenIsListed) {
+    int master = -1, slave = -1;
+    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    PortNaming naming;
+    naming.linkFolder = links;
+    naming.deviceFolder = dir.path() / "dev";
+    std::filesystem::create_directories(naming.deviceFolder);
+    // A built-in port the library does not list on this machine stands for
+    // the one it leaves out.
+    const std::vector<std::string> machine = SystemPortSources(naming).systemDevices;
+    int k = 0;
+    while (k < 32 && std::find(machine.begin(), machine.end(), "/dev/ttyS" + std::to_string(k)) != machine.end())
+        ++k;
+    if (k == 32)
+        GTEST_SKIP() << "every built-in port number is taken on this machine";
+    const int port = k + 1;
+    std::filesystem::create_symlink(::ttyname(slave), naming.deviceFolder / ("ttyS" + std::to_string(k)));
+    auto listed = [&] {
+        std::vector<int32_t> numbers;
+        for (const auto& e : DiscoverPorts(settings, SystemPortSources(naming)))
+            numbers.push_back(e.number);
+        return std::find(numbers.begin(), numbers.end(), port) != numbers.end();
+    };
+    {
+        SerialChannel channel(naming);
+        ASSERT_EQ(ComOpen(channel, static_cast<uint16_t>(port), 9600), COM_OPEN_OK);
+        EXPECT_TRUE(listed()) << "the open port is always in the list";
+        ASSERT_EQ(ComClose(channel), 0);
+    }
+    EXPECT_FALSE(listed()) << "once closed it is up to the library again";
+    ::close(master);
+    ::close(slave);
+}
+
+// Two adapters can swap numbers after a replug; the list must say which
+// device each number is.
+TEST_F(PortDiscoveryTest, EachEntrySaysWhichDeviceItIs) {
+    const auto dev = dir.path() / "dev";
+    const auto byId = dir.path() / "by-id";
+    std::filesystem::create_directories(dev);
+    std::filesystem::create_directories(byId);
+    { std::ofstream(dev / "ttyUSB0") << ""; }
+    { std::ofstream(dev / "ttyUSB1") << ""; }
+    const auto stable = byId / "usb-Maker_Adapter_A1234-if00-port0";
+    std::filesystem::create_symlink(dev / "ttyUSB1", stable);
+    link("COM5", stable.string()); // pinned by the user
+    sources.byIdFolder = byId;
+    sources.systemDevices = {(dev / "ttyUSB0").string(), (dev / "ttyUSB1").string()};
+    sources.deviceInfo[(dev / "ttyUSB1").string()] = "FT232R USB UART";
+    sources.naming.deviceFolder = dev;
+    settings.portIndex = -1;
+
+    const auto entries = DiscoverPorts(settings, sources);
+    ASSERT_EQ(texts(entries), (std::vector<QString>{"COM05", "COM33", "COM34"}));
+    const QString pinned = entries[0].device;
+    EXPECT_TRUE(pinned.contains(QString::fromStdString(stable.string()))) << pinned.toStdString();
+    EXPECT_TRUE(pinned.contains(QString::fromStdString((dev / "ttyUSB1").string()))) << pinned.toStdString();
+    EXPECT_TRUE(pinned.contains("FT232R USB UART")) << pinned.toStdString();
+    EXPECT_TRUE(entries[1].device.contains("ttyUSB0")) << entries[1].device.toStdString();
+    EXPECT_FALSE(entries[1].device.contains("Maker")) << "another adapter's name";
+    EXPECT_TRUE(entries[2].device.contains(QString::fromStdString(stable.string())));
+    for (const auto& e : entries)
+        EXPECT_TRUE(e.present);
+}
+
+TEST_F(PortDiscoveryTest, ChosenPortWithoutItsDeviceStaysInTheTable) {
+    link(3);
+    settings.portNumbers.fill(0);
+    settings.portNumbers[0] = 9;
+    settings.portIndex = 0;
+    const auto entries = DiscoverPorts(settings, sources);
+    ASSERT_EQ(texts(entries), (std::vector<QString>{"COM03", "COM09"}));
+    EXPECT_TRUE(entries[0].present);
+    EXPECT_FALSE(entries[1].present);
     expectListMatchesTable(entries);
 }
 

@@ -7,8 +7,11 @@
 #include <chrono>
 #include <cstring>
 #include <fcntl.h>
+#include <grp.h>
+#include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -259,6 +262,81 @@ TEST_F(SerialChannelTest, OpenSetsEachSpeedAndRawEightNOneWithoutFlowControl) {
     }
 }
 
+// "Нет подключения к порту" alone leaves a user guessing; each failure keeps
+// what went wrong in terms the user can act on.
+TEST_F(SerialChannelTest, FailedOpenSaysWhy) {
+    Pty pty;
+    link(5, pty.slavePath);
+    { std::ofstream(dir.file("plain.txt")) << "not a port"; }
+    link(8, dir.file("plain.txt"));
+    link(9, dir.file("unplugged-adapter"));
+    SerialChannel channel(naming);
+    auto reason = [&] { return ComOpenFailureText(channel).toStdString(); };
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::None);
+    EXPECT_EQ(reason(), "");
+
+    EXPECT_EQ(ComOpen(channel, 200, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NoPortNumber);
+    EXPECT_NE(reason().find("COM200"), std::string::npos) << reason();
+
+    EXPECT_EQ(ComOpen(channel, 7, 9600), COM_OPEN_FAILED); // ttyS6, which this machine lacks
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NoDevice);
+    EXPECT_NE(reason().find((naming.deviceFolder / "ttyS6").string()), std::string::npos) << reason();
+
+    EXPECT_EQ(ComOpen(channel, 9, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NoDevice);
+    EXPECT_NE(reason().find("unplugged-adapter"), std::string::npos) << "the link's target is named: " << reason();
+
+    EXPECT_EQ(ComOpen(channel, 8, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::NotTerminal);
+    EXPECT_NE(reason().find("plain.txt"), std::string::npos) << reason();
+
+    SerialChannel holder(naming);
+    ASSERT_EQ(ComOpen(holder, 5, 9600), COM_OPEN_OK);
+    EXPECT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_FAILED);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::Busy);
+    EXPECT_NE(reason().find(pty.slavePath), std::string::npos) << "the device, not the link: " << reason();
+    EXPECT_EQ(ComClose(channel), 1);
+    EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::Busy) << "a close keeps the reason";
+
+    ASSERT_EQ(ComClose(holder), 0);
+    ASSERT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_OK);
+    EXPECT_EQ(reason(), "") << "an open that worked leaves no reason";
+}
+
+// The commonest failure on Linux: the user is not in the group that owns the
+// device. Permissions need a user they apply to, so when the tests run as the
+// superuser this runs in a child that has become "nobody".
+TEST_F(SerialChannelTest, DeviceTheUserMayNotOpenNamesItsGroup) {
+    Pty pty;
+    link(5, pty.slavePath);
+    ASSERT_EQ(::fchmod(pty.slave, 0660), 0);
+    struct stat device{};
+    ASSERT_EQ(::stat(pty.slavePath.c_str(), &device), 0);
+    ASSERT_NE(device.st_gid, 65534u) << "nobody must not be in the device's group";
+    const group* owner = ::getgrgid(device.st_gid);
+    const std::string groupName = owner ? owner->gr_name : std::to_string(device.st_gid);
+    for (const auto& folder : {dir.path(), naming.linkFolder})
+        ASSERT_EQ(::chmod(folder.c_str(), 0755), 0);
+
+    EXPECT_EXIT(
+        {
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0))
+                _exit(10);
+            SerialChannel channel(naming);
+            if (ComOpen(channel, 5, 9600) != COM_OPEN_FAILED)
+                _exit(11);
+            if (channel.lastOpenError().failure != ComOpenFailure::NoPermission)
+                _exit(12);
+            const QString why = ComOpenFailureText(channel);
+            if (!why.contains(QStringLiteral("нет прав")) || !why.contains(QString::fromStdString(groupName)) ||
+                !why.contains(QString::fromStdString(pty.slavePath)))
+                _exit(13);
+            _exit(0);
+        },
+        ::testing::ExitedWithCode(0), "");
+}
+
 // ---------------------------------------------------------------- bytes
 
 TEST_F(SerialChannelTest, EveryByteValuePassesUnchangedBothWays) {
@@ -365,6 +443,71 @@ TEST_F(SerialChannelTest, CloseEndsAWriteThatIsStillRunningAndClosesThePort) {
     EXPECT_LT(pty.drain().size(), static_cast<size_t>(kTxFrameMax));
 
     ASSERT_EQ(::tcflow(pty.slave, TCOON), 0);
+    SerialChannel next(naming);
+    EXPECT_EQ(ComOpen(next, 5, 9600), COM_OPEN_OK) << "the port was released";
+}
+
+// What the line of a pseudo-terminal holds when its far end reads nothing:
+// `held` bytes in all, of which `beyondReach` have already passed into the far
+// end's own input and stay there even when the line's output is discarded.
+struct PtyLine {
+    size_t held = 0;
+    size_t beyondReach = 0;
+};
+
+PtyLine measurePtyLine() {
+    Pty probe;
+    termios raw{};
+    ::tcgetattr(probe.slave, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(probe.slave, TCSANOW, &raw);
+    ::fcntl(probe.slave, F_SETFL, ::fcntl(probe.slave, F_GETFL) | O_NONBLOCK);
+    const auto bytes = allByteValues(4096);
+    PtyLine line;
+    for (;;) {
+        ssize_t n = ::write(probe.slave, bytes.data(), bytes.size());
+        if (n <= 0)
+            break;
+        line.held += static_cast<size_t>(n);
+    }
+    ::tcflush(probe.slave, TCOFLUSH);
+    line.beyondReach = probe.drain().size();
+    return line;
+}
+
+bool writable(int fd) {
+    pollfd p{fd, POLLOUT, 0};
+    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT);
+}
+
+// A device that takes nothing (a stalled adapter, a line held by flow
+// control) must not keep Stop or the program's exit waiting: what has not gone
+// out by the close is thrown away, not drained.
+TEST_F(SerialChannelTest, CloseDiscardsOutputTheLineStillHolds) {
+    const PtyLine line = measurePtyLine();
+    ASSERT_LT(line.beyondReach, line.held) << "this kernel's pseudo-terminals keep no output to discard";
+    Pty pty;
+    link(5, pty.slavePath);
+    SerialChannel channel(naming);
+    ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
+    // The far end reads nothing: frames pile up until the line is full and
+    // the last writer waits.
+    const size_t frames = line.held / kTxFrameMax + 2;
+    for (size_t k = 0; k < frames; ++k)
+        ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(kTxFrameMax))), 0);
+    ASSERT_TRUE(eventually([&] { return !writable(pty.slave); })) << "the line never filled";
+    EXPECT_EQ(ComWriterBusy(channel), 1);
+
+    auto closing = std::async(std::launch::async, [&] { return ComClose(channel); });
+    ASSERT_EQ(closing.wait_for(std::chrono::seconds(5)), std::future_status::ready)
+        << "close waited for the held output";
+    EXPECT_EQ(closing.get(), 0);
+    EXPECT_EQ(channel.openPort(), 0);
+    // Draining would hand the far end all `held` bytes; discarding leaves it
+    // only what was beyond reach (the frames' split can shift a byte or two).
+    EXPECT_LT(pty.drain().size(), (line.held + line.beyondReach) / 2)
+        << "the held output was left to drain after the close";
+
     SerialChannel next(naming);
     EXPECT_EQ(ComOpen(next, 5, 9600), COM_OPEN_OK) << "the port was released";
 }

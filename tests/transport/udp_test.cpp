@@ -20,6 +20,7 @@ using namespace parvault;
 namespace {
 
 constexpr uint32_t kLoopback = 0x7F000001; // 127.0.0.1, first octet most significant
+constexpr uint32_t kOtherLoopback = 0x7F000002; // 127.0.0.2: another host as far as the channel knows
 
 template <typename Pred>
 bool eventually(Pred pred) {
@@ -84,20 +85,22 @@ public:
         bytes.resize(static_cast<size_t>(n));
         return bytes;
     }
+    sockaddr_in lastClient() const { return client_; }
     bool hasPending() const {
         pollfd p{fd_, POLLIN, 0};
         return ::poll(&p, 1, 0) > 0;
     }
     void reply(const std::vector<uint8_t>& bytes) const { sendFrom(fd_, bytes); }
-    // The same bytes, but from a socket that is not the device's.
-    void replyFromStranger(const std::vector<uint8_t>& bytes) const {
-        int stranger = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // The same bytes from another socket of the given (loopback) address: a
+    // converter answering from a port of its own, or somebody else entirely.
+    void replyFrom(uint32_t hostOrderAddress, const std::vector<uint8_t>& bytes) const {
+        int other = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
         sockaddr_in address{};
         address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(kLoopback);
-        ::bind(stranger, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        sendFrom(stranger, bytes);
-        ::close(stranger);
+        address.sin_addr.s_addr = htonl(hostOrderAddress);
+        ::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        sendFrom(other, bytes);
+        ::close(other);
     }
 
 private:
@@ -248,17 +251,83 @@ TEST_F(UdpChannelTest, DatagramOf6144BytesIsStoredWholeAndALongerOneFails) {
     shared->readState = STATE_TIMEOUT;
 }
 
-TEST_F(UdpChannelTest, DatagramFromAnotherSenderIsIgnored) {
+// Converters between UDP and a serial bus often answer from a port of their
+// own: the device's address is what makes an answer the device's.
+TEST_F(UdpChannelTest, AnswerFromAnotherPortOfTheDeviceIsTaken) {
     UdpChannel channel(*shared, poster);
     setFrame(kRequest);
     shared->readState = STATE_SENT_1;
     ASSERT_TRUE(StartUdpExchange(channel, target));
     ASSERT_TRUE(device.receive());
-    device.replyFromStranger({'f', 'a', 'k', 'e'});
+    device.replyFrom(kLoopback, {'c', 'o', 'n', 'v'});
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'c', 'o', 'n', 'v'}));
+
+    // The write side takes it the same way.
+    shared->readState = STATE_IDLE;
+    shared->writeState = STATE_SENT_1;
+    ASSERT_TRUE(device.receive());
+    device.replyFrom(kLoopback, {'o', 'k'});
+    ASSERT_TRUE(stateBecomes(shared->writeState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'o', 'k'}));
+    EXPECT_TRUE(poster.messages().empty());
+}
+
+TEST_F(UdpChannelTest, DatagramFromAnotherAddressIsIgnored) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive());
+    device.replyFrom(kOtherLoopback, {'f', 'a', 'k', 'e'});
     device.reply({'r', 'e', 'a', 'l'});
     ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
     EXPECT_EQ(answer(), (std::vector<uint8_t>{'r', 'e', 'a', 'l'}));
     EXPECT_TRUE(poster.messages().empty());
+}
+
+// Datagrams of somebody else, one every millisecond (faster than the receive
+// looks at its bound when idle), must not keep the request waiting for ever.
+TEST_F(UdpChannelTest, StreamOfForeignDatagramsDoesNotHoldOffTheWaitBound) {
+    UdpChannel channel(*shared, poster);
+    setFrame(kRequest);
+    shared->readState = STATE_IDLE;
+    shared->writeState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive());
+
+    std::atomic<bool> streaming{true};
+    std::thread stranger([&] {
+        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(kOtherLoopback);
+        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        sockaddr_in client{};
+        socklen_t length = sizeof client;
+        // The program's socket: where the device's request came from.
+        client = device.lastClient();
+        const uint8_t noise[] = {'n', 'o', 'i', 's', 'e'};
+        while (streaming) {
+            ::sendto(fd, noise, sizeof noise, 0, reinterpret_cast<const sockaddr*>(&client), length);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ::close(fd);
+    });
+    // The wait has run out (no tick thread here: the test says when).
+    bool failed = false;
+    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+    while (!failed && std::chrono::steady_clock::now() < giveUp) {
+        shared->waitTicks = target.waitSeconds * kUdpTicksPerWaitSecond;
+        failed = !poster.messages().empty();
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    streaming = false;
+    stranger.join();
+    ASSERT_TRUE(failed) << "the write was never given up while foreign datagrams came";
+    EXPECT_EQ(poster.messages(), (std::vector<int>{MSG_WRITE_TIMEOUT}));
+    EXPECT_EQ(shared->writeState.load(), STATE_SENT_1 + STATE_BUSY_FLAG);
+    shared->writeState = STATE_IDLE;
 }
 
 TEST_F(UdpChannelTest, PortAbove65535UsesItsLow16Bits) {

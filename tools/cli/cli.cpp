@@ -560,7 +560,11 @@ int Cli::commandExchange(bool write) {
     if (!ex.controller.busy() && settings_.useIp != 1 &&
         (ex.display.portStatus == texts::NoPort || ex.display.portStatus == texts::PortBusy)) {
         saveSettingsIfAsked();
-        return fail(QStringLiteral("cannot open %1: %2").arg(connection, ex.display.portStatus));
+        QString message = QStringLiteral("cannot open %1: %2").arg(connection, ex.display.portStatus);
+        const QString reason = ComOpenFailureText(ex.serial);
+        if (ex.display.portStatus == texts::NoPort && !reason.isEmpty())
+            message += QStringLiteral(" (%1)").arg(reason);
+        return fail(message);
     }
 
     const bool progress = env_.progressLine && !o_.quiet;
