@@ -91,12 +91,18 @@ int ExchangeController::OpenPort() {
     switch (r) {
     case COM_OPEN_OK:
         ctx_.display.setPortStatusText(texts::Blank);
+        ctx_.display.setPortStatusToolTip(QString());
         break;
     case COM_OPEN_BUSY:
         ctx_.display.setPortStatusText(texts::PortBusy);
+        ctx_.display.setPortStatusToolTip(QString());
         break;
     default:
+        // The short text stays as users know it; the reason a Linux user can
+        // act on (above all a missing group membership) goes behind it.
         ctx_.display.setPortStatusText(texts::NoPort);
+        ctx_.display.setPortStatusToolTip((port && baud) ? ComOpenFailureText(ctx_.serial)
+                                                         : texts::NoPortChosen);
         break;
     }
     ComSetLines(ctx_.serial, kLinesDtrRts);

@@ -50,6 +50,7 @@ inline const QString NoPort = QStringLiteral("Нет подключения к �
 inline const QString Connecting = QStringLiteral("Подключение...");
 inline const QString OpticBullet = QStringLiteral("•");
 inline const QString ValueTooLong = QStringLiteral("Длинное значение");
+inline const QString NoPortChosen = QStringLiteral("Порт или скорость не выбраны в настройках связи");
 // Why rows kept their typed values unwritten; rows numbered from 1.
 QString ValueTooLongDetail(const std::vector<int>& rows);
 QString Done(int percent); // "Выполнено N%"

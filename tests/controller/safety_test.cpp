@@ -245,6 +245,29 @@ TEST(ExchangeUdp, LocalAddressIsTakenAtEachExchange) {
     EXPECT_EQ(rig.rows.text(0, ColValue), QString("12,5"));
 }
 
+// "Нет подключения к порту" stays the text; the reason is behind it.
+TEST(ExchangePort, OpenFailureSaysWhyBehindTheStatus) {
+    Rig rig(kParams);
+    std::filesystem::create_symlink("/nonexistent/ttyUSB7", rig.dir.path() / "COM9");
+    rig.settings.portNumbers[0] = 9;
+    rig.setRows({{1, 5, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.display.portStatus, QString("Нет подключения к порту"));
+    EXPECT_TRUE(rig.display.portStatusToolTip.contains("/nonexistent/ttyUSB7"))
+        << rig.display.portStatusToolTip.toStdString();
+
+    rig.settings.portIndex = -1;
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.display.portStatusToolTip, QString("Порт или скорость не выбраны в настройках связи"));
+
+    rig.settings.portIndex = 0;
+    rig.settings.portNumbers[0] = Rig::kPort;
+    rig.controller.OnReadCommand();
+    EXPECT_EQ(rig.display.portStatus, QString(" "));
+    EXPECT_TRUE(rig.display.portStatusToolTip.isEmpty());
+    ASSERT_TRUE(rig.runToEnd());
+}
+
 // An identification line too short to carry the speed character is no
 // identification: the configured speed stays.
 TEST(ExchangeOptical, ShortIdentificationLineIsNoIdentification) {
