@@ -49,7 +49,8 @@ inline const QString PortBusy = QStringLiteral("Порт занят !");
 inline const QString NoPort = QStringLiteral("Нет подключения к порту");
 inline const QString Connecting = QStringLiteral("Подключение...");
 inline const QString OpticBullet = QStringLiteral("•");
-inline const QString ValueTooLong = QStringLiteral("Длинное значение");
+// Fits the status area; the tooltip says which rows.
+inline const QString ValueTooLong = QStringLiteral("Длинный текст");
 inline const QString NoPortChosen = QStringLiteral("Порт или скорость не выбраны в настройках связи");
 // Why rows kept their typed values unwritten; rows numbered from 1.
 QString ValueTooLongDetail(const std::vector<int>& rows);

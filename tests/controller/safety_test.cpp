@@ -214,7 +214,7 @@ TEST(ExchangeWrite, TooLongValueIsExplained) {
     ASSERT_TRUE(rig.runToEnd());
     EXPECT_EQ(rig.rows.icon(1), IconEdited);
     EXPECT_EQ(rig.rows.text(1, ColValue), QString(150, QChar('7')));
-    EXPECT_EQ(rig.display.status, QString("Длинное значение"));
+    EXPECT_EQ(rig.display.status, QString("Длинный текст"));
     EXPECT_TRUE(rig.display.statusToolTip.contains(QString("Строка 2 ")))
         << rig.display.statusToolTip.toStdString();
     // The next exchange starts without the old note.
