@@ -66,12 +66,27 @@ DbSession::DbSession(DbUi& ui, RowTable& rows)
 bool DbSession::MainDatabaseExists() { return QFileInfo::exists(mainDatabase()); }
 
 bool DbSession::OpenMainDatabase() {
+    m_mainMissing.clear();
     try {
         reopenCurrent(mainDatabase());
-        return true;
+        for (const QString& table : {kTableDeviceTypes, kTableParams})
+            if (!currentDatabase.TableExists(table))
+                m_mainMissing << table;
     } catch (const CDaoException&) {
+        currentDatabase.Close();
         return false;
     }
+    if (m_mainMissing.isEmpty())
+        return true;
+    currentDatabase.Close();
+    return false;
+}
+
+QString DbSession::MainDatabaseProblemText() const {
+    QStringList lines;
+    for (const QString& table : m_mainMissing)
+        lines << QStringLiteral("Нет таблицы «%1».").arg(table);
+    return lines.join(QLatin1Char('\n'));
 }
 
 void DbSession::reopenCurrent(const QString& fileName) {

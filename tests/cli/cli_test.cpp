@@ -73,6 +73,16 @@ TEST_F(CliFixture, TreeShowsDeviceTypesAndSavedLists) {
     const CliRun missing = run({"tree"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("PARVLT2.mdb not found"), std::string::npos);
+
+    // A zero-byte file in its place is no main database either.
+    QFile(QStringLiteral("PARVLT2.mdb")).open(QIODevice::WriteOnly);
+    for (const QStringList& args : {QStringList{"tree"}, QStringList{"read", "type:20"} + udp()}) {
+        const CliRun empty = run(args);
+        EXPECT_EQ(empty.status, 2) << args.join(' ').toStdString();
+        EXPECT_NE(empty.err.find("PARVLT2.mdb"), std::string::npos) << empty.err;
+        EXPECT_NE(empty.err.find("no table ТипыПриборов"), std::string::npos) << empty.err;
+        EXPECT_TRUE(empty.out.empty()) << empty.out;
+    }
 }
 
 // ---------------------------------------------------------------- read

@@ -163,6 +163,34 @@ TEST(Tree, MissingMainDatabaseLeavesTheRootOnly) {
     EXPECT_FALSE(w.session.currentDatabase.IsOpen());
 }
 
+TEST(MainDatabase, WithoutItsTablesIsRefusedNamingWhatIsMissing) {
+    {
+        Workspace w;
+        std::ofstream(w.file("PARVLT2.mdb")); // zero bytes: SQLite takes it as an empty database
+        EXPECT_FALSE(w.session.OpenMainDatabase());
+        EXPECT_EQ(w.session.mainDatabaseMissing(), QStringList({"ТипыПриборов", "Параметры"}));
+        EXPECT_EQ(w.session.MainDatabaseProblemText(),
+                  "Нет таблицы «ТипыПриборов».\nНет таблицы «Параметры».");
+        EXPECT_FALSE(w.session.currentDatabase.IsOpen());
+        EXPECT_EQ(std::filesystem::file_size(w.file("PARVLT2.mdb")), 0u) << "the file is left alone";
+    }
+    {
+        Workspace w; // a saved list put in the main database's place
+        makeListFile(w.file("PARVLT2.mdb"), 20, "Список, а не база");
+        EXPECT_FALSE(w.session.OpenMainDatabase());
+        EXPECT_EQ(w.session.mainDatabaseMissing(), QStringList({"ТипыПриборов"}));
+        EXPECT_EQ(w.session.MainDatabaseProblemText(), "Нет таблицы «ТипыПриборов».");
+    }
+    {
+        Workspace w;
+        makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
+        EXPECT_TRUE(w.session.OpenMainDatabase());
+        EXPECT_TRUE(w.session.mainDatabaseMissing().isEmpty());
+        EXPECT_TRUE(w.session.MainDatabaseProblemText().isEmpty());
+        EXPECT_TRUE(w.session.currentDatabase.IsOpen());
+    }
+}
+
 TEST(Delete, OnlyAListWithTheTreeFocusedIsDeleted) {
     Workspace w;
     makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {{1, 10, 0, 0, 0, 20, "a"}});

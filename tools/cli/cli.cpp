@@ -134,7 +134,11 @@ bool Cli::openDatabase(DbSession& db) {
         return false;
     }
     if (!db.OpenMainDatabase()) {
-        say(QStringLiteral("%1 in %2 cannot be opened").arg(mainDb, QDir::currentPath()));
+        QString why;
+        if (!db.mainDatabaseMissing().isEmpty())
+            why = QStringLiteral(": it has no table %1, so it is not a main database")
+                      .arg(db.mainDatabaseMissing().join(QStringLiteral(", no table ")));
+        say(QStringLiteral("%1 in %2 cannot be opened%3").arg(mainDb, QDir::currentPath(), why));
         return false;
     }
     db.BuildTree();
