@@ -7,6 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sqlite3.h>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace parvault {
@@ -18,6 +23,7 @@ const QString kMsgCannotOpen = QStringLiteral("Невозможно открыт
 const QString kMsgCannotCreateTable = QStringLiteral("Невозможно создать таблицу\n");
 const QString kMsgListNotWritten = QStringLiteral("Список не записался\n");
 const QString kMsgDataNotWritten = QStringLiteral("Данные не записываются\n");
+const QString kMsgListFileNotMade = QStringLiteral("Список не записался: файл %1 не создаётся — %2.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
 
@@ -48,6 +54,48 @@ bool isLeftoverOfFailedSave(const QString& fileName) {
         return head.IsEOF();
     } catch (const CDaoException&) {
         return false; // not ours to overwrite
+    }
+}
+
+// Why a file in the working folder could not be made or used, in the
+// user's words: the folder and permissions first, as the database's own
+// codes cannot tell a missing folder from a forbidden one.
+QString whyUnusable(const QString& fileName, const CDaoException& e) {
+    struct stat folder {};
+    if (::stat(".", &folder) == 0 && folder.st_nlink == 0)
+        return QStringLiteral("рабочей папки больше нет");
+    const QByteArray path = QFile::encodeName(fileName);
+    if (!QFileInfo::exists(fileName) && ::access(".", W_OK) != 0)
+        return QStringLiteral("нет права записи в папку %1").arg(QDir::currentPath());
+    if (QFileInfo::exists(fileName) && ::access(path.constData(), W_OK) != 0)
+        return QStringLiteral("нет права записи в файл");
+    // The system's error is the cause only of a failed file access.
+    const int code = e.sqliteCode() & 0xFF;
+    const bool fileAccess = code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL;
+    switch (fileAccess ? e.systemErrno() : 0) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("на диске нет места");
+    case EFBIG:
+        return QStringLiteral("превышен допустимый размер файла");
+    default:
+        break;
+    }
+    switch (code) {
+    case SQLITE_FULL:
+        return QStringLiteral("на диске нет места");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("файл занят другой программой");
+    case SQLITE_READONLY:
+        return QStringLiteral("нет права записи в файл");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return QStringLiteral("файл повреждён");
+    case SQLITE_IOERR:
+        return QStringLiteral("ошибка чтения или записи диска");
+    default:
+        return QStringLiteral("ошибка базы данных (%1)").arg(QString::fromUtf8(e.what()));
     }
 }
 
@@ -263,34 +311,38 @@ std::optional<QString> DbSession::chooseListFileName() {
     return std::nullopt;
 }
 
-bool DbSession::createListFile(const QString& fileName) {
-    bool ok = true;
+QString DbSession::createListFile(const QString& fileName) {
+    QString why;
+    auto failed = [&](const CDaoException& e) {
+        if (why.isEmpty())
+            why = whyUnusable(fileName, e);
+    };
     {
         CDaoDatabase db;
         try {
             db.Create(fileName, QString::fromLatin1(dbLangGeneral), dbVersion30);
             db.Close();
-        } catch (const CDaoException&) {
+        } catch (const CDaoException& e) {
             m_ui.message(kMsgCannotOpen, fileName);
-            ok = false;
+            failed(e);
         }
     }
     CDaoDatabase db;
     try {
         db.Open(fileName);
         CreateParamsTable(db);
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
         m_ui.message(kMsgCannotCreateTable, kAppCaption);
-        ok = false;
+        failed(e);
     }
     try {
         CreateListHeadTable(db);
         db.Close();
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
         m_ui.message(kMsgCannotCreateTable, kAppCaption);
-        ok = false;
+        failed(e);
     }
-    return ok;
+    return why;
 }
 
 bool DbSession::emptyListFile(CDaoDatabase& db) {
@@ -336,8 +388,15 @@ void DbSession::SaveList() {
         existed = true;
     } catch (const CDaoException&) {
     }
+    // The first failure in making the file is the reason given if the save
+    // cannot go on; what it left behind is only its consequence.
+    QString whyNot;
     if (!existed)
-        createListFile(fileName);
+        whyNot = createListFile(fileName);
+    auto giveUp = [&](const QString& why) {
+        // Nothing written; the tree is not rebuilt.
+        m_ui.message(kMsgListFileNotMade.arg(fileName, whyNot.isEmpty() ? why : whyNot), kAppCaption);
+    };
 
     std::optional<DaoTransaction> tx;
     CParametr dest(&newList);
@@ -346,14 +405,21 @@ void DbSession::SaveList() {
             newList.Open(fileName);
         // Emptying and refilling happen whole or not at all.
         tx.emplace(newList);
-    } catch (const CDaoException&) {
-        return; // nothing written; the tree is not rebuilt
+    } catch (const CDaoException& e) {
+        giveUp(whyUnusable(fileName, e));
+        return;
     }
     if (existed && !emptyListFile(newList))
         m_ui.message(kMsgEraseFailed, kAppCaption);
     try {
         dest.Open();
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
+        bool noTable = false;
+        try {
+            noTable = !newList.TableExists(kTableParams);
+        } catch (const CDaoException&) {
+        }
+        giveUp(noTable ? QStringLiteral("в файле нет таблицы «%1»").arg(kTableParams) : whyUnusable(fileName, e));
         return;
     }
 

@@ -85,7 +85,8 @@ private:
     void forgetLoadedList();
     void reopenCurrent(const QString& fileName);
     std::optional<QString> chooseListFileName();
-    bool createListFile(const QString& fileName);
+    // Empty when the file and its tables were made; otherwise why not.
+    QString createListFile(const QString& fileName);
     bool emptyListFile(CDaoDatabase& db);
 
     DbUi& m_ui;
