@@ -24,6 +24,7 @@ const QString kMsgCannotCreateTable = QStringLiteral("Невозможно со�
 const QString kMsgListNotWritten = QStringLiteral("Список не записался\n");
 const QString kMsgDataNotWritten = QStringLiteral("Данные не записываются\n");
 const QString kMsgListFileNotMade = QStringLiteral("Список не записался: файл %1 не создаётся — %2.\n");
+const QString kMsgListNotLoaded = QStringLiteral("Список не загружается: файл %1 не открывается — %2.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
 
@@ -57,18 +58,8 @@ bool isLeftoverOfFailedSave(const QString& fileName) {
     }
 }
 
-// Why a file in the working folder could not be made or used, in the
-// user's words: the folder and permissions first, as the database's own
-// codes cannot tell a missing folder from a forbidden one.
-QString whyUnusable(const QString& fileName, const CDaoException& e) {
-    struct stat folder {};
-    if (::stat(".", &folder) == 0 && folder.st_nlink == 0)
-        return QStringLiteral("рабочей папки больше нет");
-    const QByteArray path = QFile::encodeName(fileName);
-    if (!QFileInfo::exists(fileName) && ::access(".", W_OK) != 0)
-        return QStringLiteral("нет права записи в папку %1").arg(QDir::currentPath());
-    if (QFileInfo::exists(fileName) && ::access(path.constData(), W_OK) != 0)
-        return QStringLiteral("нет права записи в файл");
+// What the database's own failure says, in the user's words.
+QString reasonOf(const CDaoException& e) {
     // The system's error is the cause only of a failed file access.
     const int code = e.sqliteCode() & 0xFF;
     const bool fileAccess = code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL;
@@ -97,6 +88,30 @@ QString whyUnusable(const QString& fileName, const CDaoException& e) {
     default:
         return QStringLiteral("ошибка базы данных (%1)").arg(QString::fromUtf8(e.what()));
     }
+}
+
+// Why a file in the working folder could not be made or used, in the
+// user's words: the folder and permissions first, as the database's own
+// codes cannot tell a missing folder from a forbidden one.
+QString whyUnusable(const QString& fileName, const CDaoException& e) {
+    struct stat folder {};
+    if (::stat(".", &folder) == 0 && folder.st_nlink == 0)
+        return QStringLiteral("рабочей папки больше нет");
+    const bool exists = QFileInfo::exists(fileName);
+    if (!exists && ::access(".", W_OK) != 0)
+        return QStringLiteral("нет права записи в папку %1").arg(QDir::currentPath());
+    if (exists && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0)
+        return QStringLiteral("нет права записи в файл");
+    return reasonOf(e);
+}
+
+// Why a file could not be read as a database, in the user's words.
+QString whyUnreadable(const QString& fileName, const CDaoException& e) {
+    if (!QFileInfo::exists(fileName))
+        return QStringLiteral("файла больше нет");
+    if (::access(QFile::encodeName(fileName).constData(), R_OK) != 0)
+        return QStringLiteral("нет права чтения файла");
+    return reasonOf(e);
 }
 
 } // namespace
@@ -248,27 +263,44 @@ void DbSession::LoadTreeItem(int32_t itemData) {
         const ListFileEntry* e = listFileTable.entry(currentListNumber);
         file = e ? e->fileName : QString();
     }
+    // A file that cannot be read loads nothing, and the user is told which and why.
+    auto notLoaded = [&](const QString& why) {
+        currentDatabase.Close();
+        forgetLoadedList();
+        m_rows.clear();
+        if (!file.isEmpty())
+            m_ui.message(kMsgListNotLoaded.arg(file, why), kAppCaption);
+    };
     try {
         if (currentDatabase.IsOpen())
             currentDatabase.Close();
         if (file.isEmpty())
             throw CDaoException("no such list");
         currentDatabase.Open(file);
-    } catch (const CDaoException&) {
-        // The list's file is gone: nothing is loaded.
-        forgetLoadedList();
-        m_rows.clear();
+    } catch (const CDaoException& e) {
+        notLoaded(whyUnreadable(file, e));
+        return;
+    }
+    const bool fromListFile = currentListNumber != 0;
+
+    CParametr rs(&currentDatabase);
+    rs.m_strFilter = ParamFilter(currentTypeCode);
+    rs.m_strSort = kParamSort;
+    try {
+        rs.Open();
+    } catch (const CDaoException& e) {
+        bool noTable = false;
+        try {
+            noTable = !currentDatabase.TableExists(kTableParams);
+        } catch (const CDaoException&) {
+        }
+        notLoaded(noTable ? QStringLiteral("в файле нет таблицы «%1»").arg(kTableParams) : whyUnreadable(file, e));
         return;
     }
     m_loadedFile = file;
-    const bool fromListFile = currentListNumber != 0;
 
     std::vector<ParamRow> rows;
     try {
-        CParametr rs(&currentDatabase);
-        rs.m_strFilter = ParamFilter(currentTypeCode);
-        rs.m_strSort = kParamSort;
-        rs.Open();
         rows.reserve(static_cast<size_t>(rs.GetRecordCount()));
         // Walked from the last record back, as the rows were always built;
         // the vector is turned round once at the end.

@@ -119,3 +119,28 @@ TEST_F(ListFilesWindow, SavingIntoAFileHeldByAnotherProgramSaysWhy) {
     EXPECT_TRUE(errors.empty());
     EXPECT_NE(itemWithText(dlg->tree(), listName), nullptr);
 }
+
+// A list that cannot be loaded used to empty the list without a word.
+TEST_F(ListFilesWindow, LoadingADamagedListSaysWhichFileAndWhy) {
+    auto dlg = open();
+    saveAll(*dlg);
+    ASSERT_TRUE(errors.empty());
+    QTreeWidgetItem* list = itemWithText(dlg->tree(), listName);
+    ASSERT_NE(list, nullptr);
+    const QString file = ListFileNameFor(kSaveTime);
+
+    std::ofstream(dir.file(file.toStdString()), std::ios::trunc) << "испорчен";
+    doubleClick(dlg->tree(), list);
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first,
+              QStringLiteral("Список не загружается: файл %1 не открывается — файл повреждён.\n").arg(file));
+    EXPECT_EQ(errors[0].second, QString("Parvault"));
+    EXPECT_EQ(dlg->rows().rowCount(), 0);
+
+    std::filesystem::remove(dir.file(file.toStdString()));
+    errors.clear();
+    doubleClick(dlg->tree(), itemWithText(dlg->tree(), listName));
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].first,
+              QStringLiteral("Список не загружается: файл %1 не открывается — файла больше нет.\n").arg(file));
+}

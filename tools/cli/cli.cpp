@@ -502,7 +502,9 @@ int Cli::commandExchange(bool write) {
         return fail(why);
     db.LoadTreeItem(target->itemData);
     if (db.currentTypeCode != target->info.typeCode || db.currentListNumber != target->info.listNumber)
-        return fail(QStringLiteral("%1 cannot be opened").arg(target->info.fileName));
+        return fail(QStringLiteral("%1 cannot be opened%2")
+                        .arg(target->info.fileName,
+                             ui.messages.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(ui.messages.join("; "))));
     if (rows.rowCount() == 0)
         return fail(QStringLiteral("%1 has no rows").arg(o_.list));
     if (o_.save && target->info.listNumber == 0)
