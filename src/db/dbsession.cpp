@@ -595,10 +595,8 @@ void DbSession::SaveValues() {
 
 bool DbSession::ReopenCurrentDatabase() {
     QString file = mainDatabase();
-    if (currentListNumber >= 1 && currentListNumber <= 127) {
-        if (const ListFileEntry* e = listFileTable.entry(currentListNumber))
-            file = e->fileName;
-    }
+    if (const ListFileEntry* e = listFileTable.entry(currentListNumber))
+        file = e->fileName;
     try {
         reopenCurrent(file);
         return true;

@@ -144,3 +144,54 @@ TEST_F(ListFilesWindow, LoadingADamagedListSaysWhichFileAndWhy) {
     EXPECT_EQ(errors[0].first,
               QStringLiteral("Список не загружается: файл %1 не открывается — файла больше нет.\n").arg(file));
 }
+
+// The tree used to keep the first 128 lists of a folder; the newest ones and
+// every list saved after them never showed.
+TEST_F(ListFilesWindow, AThousandListsAllShowAndTheNewestLoadsSavesAndDeletes) {
+    // One list a day for 1,000 days, made as the window makes them.
+    const QDateTime first(QDate(2021, 1, 1), QTime(9, 0, 0));
+    {
+        auto maker = open();
+        maker->wiring()->db().clock = [&] { return first; };
+        saveAll(*maker);
+        ASSERT_TRUE(errors.empty());
+    }
+    const std::string made = ListFileNameFor(first).toStdString();
+    for (int day = 1; day < 1000; ++day)
+        std::filesystem::copy_file(dir.file(made), dir.file(ListFileNameFor(first.addDays(day)).toStdString()));
+
+    auto dlg = open();
+    QTreeWidgetItem* group = itemWithData(dlg->tree(), kType);
+    ASSERT_NE(group, nullptr);
+    ASSERT_EQ(group->childCount(), 1000);
+    QTreeWidgetItem* newest = group->child(999);
+    EXPECT_EQ(newest->data(0, Qt::UserRole).toInt(), 1000 * 256 + kType);
+    doubleClick(dlg->tree(), newest);
+    DbSession& db = dlg->wiring()->db();
+    EXPECT_EQ(db.currentListNumber, 1000);
+    EXPECT_EQ(db.loadedFile(), ListFileNameFor(first.addDays(999)));
+    EXPECT_GT(dlg->rows().rowCount(), 0);
+
+    // Saving one more shows it as the last list of its group.
+    db.clock = [&] { return first.addDays(1000); };
+    listName = QStringLiteral("Тысяча первый");
+    dlg->list()->selectAll();
+    QTest::mouseClick(dlg->button(IDC_SAVE_LIST), Qt::LeftButton);
+    EXPECT_TRUE(errors.empty());
+    group = itemWithData(dlg->tree(), kType);
+    ASSERT_EQ(group->childCount(), 1001);
+    QTreeWidgetItem* added = group->child(1000);
+    EXPECT_EQ(added->text(0), listName);
+    EXPECT_EQ(added->data(0, Qt::UserRole).toInt(), 1001 * 256 + kType);
+    doubleClick(dlg->tree(), added);
+    EXPECT_EQ(db.loadedFile(), ListFileNameFor(first.addDays(1000)));
+
+    // The Delete key removes exactly that list's file.
+    dlg->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(dlg.get()));
+    dlg->tree()->setCurrentItem(added);
+    dlg->tree()->setFocus();
+    QTest::keyClick(dlg->tree(), Qt::Key_Delete);
+    EXPECT_FALSE(std::filesystem::exists(dir.file(ListFileNameFor(first.addDays(1000)).toStdString())));
+    EXPECT_TRUE(std::filesystem::exists(dir.file(ListFileNameFor(first.addDays(999)).toStdString())));
+}

@@ -195,6 +195,31 @@ TEST_F(CliFixture, ListsAreFoundByNumberFileNameAndName) {
     EXPECT_EQ(model->framesReceived(), 4) << "nothing is sent for a list that is not found";
 }
 
+// List numbers above 255 used to wrap (list 300 showed as 44) and only 128
+// lists were found at all.
+TEST_F(CliFixture, ListNumbersAboveTheFirstHundredsAreShownAndFound) {
+    const QString made = saveList("Ежедневный", {0});
+    const QDateTime first(QDate(2024, 3, 14), QTime(9, 41, 0));
+    QStringList files{made};
+    for (int day = 1; day < 300; ++day) {
+        files << ListFileNameFor(first.addDays(day));
+        ASSERT_TRUE(QFile::copy(made, files.back()));
+    }
+    const QJsonObject doc = json(run({"tree", "--format", "json"}));
+    QJsonArray lists;
+    for (const auto& t : doc["types"].toArray())
+        if (t.toObject()["code"].toInt() == 20)
+            lists = t.toObject()["lists"].toArray();
+    ASSERT_EQ(lists.size(), 300);
+    EXPECT_EQ(lists[299].toObject()["number"].toInt(), 300);
+    EXPECT_EQ(lists[299].toObject()["file"].toString(), files.back());
+
+    const CliRun r = run(QStringList{"read", "300", "--rows", "1", "--format", "json"} + udp());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json(r)["list"].toObject()["file"].toString(), files.back());
+    EXPECT_EQ(run(QStringList{"read", "301"} + udp()).status, 2);
+}
+
 // ---------------------------------------------------------------- write
 
 TEST_F(CliFixture, WriteReportsConfirmedRefusedAndUnanswered) {
