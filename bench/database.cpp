@@ -133,8 +133,10 @@ std::vector<Figure> TreeBuildFigures(int repeats) {
     CopyMainDatabase(dir.path());
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir.qpath());
-    // 128 list files, and 128 other ".mdb" files: empty, text, damaged databases.
-    for (int i = 0; i < 128; ++i)
+    // A folder of years of lists: 1,000 list files, and 128 other ".mdb"
+    // files (empty, text, damaged databases).
+    constexpr int kLists = 1000;
+    for (int i = 0; i < kLists; ++i)
         MakeListFile(QString::asprintf("2601%02d12%02d%02d.mdb", 1 + i / 60, i % 60, i % 60), 20,
                      kTreeTypes[i % 8], QStringLiteral("Список %1").arg(i));
     QByteArray sample;
@@ -179,13 +181,13 @@ std::vector<Figure> TreeBuildFigures(int repeats) {
     QDir::setCurrent(oldCwd);
 
     Figure f;
-    f.name = QStringLiteral("Tree build, 128 lists + 128 other files");
+    f.name = QStringLiteral("Tree build, %1 lists + 128 other files").arg(kLists);
     const double build = Median(builds), base = Median(bare);
     f.value = QString::asprintf("%.1f ms", build);
     f.reference = QString::asprintf("bare SQLite %.1f ms", base);
     f.ratio = base > 0 ? build / base : 0;
     f.target = QStringLiteral("<= 2");
-    f.met = lists == 128 && f.ratio <= 2;
+    f.met = lists == kLists && f.ratio <= 2;
     f.note = QString::asprintf("median of %d; %d lists in %d groups", repeats, lists, groups);
     return {f};
 }

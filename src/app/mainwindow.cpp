@@ -233,11 +233,14 @@ void CMainDlg::Startup() {
         for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
             button(id)->setEnabled(false);
     } else if (!handlers_->OpenMainDatabase()) {
-        // There but unusable (damaged, locked, not a database): say so once
-        // and go on as without it, so that nothing acts on a broken file.
+        // There but unusable (damaged, locked, not a database, or without
+        // its tables): say so once and go on as without it, so that nothing
+        // acts on a broken file.
         mainDatabaseFound_ = false;
-        options_.showError(QStringLiteral("Ошибка: файл не открывается."),
-                           QStringLiteral("База данных PARVLT2.mdb"));
+        QString text = QStringLiteral("Ошибка: файл не открывается.");
+        if (const QString why = handlers_->MainDatabaseProblem(); !why.isEmpty())
+            text += QLatin1Char('\n') + why;
+        options_.showError(text, QStringLiteral("База данных PARVLT2.mdb"));
         for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
             button(id)->setEnabled(false);
     }

@@ -60,6 +60,8 @@ public:
     virtual void OnDeleteKey() {}
     virtual void BuildTree() {}
     virtual bool OpenMainDatabase() { return true; }
+    // Why the main database was refused beyond not opening (missing tables), or empty.
+    virtual QString MainDatabaseProblem() { return {}; }
     virtual void ClosePort() {}
     virtual void StopUdpThread() {}
 };

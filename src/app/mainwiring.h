@@ -28,6 +28,7 @@ public:
     void OnDeleteKey() override;
     void BuildTree() override;
     bool OpenMainDatabase() override;
+    QString MainDatabaseProblem() override { return db_.MainDatabaseProblemText(); }
     void ClosePort() override;
     void StopUdpThread() override;
     // On the tick thread, every 100 ms.

@@ -17,7 +17,7 @@ constexpr int kApplicationId = 0x50563244;
     std::string text = what;
     if (db)
         text += std::string(": ") + sqlite3_errmsg(db);
-    throw CDaoException(text, code);
+    throw CDaoException(text, code, db ? sqlite3_system_errno(db) : 0);
 }
 
 std::string utf8(const QString& s) { return s.toUtf8().toStdString(); }
@@ -228,7 +228,7 @@ void CDaoDatabase::Execute(const QString& sql) {
     if (rc != SQLITE_OK) {
         const std::string msg = err ? err : "error";
         sqlite3_free(err);
-        throw CDaoException("execute failed: " + msg, rc);
+        throw CDaoException("execute failed: " + msg, rc, sqlite3_system_errno(m_db));
     }
 }
 

@@ -21,12 +21,15 @@ namespace parvault {
 // was found by this layer itself, e.g. moving past the end).
 class CDaoException : public std::runtime_error {
 public:
-    explicit CDaoException(const std::string& what, int sqliteCode = 0)
-        : std::runtime_error(what), m_sqliteCode(sqliteCode) {}
+    explicit CDaoException(const std::string& what, int sqliteCode = 0, int systemErrno = 0)
+        : std::runtime_error(what), m_sqliteCode(sqliteCode), m_systemErrno(systemErrno) {}
     int sqliteCode() const { return m_sqliteCode; }
+    // The operating system's error behind a failed file access, or 0.
+    int systemErrno() const { return m_systemErrno; }
 
 private:
     int m_sqliteCode;
+    int m_systemErrno;
 };
 
 // Field type codes, as the list-file schema names them.

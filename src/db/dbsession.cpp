@@ -7,6 +7,11 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <sqlite3.h>
+#include <cerrno>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 
 namespace parvault {
@@ -18,6 +23,8 @@ const QString kMsgCannotOpen = QStringLiteral("Невозможно открыт
 const QString kMsgCannotCreateTable = QStringLiteral("Невозможно создать таблицу\n");
 const QString kMsgListNotWritten = QStringLiteral("Список не записался\n");
 const QString kMsgDataNotWritten = QStringLiteral("Данные не записываются\n");
+const QString kMsgListFileNotMade = QStringLiteral("Список не записался: файл %1 не создаётся — %2.\n");
+const QString kMsgListNotLoaded = QStringLiteral("Список не загружается: файл %1 не открывается — %2.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
 
@@ -51,6 +58,62 @@ bool isLeftoverOfFailedSave(const QString& fileName) {
     }
 }
 
+// What the database's own failure says, in the user's words.
+QString reasonOf(const CDaoException& e) {
+    // The system's error is the cause only of a failed file access.
+    const int code = e.sqliteCode() & 0xFF;
+    const bool fileAccess = code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL;
+    switch (fileAccess ? e.systemErrno() : 0) {
+    case ENOSPC:
+    case EDQUOT:
+        return QStringLiteral("на диске нет места");
+    case EFBIG:
+        return QStringLiteral("превышен допустимый размер файла");
+    default:
+        break;
+    }
+    switch (code) {
+    case SQLITE_FULL:
+        return QStringLiteral("на диске нет места");
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        return QStringLiteral("файл занят другой программой");
+    case SQLITE_READONLY:
+        return QStringLiteral("нет права записи в файл");
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+        return QStringLiteral("файл повреждён");
+    case SQLITE_IOERR:
+        return QStringLiteral("ошибка чтения или записи диска");
+    default:
+        return QStringLiteral("ошибка базы данных (%1)").arg(QString::fromUtf8(e.what()));
+    }
+}
+
+// Why a file in the working folder could not be made or used, in the
+// user's words: the folder and permissions first, as the database's own
+// codes cannot tell a missing folder from a forbidden one.
+QString whyUnusable(const QString& fileName, const CDaoException& e) {
+    struct stat folder {};
+    if (::stat(".", &folder) == 0 && folder.st_nlink == 0)
+        return QStringLiteral("рабочей папки больше нет");
+    const bool exists = QFileInfo::exists(fileName);
+    if (!exists && ::access(".", W_OK) != 0)
+        return QStringLiteral("нет права записи в папку %1").arg(QDir::currentPath());
+    if (exists && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0)
+        return QStringLiteral("нет права записи в файл");
+    return reasonOf(e);
+}
+
+// Why a file could not be read as a database, in the user's words.
+QString whyUnreadable(const QString& fileName, const CDaoException& e) {
+    if (!QFileInfo::exists(fileName))
+        return QStringLiteral("файла больше нет");
+    if (::access(QFile::encodeName(fileName).constData(), R_OK) != 0)
+        return QStringLiteral("нет права чтения файла");
+    return reasonOf(e);
+}
+
 } // namespace
 
 QString ListFileNameFor(const QDateTime& t) {
@@ -66,12 +129,27 @@ DbSession::DbSession(DbUi& ui, RowTable& rows)
 bool DbSession::MainDatabaseExists() { return QFileInfo::exists(mainDatabase()); }
 
 bool DbSession::OpenMainDatabase() {
+    m_mainMissing.clear();
     try {
         reopenCurrent(mainDatabase());
-        return true;
+        for (const QString& table : {kTableDeviceTypes, kTableParams})
+            if (!currentDatabase.TableExists(table))
+                m_mainMissing << table;
     } catch (const CDaoException&) {
+        currentDatabase.Close();
         return false;
     }
+    if (m_mainMissing.isEmpty())
+        return true;
+    currentDatabase.Close();
+    return false;
+}
+
+QString DbSession::MainDatabaseProblemText() const {
+    QStringList lines;
+    for (const QString& table : m_mainMissing)
+        lines << QStringLiteral("Нет таблицы «%1».").arg(table);
+    return lines.join(QLatin1Char('\n'));
 }
 
 void DbSession::reopenCurrent(const QString& fileName) {
@@ -185,27 +263,44 @@ void DbSession::LoadTreeItem(int32_t itemData) {
         const ListFileEntry* e = listFileTable.entry(currentListNumber);
         file = e ? e->fileName : QString();
     }
+    // A file that cannot be read loads nothing, and the user is told which and why.
+    auto notLoaded = [&](const QString& why) {
+        currentDatabase.Close();
+        forgetLoadedList();
+        m_rows.clear();
+        if (!file.isEmpty())
+            m_ui.message(kMsgListNotLoaded.arg(file, why), kAppCaption);
+    };
     try {
         if (currentDatabase.IsOpen())
             currentDatabase.Close();
         if (file.isEmpty())
             throw CDaoException("no such list");
         currentDatabase.Open(file);
-    } catch (const CDaoException&) {
-        // The list's file is gone: nothing is loaded.
-        forgetLoadedList();
-        m_rows.clear();
+    } catch (const CDaoException& e) {
+        notLoaded(whyUnreadable(file, e));
+        return;
+    }
+    const bool fromListFile = currentListNumber != 0;
+
+    CParametr rs(&currentDatabase);
+    rs.m_strFilter = ParamFilter(currentTypeCode);
+    rs.m_strSort = kParamSort;
+    try {
+        rs.Open();
+    } catch (const CDaoException& e) {
+        bool noTable = false;
+        try {
+            noTable = !currentDatabase.TableExists(kTableParams);
+        } catch (const CDaoException&) {
+        }
+        notLoaded(noTable ? QStringLiteral("в файле нет таблицы «%1»").arg(kTableParams) : whyUnreadable(file, e));
         return;
     }
     m_loadedFile = file;
-    const bool fromListFile = currentListNumber != 0;
 
     std::vector<ParamRow> rows;
     try {
-        CParametr rs(&currentDatabase);
-        rs.m_strFilter = ParamFilter(currentTypeCode);
-        rs.m_strSort = kParamSort;
-        rs.Open();
         rows.reserve(static_cast<size_t>(rs.GetRecordCount()));
         // Walked from the last record back, as the rows were always built;
         // the vector is turned round once at the end.
@@ -248,34 +343,38 @@ std::optional<QString> DbSession::chooseListFileName() {
     return std::nullopt;
 }
 
-bool DbSession::createListFile(const QString& fileName) {
-    bool ok = true;
+QString DbSession::createListFile(const QString& fileName) {
+    QString why;
+    auto failed = [&](const CDaoException& e) {
+        if (why.isEmpty())
+            why = whyUnusable(fileName, e);
+    };
     {
         CDaoDatabase db;
         try {
             db.Create(fileName, QString::fromLatin1(dbLangGeneral), dbVersion30);
             db.Close();
-        } catch (const CDaoException&) {
+        } catch (const CDaoException& e) {
             m_ui.message(kMsgCannotOpen, fileName);
-            ok = false;
+            failed(e);
         }
     }
     CDaoDatabase db;
     try {
         db.Open(fileName);
         CreateParamsTable(db);
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
         m_ui.message(kMsgCannotCreateTable, kAppCaption);
-        ok = false;
+        failed(e);
     }
     try {
         CreateListHeadTable(db);
         db.Close();
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
         m_ui.message(kMsgCannotCreateTable, kAppCaption);
-        ok = false;
+        failed(e);
     }
-    return ok;
+    return why;
 }
 
 bool DbSession::emptyListFile(CDaoDatabase& db) {
@@ -321,8 +420,15 @@ void DbSession::SaveList() {
         existed = true;
     } catch (const CDaoException&) {
     }
+    // The first failure in making the file is the reason given if the save
+    // cannot go on; what it left behind is only its consequence.
+    QString whyNot;
     if (!existed)
-        createListFile(fileName);
+        whyNot = createListFile(fileName);
+    auto giveUp = [&](const QString& why) {
+        // Nothing written; the tree is not rebuilt.
+        m_ui.message(kMsgListFileNotMade.arg(fileName, whyNot.isEmpty() ? why : whyNot), kAppCaption);
+    };
 
     std::optional<DaoTransaction> tx;
     CParametr dest(&newList);
@@ -331,14 +437,21 @@ void DbSession::SaveList() {
             newList.Open(fileName);
         // Emptying and refilling happen whole or not at all.
         tx.emplace(newList);
-    } catch (const CDaoException&) {
-        return; // nothing written; the tree is not rebuilt
+    } catch (const CDaoException& e) {
+        giveUp(whyUnusable(fileName, e));
+        return;
     }
     if (existed && !emptyListFile(newList))
         m_ui.message(kMsgEraseFailed, kAppCaption);
     try {
         dest.Open();
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
+        bool noTable = false;
+        try {
+            noTable = !newList.TableExists(kTableParams);
+        } catch (const CDaoException&) {
+        }
+        giveUp(noTable ? QStringLiteral("в файле нет таблицы «%1»").arg(kTableParams) : whyUnusable(fileName, e));
         return;
     }
 
@@ -482,10 +595,8 @@ void DbSession::SaveValues() {
 
 bool DbSession::ReopenCurrentDatabase() {
     QString file = mainDatabase();
-    if (currentListNumber >= 1 && currentListNumber <= 127) {
-        if (const ListFileEntry* e = listFileTable.entry(currentListNumber))
-            file = e->fileName;
-    }
+    if (const ListFileEntry* e = listFileTable.entry(currentListNumber))
+        file = e->fileName;
     try {
         reopenCurrent(file);
         return true;

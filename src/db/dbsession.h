@@ -18,6 +18,7 @@
 
 #include <QDateTime>
 #include <QString>
+#include <QStringList>
 
 #include <cstdint>
 #include <functional>
@@ -49,8 +50,14 @@ public:
 
     // ---- start-up
     static bool MainDatabaseExists();
-    // Opens currentDatabase on the main database; false when it cannot.
+    // Opens currentDatabase on the main database; false when it cannot, or
+    // when a table the commands need is missing (an empty file opens as an
+    // empty database): then mainDatabaseMissing() names them and nothing is
+    // left open.
     bool OpenMainDatabase();
+    const QStringList& mainDatabaseMissing() const { return m_mainMissing; }
+    // One line per missing table, for the message box; empty when none is.
+    QString MainDatabaseProblemText() const;
 
     // ---- commands
     // Rebuilds ListFileTable and the tree and hands the tree to the window;
@@ -78,13 +85,15 @@ private:
     void forgetLoadedList();
     void reopenCurrent(const QString& fileName);
     std::optional<QString> chooseListFileName();
-    bool createListFile(const QString& fileName);
+    // Empty when the file and its tables were made; otherwise why not.
+    QString createListFile(const QString& fileName);
     bool emptyListFile(CDaoDatabase& db);
 
     DbUi& m_ui;
     RowTable& m_rows;
     TreeNode m_tree;
     QString m_loadedFile;
+    QStringList m_mainMissing;
 };
 
 } // namespace parvault

@@ -29,7 +29,7 @@ struct TreeNode {
     QString text;
     int image = 0;
     int selectedImage = 0;
-    int32_t data = 0; // list number * 256 + device type code
+    int32_t data = 0; // list number * 256 + device type code (never stored in files)
     bool expanded = false;
     std::vector<TreeNode> children;
 };
@@ -39,9 +39,11 @@ inline constexpr int kMinGroupCode = 2;
 inline constexpr int kMaxGroupCode = 63;
 inline bool IsGroupCode(int32_t code) { return code > 1 && code < 64; }
 
+// The type code keeps the low byte; the list number takes the bits above it,
+// as many as a folder's lists need (up to 2^23 - 1).
 inline int32_t MakeItemData(int listNumber, int typeCode) { return listNumber * 256 + typeCode; }
 inline int TypeCodeOf(int32_t itemData) { return itemData & 0xFF; }
-inline int ListNumberOf(int32_t itemData) { return (itemData >> 8) & 0xFF; }
+inline int ListNumberOf(int32_t itemData) { return (itemData >> 8) & 0x7FFFFF; }
 
 // Picture and selected picture of a device type group.
 std::pair<int, int> GroupImages(int32_t typeCode);

@@ -1,8 +1,7 @@
 #include "listexport.h"
 
-#include "listfiletable.h"
-
-#include <QStringEncoder>
+#include <QHash>
+#include <QStringDecoder>
 
 #include <array>
 
@@ -24,16 +23,48 @@ constexpr std::array<ColumnWidth, ColumnCount> kExportWidths = {{
     {47, 32}, // name
 }};
 
+// Unicode to Windows-1251, one byte for each character, taken from the
+// code page's own table. A character the code page lacks, from any plane,
+// becomes one '?': the encoder's substitute byte 0x1A is an end-of-file mark
+// to the programs that read such tables, and a character outside the basic
+// plane must not take two columns.
+class Cp1251Table {
+public:
+    Cp1251Table() {
+        QStringDecoder dec("windows-1251");
+        for (int b = 0x80; b <= 0xFF; ++b) {
+            const char byte = static_cast<char>(b);
+            const QString ch = dec.decode(QByteArrayView(&byte, 1));
+            // 0x98 has no character; the decoder's replacement is not one.
+            if (ch.size() == 1 && ch.at(0) != QChar::ReplacementCharacter)
+                m_bytes.insert(ch.at(0).unicode(), byte);
+        }
+    }
+    char byteOf(char32_t c) const {
+        if (c < 0x80)
+            return static_cast<char>(c);
+        return c > 0xFFFF ? '?' : m_bytes.value(static_cast<char16_t>(c), '?');
+    }
+
+private:
+    QHash<char16_t, char> m_bytes;
+};
+
 QByteArray toCp1251(const QString& text) {
-    QStringEncoder enc("windows-1251");
-    return enc.encode(text);
+    static const Cp1251Table table;
+    QByteArray out;
+    out.reserve(text.size());
+    for (const char32_t c : text.toUcs4())
+        out += table.byteOf(c);
+    return out;
 }
 
-QString cell(const ParamRow& row, int column) {
+// Cut and padded in bytes of the file, so every row keeps its columns.
+QByteArray cell(const ParamRow& row, int column) {
     const ColumnWidth w = kExportWidths[static_cast<size_t>(column)];
-    QString t = CutText(row.texts[static_cast<size_t>(column)], w.maxChars);
+    QByteArray t = toCp1251(row.texts[static_cast<size_t>(column)]).left(w.maxChars);
     if (t.size() < w.padTo)
-        t += QString(w.padTo - t.size(), QLatin1Char(' '));
+        t += QByteArray(w.padTo - t.size(), ' ');
     return t;
 }
 
@@ -60,11 +91,8 @@ QByteArray ExportColumnLine() {
 }
 
 QByteArray ExportRowLine(const ParamRow& row) {
-    const QString line = QLatin1Char(' ') + cell(row, ColCanal) + QStringLiteral("  ") + cell(row, ColParam) +
-                         QStringLiteral("    ") + cell(row, ColIndex) + QLatin1Char(' ') + cell(row, ColValue) +
-                         QLatin1Char(' ') + cell(row, ColUnits) + QStringLiteral("    ") + cell(row, ColName) +
-                         QStringLiteral("\r\n");
-    return toCp1251(line);
+    return ' ' + cell(row, ColCanal) + "  " + cell(row, ColParam) + "    " + cell(row, ColIndex) + ' ' +
+           cell(row, ColValue) + ' ' + cell(row, ColUnits) + "    " + cell(row, ColName) + "\r\n";
 }
 
 QString DefaultExportName(const QString& typeName) {

@@ -8,8 +8,7 @@
 namespace parvault {
 
 void ListFileTable::reset() {
-    for (ListFileEntry& e : entries)
-        e = ListFileEntry{};
+    entries.clear();
     count = 0;
 }
 
@@ -39,15 +38,11 @@ QString CutText(const QString& text, int maxChars) {
 
 QStringList ListDatabaseCandidates() {
     QDir dir = QDir::current();
-    // Directories and hidden files are entries of the listing too; they count
-    // towards the limit and simply fail to open.
-    QStringList names = dir.entryList({QStringLiteral("*.mdb")},
-                                      QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System |
-                                          QDir::NoDotAndDotDot,
-                                      QDir::Name | QDir::IgnoreCase);
-    if (names.size() > kMaxScannedEntries)
-        names.erase(names.begin() + kMaxScannedEntries, names.end());
-    return names;
+    // Directories and hidden files are entries of the listing too; they
+    // simply fail to open.
+    return dir.entryList({QStringLiteral("*.mdb")},
+                         QDir::Files | QDir::Dirs | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot,
+                         QDir::Name | QDir::IgnoreCase);
 }
 
 void ScanListFiles(ListFileTable& table) {
@@ -61,17 +56,15 @@ void ScanListFiles(ListFileTable& table) {
             CMySpisok head(&scan);
             head.Open();
             head.MoveFirst();
-            ListFileEntry& e = table.entries[static_cast<size_t>(table.count)];
+            ListFileEntry e;
             e.typeCode = static_cast<int16_t>(head.kod_type_pribor & 0xFFFF);
             e.listName = CutText(head.name, kListNameChars);
             e.fileName = CutText(name, kFileNameChars);
-            e.typeName.clear();
-            ++table.count;
+            table.entries.push_back(std::move(e));
+            table.count = static_cast<int>(table.entries.size());
         } catch (const CDaoException&) {
             continue; // not a list file
         }
-        if (table.count >= kListFileSlots)
-            break;
     }
 }
 

@@ -5,13 +5,11 @@
 #include <QString>
 #include <QStringList>
 
-#include <array>
 #include <cstdint>
+#include <vector>
 
 namespace parvault {
 
-inline constexpr int kListFileSlots = 128;
-inline constexpr int kMaxScannedEntries = 256; // directory entries looked at per build
 inline constexpr int kFileNameChars = 30;
 inline constexpr int kListNameChars = 63;
 inline constexpr int kTypeNameChars = 31;
@@ -26,9 +24,11 @@ struct ListFileEntry {
     int16_t typeCode = 0;
 };
 
+// Every list file of the folder: years of commissioning make folders of
+// thousands, and the table grows with them.
 struct ListFileTable {
-    std::array<ListFileEntry, kListFileSlots> entries{};
-    int count = 0;
+    std::vector<ListFileEntry> entries;
+    int count = 0; // entries.size()
 
     void reset();
     // List number n (1..count) names entry n-1; nothing for any other number.
@@ -40,9 +40,9 @@ struct ListFileTable {
 // The first n characters, never splitting a character made of two UTF-16 units.
 QString CutText(const QString& text, int maxChars);
 
-// Names matching "*.mdb" in the current directory, in name order (letter case
-// ignored, as users of case-insensitive file systems see them), the first
-// kMaxScannedEntries only.
+// Names matching "*.mdb" in the current directory, all of them, in name order
+// (letter case ignored, as users of case-insensitive file systems see them):
+// list files are named after the time of saving, so the newest come last.
 QStringList ListDatabaseCandidates();
 
 // Fills the table from the current directory: every candidate that is not a

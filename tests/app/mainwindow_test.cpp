@@ -2,6 +2,7 @@
 #include "mainwiring.h"
 #include "mainwindow.h"
 #include "percentbar.h"
+#include "recordsets.h"
 #include "tempdir.h"
 
 #include <QApplication>
@@ -99,6 +100,33 @@ TEST_F(MainWindowTest, UnreadableMainDatabaseIsReportedAndTreatedAsMissing) {
     for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
         EXPECT_FALSE(dlg.button(id)->isEnabled()) << id;
     EXPECT_EQ(dlg.tree()->topLevelItemCount(), 0);
+}
+
+TEST_F(MainWindowTest, MainDatabaseWithoutTheDeviceTypeTableIsReportedAsUnreadable) {
+    // A zero-byte file, and a saved list put in the main database's place.
+    for (const bool zeroBytes : {true, false}) {
+        SCOPED_TRACE(zeroBytes ? "zero bytes" : "a list file");
+        std::filesystem::remove(dir.file("PARVLT2.mdb"));
+        if (zeroBytes) {
+            std::ofstream(dir.file("PARVLT2.mdb"));
+        } else {
+            CDaoDatabase list;
+            list.Create(QString::fromStdString(dir.file("PARVLT2.mdb")));
+            CreateParamsTable(list);
+            CreateListHeadTable(list);
+        }
+        rec.errors.clear();
+        CMainDlg dlg(optionsFor(rec));
+        ASSERT_EQ(rec.errors.size(), 1u);
+        const QStringList lines = rec.errors[0].first.split('\n');
+        EXPECT_EQ(lines.value(0), QString("Ошибка: файл не открывается."));
+        EXPECT_EQ(lines.value(1), QString("Нет таблицы «ТипыПриборов»."));
+        EXPECT_EQ(rec.errors[0].second, QString("База данных PARVLT2.mdb"));
+        EXPECT_FALSE(dlg.mainDatabaseFound());
+        for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
+            EXPECT_FALSE(dlg.button(id)->isEnabled()) << id;
+        EXPECT_EQ(dlg.tree()->topLevelItemCount(), 0);
+    }
 }
 
 TEST_F(MainWindowTest, ControlsTextsAndStartState) {

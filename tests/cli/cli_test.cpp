@@ -75,6 +75,16 @@ TEST_F(CliFixture, TreeShowsDeviceTypesAndSavedLists) {
     const CliRun missing = run({"tree"});
     EXPECT_EQ(missing.status, 2);
     EXPECT_NE(missing.err.find("PARVLT2.mdb not found"), std::string::npos);
+
+    // A zero-byte file in its place is no main database either.
+    QFile(QStringLiteral("PARVLT2.mdb")).open(QIODevice::WriteOnly);
+    for (const QStringList& args : {QStringList{"tree"}, QStringList{"read", "type:20"} + udp()}) {
+        const CliRun empty = run(args);
+        EXPECT_EQ(empty.status, 2) << args.join(' ').toStdString();
+        EXPECT_NE(empty.err.find("PARVLT2.mdb"), std::string::npos) << empty.err;
+        EXPECT_NE(empty.err.find("no table ТипыПриборов"), std::string::npos) << empty.err;
+        EXPECT_TRUE(empty.out.empty()) << empty.out;
+    }
 }
 
 // ---------------------------------------------------------------- read
@@ -200,6 +210,31 @@ TEST_F(CliFixture, ListsAreFoundByNumberFileNameAndName) {
         EXPECT_EQ(r.status, 2) << unknown;
     }
     EXPECT_EQ(model->framesReceived(), 4) << "nothing is sent for a list that is not found";
+}
+
+// List numbers above 255 used to wrap (list 300 showed as 44) and only 128
+// lists were found at all.
+TEST_F(CliFixture, ListNumbersAboveTheFirstHundredsAreShownAndFound) {
+    const QString made = saveList("Ежедневный", {0});
+    const QDateTime first(QDate(2024, 3, 14), QTime(9, 41, 0));
+    QStringList files{made};
+    for (int day = 1; day < 300; ++day) {
+        files << ListFileNameFor(first.addDays(day));
+        ASSERT_TRUE(QFile::copy(made, files.back()));
+    }
+    const QJsonObject doc = json(run({"tree", "--format", "json"}));
+    QJsonArray lists;
+    for (const auto& t : doc["types"].toArray())
+        if (t.toObject()["code"].toInt() == 20)
+            lists = t.toObject()["lists"].toArray();
+    ASSERT_EQ(lists.size(), 300);
+    EXPECT_EQ(lists[299].toObject()["number"].toInt(), 300);
+    EXPECT_EQ(lists[299].toObject()["file"].toString(), files.back());
+
+    const CliRun r = run(QStringList{"read", "300", "--rows", "1", "--format", "json"} + udp());
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(json(r)["list"].toObject()["file"].toString(), files.back());
+    EXPECT_EQ(run(QStringList{"read", "301"} + udp()).status, 2);
 }
 
 // ---------------------------------------------------------------- write

@@ -5,6 +5,10 @@
 
 #include <QFile>
 
+#include <fstream>
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace parvault;
 using namespace dbtest;
 
@@ -80,7 +84,7 @@ TEST(Load, ListLoadsItsRowsWithStoredValues) {
     EXPECT_EQ(w.rows.text(1, ColName), "Вторая");
 }
 
-TEST(Load, RootTypeWithoutRowsAndVanishedFileGiveAnEmptyListQuietly) {
+TEST(Load, RootAndTypeWithoutRowsGiveAnEmptyListQuietly) {
     Workspace w;
     makeMain(w);
     makeListFile(w.file("170308140509.mdb"), 20, "Мой список", {{1, 10, 0, 0, 0, 20, "a", "1"}});
@@ -98,13 +102,68 @@ TEST(Load, RootTypeWithoutRowsAndVanishedFileGiveAnEmptyListQuietly) {
     EXPECT_EQ(w.rows.rowCount(), 0);
     EXPECT_EQ(w.session.currentTypeCode, 23);
 
-    QFile::remove("170308140509.mdb"); // removed by other means
-    w.session.LoadTreeItem(MakeItemData(1, 20));
-    EXPECT_EQ(w.rows.rowCount(), 0);
-    EXPECT_EQ(w.session.currentListNumber, 0) << "a list whose file is gone is not loaded";
-    EXPECT_EQ(w.session.currentTypeCode, 0);
-    EXPECT_FALSE(QFile::exists("170308140509.mdb")) << "loading must not create the file";
     EXPECT_TRUE(w.ui.messages.empty());
+}
+
+// A list that cannot be loaded used to empty the list without a word.
+TEST(Load, AListFileThatCannotBeOpenedIsNamedWithTheReason) {
+    Workspace w;
+    makeMain(w);
+    const std::vector<TemplateRow> rows = {{1, 10, 0, 0, 0, 20, "a", "1"}};
+    for (const char* f : {"170308140509.mdb", "170308140510.mdb", "170308140511.mdb", "170308140512.mdb"})
+        makeListFile(w.file(f), 20, f, rows);
+    w.session.BuildTree();
+    ASSERT_EQ(w.session.listFileTable.count, 4);
+
+    QFile::remove("170308140509.mdb"); // removed by other means
+    std::ofstream(w.file("170308140510.mdb"), std::ios::trunc) << "испорчен";
+    exec(w.file("170308140511.mdb"), "DROP TABLE [Параметры]");
+    const std::pair<int, QString> expected[] = {
+        {1, "Список не загружается: файл 170308140509.mdb не открывается — файла больше нет.\n"},
+        {2, "Список не загружается: файл 170308140510.mdb не открывается — файл повреждён.\n"},
+        {3, "Список не загружается: файл 170308140511.mdb не открывается — в файле нет таблицы «Параметры».\n"},
+    };
+    for (const auto& [list, text] : expected) {
+        w.session.LoadTreeItem(MakeItemData(4, 20));
+        ASSERT_EQ(w.rows.rowCount(), 1);
+        w.ui.messages.clear();
+        w.session.LoadTreeItem(MakeItemData(list, 20));
+        EXPECT_EQ(w.rows.rowCount(), 0) << list;
+        EXPECT_EQ(w.session.currentListNumber, 0) << "a list that cannot be read is not loaded";
+        EXPECT_EQ(w.session.currentTypeCode, 0);
+        ASSERT_EQ(w.ui.messages.size(), 1u) << list;
+        EXPECT_EQ(w.ui.messages[0].text, text);
+        EXPECT_EQ(w.ui.messages[0].caption, "Parvault");
+        EXPECT_FALSE(w.session.waitCursor.stepDue());
+    }
+    EXPECT_FALSE(QFile::exists("170308140509.mdb")) << "loading must not create the file";
+    EXPECT_EQ(query(w.file("170308140511.mdb"), "SELECT name FROM [Список]"),
+              std::vector<std::string>{"170308140511.mdb"}) << "the files are left as they are";
+}
+
+// Permissions need a user they apply to: as the superuser, this runs in a
+// child that has become "nobody".
+TEST(Load, AListFileWithoutReadPermissionIsNamedWithTheReason) {
+    Workspace w;
+    makeMain(w);
+    makeListFile(w.file("170308140509.mdb"), 20, "Чужой", {{1, 10, 0, 0, 0, 20, "a", "1"}});
+    w.session.BuildTree();
+    ASSERT_EQ(chmod(w.file("170308140509.mdb").c_str(), 0200), 0);
+    ASSERT_EQ(chmod(w.file("PARVLT2.mdb").c_str(), 0666), 0);
+    ASSERT_EQ(chmod(w.dir.path().c_str(), 0777), 0);
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(10);
+            w.session.LoadTreeItem(MakeItemData(1, 20));
+            if (w.rows.rowCount() != 0 || w.ui.messages.size() != 1)
+                _exit(11);
+            _exit(w.ui.messages[0].text ==
+                          "Список не загружается: файл 170308140509.mdb не открывается — нет права чтения файла.\n"
+                      ? 0
+                      : 12);
+        },
+        ::testing::ExitedWithCode(0), "");
 }
 
 TEST(Load, TenThousandRowsAreOneResetInOrder) {

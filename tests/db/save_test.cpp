@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -185,13 +186,18 @@ TEST_F(SaveFixture, FileCannotBeCreatedShowsTheThreeMessagesAndStops) {
     std::filesystem::remove(w.dir.path() / "gone");
     w.ui.listNames.push_back(QStringLiteral("Никуда"));
     w.session.SaveList();
-    ASSERT_EQ(w.ui.messages.size(), 3u);
+    ASSERT_GE(w.ui.messages.size(), 3u);
     EXPECT_EQ(w.ui.messages[0].text, "Невозможно открыть базу данных\n");
     EXPECT_EQ(w.ui.messages[0].caption, "170308140509.mdb");
     EXPECT_EQ(w.ui.messages[1].text, "Невозможно создать таблицу\n");
     EXPECT_EQ(w.ui.messages[1].caption, "Parvault");
     EXPECT_EQ(w.ui.messages[2].text, "Невозможно создать таблицу\n");
     EXPECT_EQ(w.ui.messages[2].caption, "Parvault");
+    // The save ends there, and says why.
+    ASSERT_EQ(w.ui.messages.size(), 4u);
+    EXPECT_EQ(w.ui.messages[3].text,
+              "Список не записался: файл 170308140509.mdb не создаётся — рабочей папки больше нет.\n");
+    EXPECT_EQ(w.ui.messages[3].caption, "Parvault");
     EXPECT_EQ(w.ui.trees, trees) << "no header row, no rebuild";
     EXPECT_FALSE(w.session.waitCursor.stepDue());
 }
@@ -213,11 +219,15 @@ TEST_F(SaveFixture, TablesThatCannotBeCreatedAreReportedAndNothingIsWritten) {
     setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, oldHandler);
 
-    ASSERT_EQ(w.ui.messages.size(), 2u);
-    for (const auto& m : w.ui.messages) {
-        EXPECT_EQ(m.text, "Невозможно создать таблицу\n");
-        EXPECT_EQ(m.caption, "Parvault");
+    ASSERT_EQ(w.ui.messages.size(), 3u);
+    for (size_t k = 0; k < 2; ++k) {
+        EXPECT_EQ(w.ui.messages[k].text, "Невозможно создать таблицу\n");
+        EXPECT_EQ(w.ui.messages[k].caption, "Parvault");
     }
+    // The first failure is the reason, not the missing table it left behind.
+    EXPECT_EQ(w.ui.messages[2].text,
+              "Список не записался: файл 170308140509.mdb не создаётся — превышен допустимый размер файла.\n");
+    EXPECT_EQ(w.ui.messages[2].caption, "Parvault");
     EXPECT_EQ(w.ui.trees, trees);
     EXPECT_TRUE(query(w.file("170308140509.mdb"), "SELECT name FROM sqlite_master").empty());
 }
@@ -252,6 +262,67 @@ TEST_F(SaveFixture, EmptyingAndHeaderFailuresAreReportedAndCopyingGoesOn) {
     EXPECT_EQ(params("170308140509.mdb"), std::vector<std::string>({"0|1|0|0|NULL|NULL|Заводской номер|NULL|0|20"}));
     // The tree was rebuilt, and the file without a header is not in it.
     EXPECT_EQ(w.session.listFileTable.count, 0);
+}
+
+// A save that cannot use the file it chose used to end without a word.
+TEST_F(SaveFixture, AFileThatCannotBeUsedIsReportedWithTheReason) {
+    w.session.LoadTreeItem(20);
+    select({0});
+    const int trees = w.ui.trees;
+
+    // The leftover of a failed save, held by another program.
+    makeListFile(w.file("170308140509.mdb"), 20, "x", {{9, 9, 9, 9, 0, 20, "старьё"}});
+    exec(w.file("170308140509.mdb"), "DELETE FROM [Список]");
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(w.file("170308140509.mdb").c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+    w.ui.listNames.push_back(QStringLiteral("Занято"));
+    w.session.SaveList();
+    sqlite3_close(other);
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_EQ(w.ui.messages[0].text,
+              "Список не записался: файл 170308140509.mdb не создаётся — файл занят другой программой.\n");
+    EXPECT_EQ(w.ui.messages[0].caption, "Parvault");
+    EXPECT_EQ(params("170308140509.mdb"), std::vector<std::string>({"9|9|9|9|NULL|NULL|старьё|7|0|20"}));
+    EXPECT_EQ(w.ui.trees, trees);
+    EXPECT_FALSE(w.session.waitCursor.stepDue());
+
+    // A leftover without the parameter table: emptying fails, then the copy cannot start.
+    w.ui.messages.clear();
+    now = now.addSecs(3600);
+    exec(w.file("170308150509.mdb"),
+         "CREATE TABLE [Список] ([kod_type_pribor] LONG, [name] TEXT(255), [number] LONG);");
+    w.ui.listNames.push_back(QStringLiteral("Без таблицы"));
+    w.session.SaveList();
+    ASSERT_EQ(w.ui.messages.size(), 2u);
+    EXPECT_EQ(w.ui.messages[0].text, "Плохо со стиранием данных\n");
+    EXPECT_EQ(w.ui.messages[1].text,
+              "Список не записался: файл 170308150509.mdb не создаётся — в файле нет таблицы «Параметры».\n");
+    EXPECT_EQ(w.ui.trees, trees);
+}
+
+// Permissions need a user they apply to: as the superuser, this runs in a
+// child that has become "nobody".
+TEST_F(SaveFixture, AFolderWithoutWritePermissionIsNamedAsTheReason) {
+    w.session.LoadTreeItem(20);
+    select({0});
+    ASSERT_EQ(chmod(w.dir.path().c_str(), 0555), 0);
+    ASSERT_EQ(chmod(w.file("PARVLT2.mdb").c_str(), 0666), 0);
+    const QString expected = QStringLiteral("Список не записался: файл 170308140509.mdb не создаётся — "
+                                            "нет права записи в папку %1.\n")
+                                 .arg(QString::fromStdString(w.dir.path().string()));
+    EXPECT_EXIT(
+        {
+            if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
+                _exit(10);
+            w.ui.listNames.push_back(QStringLiteral("Некуда"));
+            w.session.SaveList();
+            if (w.ui.messages.empty())
+                _exit(11);
+            _exit(w.ui.messages.back().text == expected && w.ui.messages.back().caption == "Parvault" ? 0 : 12);
+        },
+        ::testing::ExitedWithCode(0), "");
+    chmod(w.dir.path().c_str(), 0755);
 }
 
 // Mended: emptying and refilling a list file happens whole: a program that

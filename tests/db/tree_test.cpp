@@ -29,6 +29,11 @@ TEST(TreeImages, GroupPicturesByCode) {
     EXPECT_EQ(MakeItemData(3, 21), 3 * 256 + 21);
     EXPECT_EQ(TypeCodeOf(MakeItemData(128, 63)), 63);
     EXPECT_EQ(ListNumberOf(MakeItemData(128, 63)), 128);
+    // List numbers take the bits they need; the type code keeps the low byte.
+    for (int n : {255, 256, 1000, 70000}) {
+        EXPECT_EQ(ListNumberOf(MakeItemData(n, 63)), n) << n;
+        EXPECT_EQ(TypeCodeOf(MakeItemData(n, 63)), 63) << n;
+    }
 }
 
 TEST(Tree, EmptyFolderGivesRootAndOneGroupPerShownCode) {
@@ -123,35 +128,61 @@ TEST(Tree, ReservedNamesAndNonListFilesAreSkipped) {
     EXPECT_EQ(names, QStringList({"Pvl100-1.mdb", "upper.MDB"}));
 }
 
-TEST(Tree, ThreeHundredFilesExamineOnly256EntriesAndTakeAtMost128Lists) {
+// A folder of years of lists: the tree used to stop at 256 entries and 128
+// lists, hiding the newest ones and every list saved after them.
+TEST(Tree, AThousandListsAllShowTheNewestLastAndOneMoreSavedShowsToo) {
     Workspace w;
-    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
-    // Names in order: a000..a149 are not lists, b000..b149 are.
-    for (int i = 0; i < 150; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "a%03d.mdb", i);
-        std::ofstream(w.file(name)) << "x";
-        std::snprintf(name, sizeof name, "b%03d.mdb", i);
-        makeListFile(w.file(name), 20, name);
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {{1, 10, 0, 0, 0, 20, "шаблон"}});
+    // One list a day, each holding its own day as its value, with files that
+    // are not lists in between (they sort before the lists of their day).
+    const QDateTime first(QDate(2021, 1, 1), QTime(9, 0, 0));
+    QStringList files;
+    for (int day = 0; day < 1000; ++day) {
+        const QString name = ListFileNameFor(first.addDays(day));
+        files << name;
+        makeListFile(w.file(name.toStdString()), 20, "День " + std::to_string(day + 1),
+                     {{1, 10, 0, 0, 0, 20, "шаблон", std::to_string(day + 1)}});
+        if (day % 4 == 0)
+            std::ofstream(w.file(name.left(6).toStdString() + ".mdb")) << "не список";
     }
     w.session.BuildTree();
-    // 256 entries: PARVLT2.mdb comes after b*, so a000..a149 and b000..b105.
-    EXPECT_EQ(w.session.listFileTable.count, 106);
-    EXPECT_EQ(w.session.listFileTable.entries[105].fileName, "b105.mdb");
-
-    Workspace full;
-    makeMainDb(full.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
-    for (int i = 0; i < 300; ++i) {
-        char name[16];
-        std::snprintf(name, sizeof name, "c%03d.mdb", i);
-        makeListFile(full.file(name), 20, name);
+    const ListFileTable& t = w.session.listFileTable;
+    ASSERT_EQ(t.count, 1000);
+    ASSERT_EQ(w.ui.lastTree.children.size(), 1u);
+    const std::vector<TreeNode>& lists = w.ui.lastTree.children[0].children;
+    ASSERT_EQ(lists.size(), 1000u);
+    for (int n = 1; n <= 1000; ++n) {
+        const TreeNode& item = lists[static_cast<size_t>(n - 1)];
+        ASSERT_EQ(ListNumberOf(item.data), n);
+        ASSERT_EQ(TypeCodeOf(item.data), 20);
+        ASSERT_EQ(t.entry(n)->fileName, files[n - 1]) << "in name order, which is the order of saving";
     }
-    full.session.BuildTree();
-    EXPECT_EQ(full.session.listFileTable.count, 128);
-    EXPECT_EQ(full.session.listFileTable.entries[127].fileName, "c127.mdb");
-    ASSERT_EQ(full.ui.lastTree.children.size(), 1u);
-    EXPECT_EQ(full.ui.lastTree.children[0].children.size(), 128u);
-    EXPECT_EQ(full.ui.lastTree.children[0].children.back().data, 128 * 256 + 20);
+    EXPECT_EQ(lists.back().text, "День 1000");
+
+    // The newest loads its own rows, and a write reopens its file, not the main database.
+    w.session.LoadTreeItem(lists.back().data);
+    EXPECT_EQ(w.session.currentListNumber, 1000);
+    ASSERT_EQ(w.rows.rowCount(), 1);
+    EXPECT_EQ(w.rows.text(0, ColValue), "1000");
+    w.session.LoadTreeItem(lists[299].data);
+    EXPECT_EQ(w.rows.text(0, ColValue), "300");
+    ASSERT_TRUE(w.session.ReopenCurrentDatabase());
+    EXPECT_EQ(w.session.currentDatabase.GetName(), files[299]);
+
+    // One more saved list shows at the end, and loads.
+    w.session.clock = [&] { return first.addDays(1000); };
+    w.rows.setSelected(0, true);
+    w.ui.listNames.push_back(QStringLiteral("Новый"));
+    w.session.SaveList();
+    EXPECT_TRUE(w.ui.messages.empty());
+    const std::vector<TreeNode>& after = w.ui.lastTree.children[0].children;
+    ASSERT_EQ(after.size(), 1001u);
+    EXPECT_EQ(after.back().text, "Новый");
+    EXPECT_EQ(ListNumberOf(after.back().data), 1001);
+    EXPECT_EQ(w.session.currentListNumber, 300) << "the loaded list is followed to its number";
+    w.session.LoadTreeItem(after.back().data);
+    EXPECT_EQ(w.session.currentDatabase.GetName(), ListFileNameFor(first.addDays(1000)));
+    EXPECT_EQ(w.rows.rowCount(), 1);
 }
 
 TEST(Tree, MissingMainDatabaseLeavesTheRootOnly) {
@@ -161,6 +192,34 @@ TEST(Tree, MissingMainDatabaseLeavesTheRootOnly) {
     EXPECT_TRUE(w.ui.lastTree.children.empty());
     EXPECT_EQ(w.ui.lastTree.text, "Приборы");
     EXPECT_FALSE(w.session.currentDatabase.IsOpen());
+}
+
+TEST(MainDatabase, WithoutItsTablesIsRefusedNamingWhatIsMissing) {
+    {
+        Workspace w;
+        std::ofstream(w.file("PARVLT2.mdb")); // zero bytes: SQLite takes it as an empty database
+        EXPECT_FALSE(w.session.OpenMainDatabase());
+        EXPECT_EQ(w.session.mainDatabaseMissing(), QStringList({"ТипыПриборов", "Параметры"}));
+        EXPECT_EQ(w.session.MainDatabaseProblemText(),
+                  "Нет таблицы «ТипыПриборов».\nНет таблицы «Параметры».");
+        EXPECT_FALSE(w.session.currentDatabase.IsOpen());
+        EXPECT_EQ(std::filesystem::file_size(w.file("PARVLT2.mdb")), 0u) << "the file is left alone";
+    }
+    {
+        Workspace w; // a saved list put in the main database's place
+        makeListFile(w.file("PARVLT2.mdb"), 20, "Список, а не база");
+        EXPECT_FALSE(w.session.OpenMainDatabase());
+        EXPECT_EQ(w.session.mainDatabaseMissing(), QStringList({"ТипыПриборов"}));
+        EXPECT_EQ(w.session.MainDatabaseProblemText(), "Нет таблицы «ТипыПриборов».");
+    }
+    {
+        Workspace w;
+        makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
+        EXPECT_TRUE(w.session.OpenMainDatabase());
+        EXPECT_TRUE(w.session.mainDatabaseMissing().isEmpty());
+        EXPECT_TRUE(w.session.MainDatabaseProblemText().isEmpty());
+        EXPECT_TRUE(w.session.currentDatabase.IsOpen());
+    }
 }
 
 TEST(Delete, OnlyAListWithTheTreeFocusedIsDeleted) {

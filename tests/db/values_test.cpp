@@ -191,6 +191,49 @@ TEST_F(ValuesFixture, ExportMatchesTheGoldenFileByteForByte) {
                                  ExportColumnLine());
 }
 
+// Characters Windows-1251 has no byte for used to be written as 0x1A (an
+// end-of-file mark to the programs that read such tables), and a character
+// outside the basic plane pushed every later column one place right.
+TEST(Export, CharactersWithoutAWindows1251ByteAreQuestionMarksAndColumnsStay) {
+    const int starts[] = {1, 9, 19, 26, 91, 105};
+    auto fields = [&](const QByteArray& line) {
+        std::vector<QByteArray> out;
+        for (int c = 0; c < ColumnCount; ++c) {
+            const int end = c + 1 < ColumnCount ? starts[c + 1] : 137;
+            out.push_back(line.mid(starts[c], end - starts[c]).trimmed());
+        }
+        return out;
+    };
+    ParamRow row;
+    row.texts = {QStringLiteral("  1"), QStringLiteral("  10"), QStringLiteral("  0"),
+                 QStringLiteral("12,5 € 😀 中"), QStringLiteral("°C №"), QStringLiteral("Тёплый ✓ 𝔸 канал")};
+    const QByteArray line = ExportRowLine(row);
+    EXPECT_FALSE(line.contains('\x1A'));
+    ASSERT_EQ(line.size(), 137 + 2) << line.toStdString();
+    EXPECT_TRUE(line.endsWith("\r\n"));
+    const std::vector<QByteArray> f = fields(line);
+    EXPECT_EQ(f[3], QByteArray("12,5 \x88 ? ?"));
+    EXPECT_EQ(f[4], QByteArray("\xB0" "C \xB9"));
+    EXPECT_EQ(f[5], QByteArray("\xD2\xB8\xEF\xEB\xFB\xE9 ? ? \xEA\xE0\xED\xE0\xEB"));
+
+    // Cut in Windows-1251 bytes too: a 63-byte value keeps one byte per
+    // character whatever plane the characters come from.
+    QString value;
+    for (int i = 0; i < 40; ++i)
+        value += QStringLiteral("😀ж");
+    row.texts[ColValue] = value;
+    row.texts[ColName] = QString(30, QChar(0x4E2D)) + QStringLiteral("конец имени, ещё слова") + QString(10, u'x');
+    const QByteArray cut = ExportRowLine(row);
+    ASSERT_EQ(cut.size(), 137 + 2 + 15) << "the name runs on past its pad, the value fits its own";
+    EXPECT_EQ(cut.mid(26, 64), QByteArray("?\xE6").repeated(31) + QByteArray("? "));
+    EXPECT_EQ(cut.mid(91, 14), QByteArray("\xB0" "C \xB9      ") + QByteArray("    "));
+    EXPECT_EQ(cut.mid(105, 47), QByteArray(30, '?') + QByteArray("\xEA\xEE\xED\xE5\xF6 \xE8\xEC\xE5\xED\xE8, \xE5\xF9\xB8 "));
+
+    // The title line is written the same way.
+    EXPECT_EQ(ExportTitleLine(QStringLiteral("Узел 😀"), QStringLiteral("1.mdb")),
+              QByteArray(32, ' ') + "\xCF\xF0\xE8\xE1\xEE\xF0: \xD3\xE7\xE5\xEB ? (1.mdb)\r\n");
+}
+
 TEST_F(ValuesFixture, ExportFileThatCannotBeOpenedShowsMinusOne) {
     loadList(kFour);
     w.ui.saveFiles.push_back(QStringLiteral("no-such-folder/out.txt"));

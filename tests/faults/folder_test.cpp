@@ -97,6 +97,10 @@ TEST_F(FolderTest, AListDamagedAfterTheTreeWasBuiltLoadsNothingAndStoresNothing)
     WriteBytes(w.file("260101100100.mdb"), "испорчен");
     w.session.LoadTreeItem(MakeItemData(n, kType));
     EXPECT_EQ(w.rows.rowCount(), 0);
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_EQ(w.ui.messages[0].text,
+              "Список не загружается: файл 260101100100.mdb не открывается — файл повреждён.\n");
+    w.ui.messages.clear();
     // Values stored into it: reported, the file left alone.
     w.session.LoadTreeItem(MakeItemData(ListsByFile(w.session.listFileTable).at("260101100000.mdb"), kType));
     ASSERT_EQ(w.rows.rowCount(), 4);
@@ -121,6 +125,7 @@ TEST_F(FolderTest, LockedListIsSkippedOrLoadsWholeAndShowsAgainOnceFree) {
         EXPECT_TRUE(w.rows.rowCount() == 0 || w.rows.rowCount() == 5) << w.rows.rowCount();
     }
     // Storing values into a locked list is reported, not half done.
+    w.ui.messages.clear();
     w.session.LoadTreeItem(MakeItemData(lists.at("260101100000.mdb"), kType));
     sqlite3* holder2 = nullptr;
     ASSERT_EQ(sqlite3_open(w.file("260101100000.mdb").c_str(), &holder2), SQLITE_OK);

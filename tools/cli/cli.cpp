@@ -134,7 +134,11 @@ bool Cli::openDatabase(DbSession& db) {
         return false;
     }
     if (!db.OpenMainDatabase()) {
-        say(QStringLiteral("%1 in %2 cannot be opened").arg(mainDb, QDir::currentPath()));
+        QString why;
+        if (!db.mainDatabaseMissing().isEmpty())
+            why = QStringLiteral(": it has no table %1, so it is not a main database")
+                      .arg(db.mainDatabaseMissing().join(QStringLiteral(", no table ")));
+        say(QStringLiteral("%1 in %2 cannot be opened%3").arg(mainDb, QDir::currentPath(), why));
         return false;
     }
     db.BuildTree();
@@ -498,7 +502,9 @@ int Cli::commandExchange(bool write) {
         return fail(why);
     db.LoadTreeItem(target->itemData);
     if (db.currentTypeCode != target->info.typeCode || db.currentListNumber != target->info.listNumber)
-        return fail(QStringLiteral("%1 cannot be opened").arg(target->info.fileName));
+        return fail(QStringLiteral("%1 cannot be opened%2")
+                        .arg(target->info.fileName,
+                             ui.messages.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(ui.messages.join("; "))));
     if (rows.rowCount() == 0)
         return fail(QStringLiteral("%1 has no rows").arg(o_.list));
     if (o_.save && target->info.listNumber == 0)
