@@ -2,11 +2,8 @@
 // with many lists: what the user sees in the tree and in the message boxes.
 
 #include "daostorage.h"
-#include "iconbutton.h"
-#include "mainwindow.h"
-#include "mainwiring.h"
+#include "demowindow.h"
 #include "recordsets.h"
-#include "tempdir.h"
 
 #include <QTest>
 #include <QTreeView>
@@ -18,25 +15,9 @@
 #include <fstream>
 
 using namespace parvault;
-using parvault::testing::ScopedCwd;
-using parvault::testing::TempDir;
+using namespace parvault::testing;
 
 namespace {
-
-QTreeWidgetItem* findItem(QTreeWidget* tree, const std::function<bool(QTreeWidgetItem*)>& pred) {
-    std::function<QTreeWidgetItem*(QTreeWidgetItem*)> walk = [&](QTreeWidgetItem* item) {
-        if (pred(item))
-            return item;
-        for (int i = 0; i < item->childCount(); ++i)
-            if (QTreeWidgetItem* found = walk(item->child(i)))
-                return found;
-        return static_cast<QTreeWidgetItem*>(nullptr);
-    };
-    for (int i = 0; i < tree->topLevelItemCount(); ++i)
-        if (QTreeWidgetItem* found = walk(tree->topLevelItem(i)))
-            return found;
-    return nullptr;
-}
 
 QTreeWidgetItem* itemWithData(QTreeWidget* tree, int data) {
     return findItem(tree, [data](QTreeWidgetItem* i) { return i->data(0, Qt::UserRole).toInt() == data; });
@@ -44,13 +25,6 @@ QTreeWidgetItem* itemWithData(QTreeWidget* tree, int data) {
 
 QTreeWidgetItem* itemWithText(QTreeWidget* tree, const QString& text) {
     return findItem(tree, [&](QTreeWidgetItem* i) { return i->text(0) == text; });
-}
-
-void doubleClick(QTreeWidget* tree, QTreeWidgetItem* item) {
-    tree->scrollToItem(item);
-    const QPoint at = tree->visualItemRect(item).center();
-    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {}, at);
-    QTest::mouseDClick(tree->viewport(), Qt::LeftButton, {}, at);
 }
 
 const QDateTime kSaveTime(QDate(2024, 5, 6), QTime(7, 8, 9));
