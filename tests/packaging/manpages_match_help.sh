@@ -10,8 +10,9 @@ shift
 status=0
 
 options() { grep -oE -- '--[a-z][a-z-]*[a-z]' | sort -u; }
-# roff writes a minus as \- ; undo that before looking for options.
-page_text() { sed -e 's/\\-/-/g' "$1"; }
+# roff writes a minus as \- ; undo that before looking for options. The
+# EXAMPLES section may show other programs' options, so it is left out.
+page_text() { sed -e '/^\.SH EXAMPLES/,/^\.SH /{/^\.SH SEE/!d}' -e 's/\\-/-/g' "$1"; }
 
 # First words of the two-space indented lines of one --help block, e.g. the
 # "Commands:" block: "  tree   the device types..." gives "tree".
