@@ -15,7 +15,7 @@ rm -f "$PACKAGE_DIR"/parvault2_*.deb
 cpack --config "$BUILD_DIR/CPackConfig.cmake" -B "$PACKAGE_DIR"
 deb=$(ls "$PACKAGE_DIR"/parvault2_*.deb)
 echo "Package: $deb"
-dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+dpkg-deb --field "$deb"
 # Errors make this script fail; warnings and notes are printed (README lists
 # the ones that stay and why).
 lintian --fail-on error --display-info "$deb"

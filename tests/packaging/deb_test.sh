@@ -4,10 +4,11 @@
 # installed system would: the programs, the packaged demo data with the
 # simulator, the window and the launcher on the offscreen platform, the
 # manual pages and the desktop entry.
-# Usage: deb_test.sh BUILD_DIR VERSION
+# Usage: deb_test.sh BUILD_DIR VERSION [CPACK]
 set -euo pipefail
 build=$1
 version=$2
+cpack=${3:-cpack}
 tmp=$(mktemp -d)
 pids=()
 cleanup() {
@@ -19,7 +20,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 step() { echo "--- $*"; }
 
 step "cpack"
-if ! cpack --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1; then
+if ! "$cpack" --config "$build/CPackConfig.cmake" -B "$tmp/out" >"$tmp/cpack.log" 2>&1; then
   cat "$tmp/cpack.log"; fail "cpack"
 fi
 debs=("$tmp"/out/*.deb)
