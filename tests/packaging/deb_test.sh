@@ -11,8 +11,9 @@ version=$2
 cpack=${3:-cpack}
 tmp=$(mktemp -d)
 pids=()
+window_pid=
 cleanup() {
-  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  for p in "${pids[@]}" $window_pid; do kill "$p" 2>/dev/null || true; done
   rm -rf "$tmp"
 }
 trap cleanup EXIT
@@ -95,6 +96,7 @@ cat "$tmp/read.csv"
 # that it is still running a moment later (it did not fail at start-up).
 expect_window() {
   local pid=$1 folder=$2 i
+  window_pid=$pid # ended by the clean-up if a check below fails
   for i in $(seq 100); do
     [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$bin/parvault2" ] && break
     kill -0 "$pid" 2>/dev/null || fail "process $pid ended before the window ran"
@@ -106,6 +108,7 @@ expect_window() {
   kill -0 "$pid" 2>/dev/null || fail "the window ended by itself"
   kill "$pid"
   wait "$pid" 2>/dev/null || true
+  window_pid=
 }
 export QT_QPA_PLATFORM=offscreen
 
@@ -134,6 +137,7 @@ step "the launcher: an existing folder without a database gets one; x goes to th
 mkdir -p "$tmp/other"
 HOME=$home "$bin/parvault2-launch" --dir "$tmp/other" x 2>"$tmp/launch3.err" &
 pid=$!
+window_pid=$pid
 for _ in $(seq 100); do [ "$(readlink "/proc/$pid/exe" 2>/dev/null)" = "$bin/parvault2" ] && break; sleep 0.1; done
 tr '\0' ' ' <"/proc/$pid/cmdline" | grep -q 'parvault2 x $' || fail "arguments not passed to the window"
 expect_window $pid "$tmp/other"
