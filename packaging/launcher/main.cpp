@@ -41,11 +41,6 @@ Options:
   --version      the version
 )";
 
-struct Options {
-    std::optional<QString> folder;
-    QStringList windowArguments;
-};
-
 // The demo database travels with the programs: found relative to this one,
 // so an unpacked package tree works as well as the installed one.
 QString demoDatabasePath() {
@@ -113,8 +108,8 @@ Prepared prepareFolder(const QString& folder) {
 
 int main(int argc, char* argv[]) {
     // --help and --version are answered before any display is opened.
-    Options options;
-    std::vector<std::string> rawWindowArgs;
+    std::optional<QString> chosenFolder;
+    std::vector<std::string> windowArgs;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--help" || a == "-h") {
@@ -136,10 +131,10 @@ int main(int argc, char* argv[]) {
             } else {
                 value = a.substr(6);
             }
-            options.folder = QFileInfo(QString::fromLocal8Bit(value.c_str())).absoluteFilePath();
+            chosenFolder = QFileInfo(QString::fromLocal8Bit(value.c_str())).absoluteFilePath();
             continue;
         }
-        rawWindowArgs.push_back(a);
+        windowArgs.push_back(a);
     }
 
     std::string window;
@@ -149,7 +144,7 @@ int main(int argc, char* argv[]) {
         char* qtArgv[] = {argv[0], nullptr};
         QApplication app(qtArgc, qtArgv);
         const QString folder =
-            options.folder.value_or(QDir::home().filePath(QLatin1String(kDefaultFolder)));
+            chosenFolder.value_or(QDir::home().filePath(QLatin1String(kDefaultFolder)));
         const Prepared prepared = prepareFolder(folder);
         if (!prepared.ok) {
             tell(prepared.message, QMessageBox::Critical);
@@ -176,7 +171,7 @@ int main(int argc, char* argv[]) {
     // when the window appears.
     std::vector<char*> args;
     args.push_back(window.data());
-    for (std::string& a : rawWindowArgs)
+    for (std::string& a : windowArgs)
         args.push_back(a.data());
     args.push_back(nullptr);
     ::execv(window.c_str(), args.data());
