@@ -6,7 +6,8 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
-bash scripts/build.sh
+# Only what the demo uses: the window, the simulator and the demo database.
+BUILD_TARGETS="parvault2 parvault2-devsim demo_db" bash scripts/build.sh
 BUILD_DIR=${BUILD_DIR:-build}
 top=$(pwd)
 demo="$top/demo"

@@ -1,14 +1,20 @@
 #!/usr/bin/env bash
-# Installs everything the program, its tests and its demo need on Debian 12.
+# Installs everything the program, its tests, its demo and its package need on
+# Debian 12.
 set -euo pipefail
 SUDO=""
 if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
 export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update
+# The last line is for the package (scripts/package.sh and the packaging
+# test): cpack's dependency computation (dpkg-shlibdeps, file), the icon
+# sizes (rsvg-convert), the checks of the manual pages, the desktop entry and
+# the package.
 $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config \
   qt6-base-dev qt6-serialport-dev libqt6serialport6-dev libgl-dev \
   libsqlite3-dev sqlite3 \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
-  xvfb xauth fonts-dejavu-core
+  xvfb xauth fonts-dejavu-core \
+  dpkg-dev file librsvg2-bin man-db groff-base desktop-file-utils lintian
