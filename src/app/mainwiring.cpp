@@ -46,8 +46,9 @@ QList<QCursor> WaitCursorFrames() {
 MainWiring::MainWiring(CMainDlg& window, PortNaming ports)
     : window_(window), dbRows_(window.rows(), [this] { EndExchangeForNewRows(); }),
       db_(*this, dbRows_), serial_(std::move(ports)), udp_(window.exchange, window),
-      controller_(ExchangeContext{window.exchange, window.settings, window.rows(), *this, serial_,
-                                  udp_, window, window.localIp,
+      links_(serial_, udp_, window.settings),
+      controller_(ExchangeContext{window.exchange, window.settings, window.rows(), *this, links_,
+                                  window, window.localIp,
                                   [this] { db_.ReopenCurrentDatabase(); },
                                   [&window] { return window.localIp = LocalIpFromHostName(); }}) {
     db_.waitCursor.setDisplay(this);

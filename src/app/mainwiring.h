@@ -5,6 +5,7 @@
 #include "dbui.h"
 #include "ipthread.h"
 #include "mainwindow.h"
+#include "routechannels.h"
 #include "serialchannel.h"
 
 #include <QCursor>
@@ -87,6 +88,7 @@ private:
     DbSession db_;
     SerialChannel serial_;
     UdpChannel udp_;
+    RouteChannels links_;
     ExchangeController controller_;
     QList<QCursor> waitFrames_;
     bool overrideCursor_ = false;

@@ -1,27 +1,10 @@
 #include "controller.h"
 
-#include "ipthread.h"
 #include "requests.h"
-#include "serialchannel.h"
-
-#include <QStringList>
 
 #include <cmath>
 
 namespace parvault {
-
-namespace texts {
-QString Done(int percent) { return QStringLiteral("Выполнено %1%").arg(percent); }
-QString Baud(int baud) { return QStringLiteral("%1бод").arg(baud); }
-QString ValueTooLongDetail(const std::vector<int>& rows) {
-    QStringList numbers;
-    for (int r : rows)
-        numbers << QString::number(r + 1);
-    return (rows.size() == 1 ? QStringLiteral("Строка %1 не записана: значение не помещается в запрос записи.")
-                             : QStringLiteral("Строки %1 не записаны: значения не помещаются в запрос записи."))
-        .arg(numbers.join(QStringLiteral(", ")));
-}
-} // namespace texts
 
 int LeadingInt(const QString& text) {
     int i = 0;
@@ -43,10 +26,6 @@ int LeadingInt(const QString& text) {
 
 namespace {
 
-bool isSentState(int32_t s) {
-    return s == STATE_SENT_1 || s == STATE_SENT_2 || s == STATE_SENT_3;
-}
-
 int percentOf(int rowsLeft, int selectedTotal) {
     if (selectedTotal <= 0)
         return 100;
@@ -67,72 +46,39 @@ bool ExchangeController::busy() const {
 
 // ---------------------------------------------------------------- channels
 
-void ExchangeController::send(ExchangeShared& shared) {
-    if (useIp())
-        ctx_.udp.StartUdpExchange(MakeUdpTarget(ctx_.settings, ctx_.localIp));
-    else
-        ComWrite(ctx_.serial, shared.txFrame);
+ExchangeChannel& ExchangeController::link() {
+    if (!channel_)
+        channel_ = &ctx_.channels.channelForCommand();
+    return *channel_;
 }
 
-int ExchangeController::ReadSerial() {
-    const int n = ComRead(ctx_.serial, ctx_.shared.rxBuffer);
-    ctx_.shared.rxLength = n;
-    return n;
+void ExchangeController::PickChannel() {
+    ExchangeChannel& next = ctx_.channels.channelForCommand();
+    if (channel_ && channel_ != &next)
+        channel_->release();
+    channel_ = &next;
 }
 
-int ExchangeController::OpenPort() {
-    ComClose(ctx_.serial);
-    const auto port = ctx_.settings.chosenPortNumber();
-    const auto baud = ctx_.settings.baudRate();
-    // No valid port or speed chosen: nothing is opened.
-    const int r = (port && baud) ? ComOpen(ctx_.serial, static_cast<uint16_t>(*port),
-                                           static_cast<uint32_t>(*baud))
-                                 : COM_OPEN_FAILED;
-    switch (r) {
-    case COM_OPEN_OK:
-        ctx_.display.setPortStatusText(texts::Blank);
-        break;
-    case COM_OPEN_BUSY:
-        ctx_.display.setPortStatusText(texts::PortBusy);
-        break;
-    default:
-        ctx_.display.setPortStatusText(texts::NoPort);
-        break;
-    }
-    ComSetLines(ctx_.serial, kLinesDtrRts);
-    return r;
-}
+void ExchangeController::send(ExchangeShared& shared) { link().send(shared); }
 
-void ExchangeController::ReleaseChannel() {
-    ctx_.udp.StopUdpExchange();
-    ComClose(ctx_.serial);
-}
+void ExchangeController::ReleaseChannel() { link().release(); }
 
 // ---------------------------------------------------------------- shared steps
 
 void ExchangeController::ConnectSequence(Pending next) {
     opticNext_ = static_cast<int>(next);
-    if (useIp()) {
-        ctx_.display.setPortStatusText(texts::Blank);
+    PickChannel();
+    switch (link().connect(LinkRequest{ctx_.settings, ctx_.display, linkExpired(), ctx_.localIp})) {
+    case LinkStart::Now:
         StartPending();
-        return;
-    }
-    const int32_t speed = ctx_.settings.speedIndex;
-    // The optical port wakes up at 300 baud.
-    if (linkExpired() && useOptoport())
-        ctx_.settings.speedIndex = 0;
-    const int r = OpenPort();
-    ctx_.display.setProgressPos(0);
-    ctx_.display.setProgressText(texts::Connecting);
-    ctx_.settings.speedIndex = speed;
-    if (r != COM_OPEN_OK)
-        return;
-    if (useOptoport() && linkExpired()) {
+        break;
+    case LinkStart::SignOn:
         ctx_.shared.opticState = 0;
         ctx_.shared.linkIdleTicks = 0;
-        return;
+        break;
+    case LinkStart::Failed:
+        break;
     }
-    StartPending();
 }
 
 void ExchangeController::StartPending() {
@@ -272,7 +218,7 @@ void ExchangeController::StepReadMachine() {
     if (!KeepRow(curRow_))
         return;
     const int32_t state = sh.readState.load();
-    const int32_t machine = useIp() ? (state & 0xFF) : state;
+    const int32_t machine = link().machineState(state);
     const int64_t L = readLimitTicks();
     switch (machine) {
     case STATE_START:
@@ -297,26 +243,15 @@ void ExchangeController::StepReadMachine() {
         break;
     }
 
-    if (!useIp()) {
-        const int32_t s = sh.readState.load();
-        if (isSentState(s)) {
-            sh.readState = s + STATE_BUSY_FLAG;
-            if (ReadSerial() != 0)
-                HandleReadAnswer();
-        }
-    } else if (sh.readState.load() == STATE_UDP_ANSWER) {
-        sh.readState = STATE_UDP_ANSWER + STATE_BUSY_FLAG;
-        if (sh.rxLength.load() != 0)
+    const int32_t s = sh.readState.load();
+    if (link().answerDue(s)) {
+        sh.readState = s + STATE_BUSY_FLAG;
+        if (link().takeArrived(sh) != 0)
             HandleReadAnswer();
         else
-            ParkUdpRead(); // an empty datagram answers nothing
+            link().resumeWaiting(sh.readState, readSentState_); // nothing came, or an empty datagram
     }
     sh.readState = sh.readState.load() & 0xFF;
-}
-
-void ExchangeController::ParkUdpRead() {
-    ctx_.udp.StopUdpExchange();
-    ctx_.shared.readState = readSentState_;
 }
 
 ExchangeController::Verdict ExchangeController::TakeAnswer() {
@@ -344,8 +279,7 @@ void ExchangeController::HandleReadAnswer() {
     sh.waitTicks = 0; // every received chunk restarts the wait
     const Verdict verdict = TakeAnswer();
     if (verdict == Verdict::Wait) {
-        if (useIp())
-            ParkUdpRead();
+        link().resumeWaiting(sh.readState, readSentState_);
         return;
     }
     if (verdict == Verdict::Accepted) {
@@ -439,7 +373,7 @@ void ExchangeController::OpticStep() {
         if (sh.waitTicks.load() > H) {
             // No identification: go on at the configured speed.
             sh.opticState = STATE_IDLE;
-            OpenPort();
+            link().reopen(ctx_.settings, ctx_.display);
             StartPending();
         }
         break;
@@ -454,7 +388,7 @@ void ExchangeController::OpticStep() {
     case 11:
         if (sh.waitTicks.load() > H) {
             // No acknowledgement: go on at the speed the device announced.
-            OpenPort();
+            link().reopen(ctx_.settings, ctx_.display);
             sh.opticState = STATE_IDLE;
             StartPending();
         }
@@ -464,7 +398,7 @@ void ExchangeController::OpticStep() {
         break;
     }
 
-    if (ReadSerial() == 0)
+    if (link().takeArrived(sh) == 0)
         return;
     const int32_t opticBefore = sh.opticState.load();
     const int r = assembler_.ReadIdentLine(sh);
@@ -488,7 +422,7 @@ void ExchangeController::OpticStep() {
         sh.opticState = 9;
     } else if (first == ACK) {
         sh.opticState = STATE_IDLE;
-        OpenPort();
+        link().reopen(ctx_.settings, ctx_.display);
         StartPending();
     }
     // Any other complete line ends the handshake; nothing starts.
@@ -614,26 +548,16 @@ void ExchangeController::OnWriteTick() {
         break;
     }
 
-    if (!useIp()) {
-        if (isSentState(sh.writeState.load()) && !writeAnswerOutstanding_) {
-            sh.readState = STATE_IDLE;
-            if (ReadSerial() != 0) {
-                writeTicks_ = 0;
-                writeAnswerOutstanding_ = true;
-                ctx_.poster.post(MSG_WRITE_ANSWER);
-            }
-        }
-    } else if (sh.writeState.load() == STATE_UDP_ANSWER) {
+    if (link().answerDue(sh.writeState.load()) && !writeAnswerOutstanding_) {
         sh.readState = STATE_IDLE;
-        sh.writeState = STATE_UDP_ANSWER + STATE_BUSY_FLAG;
-        if (sh.rxLength.load() != 0) {
+        link().holdWriteAnswer(sh.writeState);
+        if (link().takeArrived(sh) != 0) {
             writeTicks_ = 0;
             writeAnswerOutstanding_ = true;
             ctx_.poster.post(MSG_WRITE_ANSWER);
         } else {
-            // An empty datagram answers nothing: wait on for a resend or the time-out.
-            ctx_.udp.StopUdpExchange();
-            sh.writeState = writeSentState_;
+            // Nothing came, or an empty datagram: wait on for a resend or the time-out.
+            link().resumeWaiting(sh.writeState, writeSentState_);
         }
     }
 }
@@ -656,12 +580,8 @@ void ExchangeController::OnWriteAnswer() {
         return;
     case Verdict::Wait:
         // Keep collecting for this row.
-        if (useIp()) {
-            ctx_.udp.StopUdpExchange();
-            sh.writeState = writeSentState_;
-        } else {
-            sh.writeState = remembered;
-        }
+        sh.writeState = remembered;
+        link().resumeWaiting(sh.writeState, writeSentState_);
         return;
     }
 }

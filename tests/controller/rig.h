@@ -7,6 +7,7 @@
 #include "controller.h"
 #include "devicemodel.h"
 #include "ipthread.h"
+#include "routechannels.h"
 #include "serialchannel.h"
 #include "server.h"
 #include "tempdir.h"
@@ -77,8 +78,8 @@ public:
     explicit Rig(const QString& params, devsim::ServerOptions serverOptions = {},
                  devsim::DeviceConfig config = {})
         : model_(table(params), config), server(model_, withPty(serverOptions)),
-          serial(PortNaming{dir.path(), "/dev"}), udp(shared, poster),
-          controller(ExchangeContext{shared, settings, rows, display, serial, udp, poster,
+          serial(PortNaming{dir.path(), "/dev"}), udp(shared, poster), links(serial, udp, settings),
+          controller(ExchangeContext{shared, settings, rows, display, links, poster,
                                      0x7F000001, [this] { ++reopens; },
                                      [this] { return localAddress ? localAddress() : 0x7F000001; }}) {
         std::string error;
@@ -177,6 +178,7 @@ public:
     QueuePoster poster;
     SerialChannel serial;
     UdpChannel udp;
+    RouteChannels links;
     ExchangeController controller;
     int steps = 0;
     int ticks = 0;

@@ -29,8 +29,8 @@ void HeadlessDbUi::message(const QString& text, const QString& caption) {
 
 HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports,
                                    uint32_t localIp, std::function<void()> reopenDatabase)
-    : serial(std::move(ports)), udp(shared, poster),
-      controller(ExchangeContext{shared, settings, rows, display, serial, udp, poster, localIp,
+    : serial(std::move(ports)), udp(shared, poster), links(serial, udp, settings),
+      controller(ExchangeContext{shared, settings, rows, display, links, poster, localIp,
                                  std::move(reopenDatabase),
                                  // One run, one exchange: the address the caller chose for it.
                                  nullptr}) {

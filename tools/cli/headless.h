@@ -11,6 +11,7 @@
 #include "exchangeshared.h"
 #include "ipthread.h"
 #include "portnaming.h"
+#include "routechannels.h"
 #include "rowtable.h"
 #include "serialchannel.h"
 
@@ -90,6 +91,7 @@ public:
     HeadlessDisplay display;
     SerialChannel serial;
     UdpChannel udp;
+    RouteChannels links;
     ExchangeController controller;
 };
 
