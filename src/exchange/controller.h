@@ -25,6 +25,22 @@ namespace parvault {
 
 inline constexpr int kFirstPassLimit = 300; // parameter numbers below it are served first
 
+// The answer wait, in 100 ms ticks per second of the settings' waitSeconds.
+inline constexpr int64_t kAnswerTicksPerWaitSecond = 10;
+// The optical port's waits are twice the answer wait: ticks per waitSeconds.
+inline constexpr int64_t kOpticTicksPerWaitSecond = 20;
+
+// The optical sign-on's states, held in ExchangeShared::opticState.
+enum OpticState : int32_t {
+    OPTIC_SIGN_ON = 0,            // the sign-on goes out at the next step
+    OPTIC_AWAIT_IDENT = 1,        // sign-on sent, waiting for the identification line
+    OPTIC_AWAIT_IDENT_AGAIN = 7,  // sign-on sent again: the last wait for it
+    OPTIC_AWAIT_ACK = 9,          // option select sent, waiting for the acknowledgement
+    OPTIC_AWAIT_ACK_AGAIN = 11,   // option select sent again: the last wait for it
+    OPTIC_SENDING = 13,           // a sign-on is being laid out and sent
+    OPTIC_IDLE = STATE_IDLE,
+};
+
 // atoi: leading blanks skipped, optional sign, digits; 0 when there are none.
 int LeadingInt(const QString& text);
 
@@ -89,13 +105,19 @@ public:
 private:
     enum class Pending { Read = 1, Write = 3 };
     enum class Verdict { Accepted, Rejected, Wait };
+    // What one write step did.
+    enum class WriteStep {
+        Sent,         // a request went out for the row
+        NoRowLeft,    // every selected row is done
+        ValueTooLong, // the row's value does not fit a write request; nothing sent
+    };
 
     bool useOptoport() const { return ctx_.settings.useOptoport == 1; }
     bool linkExpired() const { return ctx_.shared.linkIdleTicks.load() > kLinkIdleExpired; }
     // In 64 bits: a foreign settings file may hold any wait, and the product
     // must not overflow.
-    int64_t readLimitTicks() const { return int64_t{ctx_.settings.waitSeconds} * 10; }
-    int64_t opticLimitTicks() const { return int64_t{ctx_.settings.waitSeconds} * 20; }
+    int64_t readLimitTicks() const { return ctx_.settings.waitSeconds * kAnswerTicksPerWaitSecond; }
+    int64_t opticLimitTicks() const { return ctx_.settings.waitSeconds * kOpticTicksPerWaitSecond; }
 
     void ConnectSequence(Pending next);
     void StartPending();
@@ -106,7 +128,7 @@ private:
     // Assembles what arrived and judges it for the current row, putting the
     // answer's texts into the row when they are its own.
     Verdict TakeAnswer();
-    int BuildWriteRequest(int& row);
+    WriteStep BuildWriteRequest(int& row);
     bool IsWanted(int row) const;
     void ShowPercent();
     void BeginExchange();
