@@ -604,7 +604,7 @@ int Cli::commandExchange(bool write) {
         status = kExitError;
     } else if (allUnanswered && !picked.empty()) {
         QString detail;
-        if (const int e = ex.shared.lastSocketError.load(); e != 0 && settings_.useIp == 1)
+        if (const int e = ex.stack.shared().lastSocketError.load(); e != 0 && settings_.useIp == 1)
             detail = QStringLiteral(" (socket error: %1)").arg(QString::fromLocal8Bit(std::strerror(e)));
         say(QStringLiteral("no answer from the device on %1%2; check the connection, address and speed")
                 .arg(connection, detail));
