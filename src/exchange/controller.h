@@ -41,9 +41,6 @@ enum OpticState : int32_t {
     OPTIC_IDLE = STATE_IDLE,
 };
 
-// atoi: leading blanks skipped, optional sign, digits; 0 when there are none.
-int LeadingInt(const QString& text);
-
 struct ExchangeContext {
     ExchangeShared& shared;
     ConnectionSettings& settings;
