@@ -45,11 +45,11 @@ QList<QCursor> WaitCursorFrames() {
 
 MainWiring::MainWiring(CMainDlg& window, PortNaming ports)
     : window_(window), dbRows_(window.rows(), [this] { EndExchangeForNewRows(); }),
-      db_(*this, dbRows_), serial_(std::move(ports)), udp_(window.exchange, window),
-      controller_(ExchangeContext{window.exchange, window.settings, window.rows(), *this, serial_,
-                                  udp_, window, window.localIp,
-                                  [this] { db_.ReopenCurrentDatabase(); },
-                                  [&window] { return window.localIp = LocalIpFromHostName(); }}) {
+      db_(*this, dbRows_),
+      stack_(StackSetup{window.settings, window.rows(), *this, std::move(ports), window.localIp,
+                        [this] { db_.ReopenCurrentDatabase(); },
+                        [&window] { return window.localIp = LocalIpFromHostName(); }, &window.exchange,
+                        &window}) {
     db_.waitCursor.setDisplay(this);
 }
 
@@ -60,9 +60,9 @@ MainWiring::~MainWiring() {
 
 // ---------------------------------------------------------------- window events
 
-void MainWiring::OnTimer() { controller_.OnTimer(); }
+void MainWiring::OnTimer() { stack_.controller().OnTimer(); }
 
-void MainWiring::OnExchangeMessage(int message) { controller_.OnMessage(message); }
+void MainWiring::OnExchangeMessage(int message) { stack_.controller().OnMessage(message); }
 
 void MainWiring::OnCommand(int controlId) {
     switch (controlId) {
@@ -70,13 +70,13 @@ void MainWiring::OnCommand(int controlId) {
         db_.SaveList();
         break;
     case IDC_READ:
-        controller_.OnReadCommand();
+        stack_.controller().OnReadCommand();
         break;
     case IDC_WRITE:
-        controller_.OnWriteCommand();
+        stack_.controller().OnWriteCommand();
         break;
     case IDC_STOP:
-        controller_.StopExchange();
+        stack_.controller().StopExchange();
         break;
     case IDC_SAVE_VALUES:
         db_.SaveValues();
@@ -99,8 +99,8 @@ void MainWiring::OnTreeDoubleClick() {
 }
 
 void MainWiring::EndExchangeForNewRows() {
-    if (controller_.busy())
-        controller_.StopExchange();
+    if (stack_.controller().busy())
+        stack_.controller().StopExchange();
 }
 
 void MainWiring::OnDeleteKey() {
@@ -121,9 +121,9 @@ void MainWiring::BuildTree() { db_.BuildTree(); }
 
 bool MainWiring::OpenMainDatabase() { return db_.OpenMainDatabase(); }
 
-void MainWiring::ClosePort() { ComClose(serial_); }
+void MainWiring::ClosePort() { ComClose(stack_.serial()); }
 
-void MainWiring::StopUdpThread() { udp_.StopUdpExchange(); }
+void MainWiring::StopUdpThread() { stack_.udp().StopUdpExchange(); }
 
 // ---------------------------------------------------------------- database UI
 

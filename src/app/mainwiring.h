@@ -1,11 +1,10 @@
 #pragma once
 
 #include "controller.h"
+#include "exchangestack.h"
 #include "dbsession.h"
 #include "dbui.h"
-#include "ipthread.h"
 #include "mainwindow.h"
-#include "serialchannel.h"
 
 #include <QCursor>
 #include <QList>
@@ -53,8 +52,9 @@ public:
     void setPortStatusToolTip(const QString& text) override;
 
     DbSession& db() { return db_; }
-    ExchangeController& controller() { return controller_; }
-    SerialChannel& serial() { return serial_; }
+    ExchangeController& controller() { return stack_.controller(); }
+    SerialChannel& serial() { return stack_.serial(); }
+    ExchangeStack& stack() { return stack_; }
 
 private:
     // The parameter list as the database commands see it: whatever replaces
@@ -86,9 +86,7 @@ private:
     CMainDlg& window_;
     ExchangeSafeRows dbRows_;
     DbSession db_;
-    SerialChannel serial_;
-    UdpChannel udp_;
-    ExchangeController controller_;
+    ExchangeStack stack_;
     QList<QCursor> waitFrames_;
     bool overrideCursor_ = false;
 };

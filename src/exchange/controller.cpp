@@ -1,51 +1,12 @@
 #include "controller.h"
 
-#include "ipthread.h"
 #include "requests.h"
-#include "serialchannel.h"
-
-#include <QStringList>
 
 #include <cmath>
 
 namespace parvault {
 
-namespace texts {
-QString Done(int percent) { return QStringLiteral("Выполнено %1%").arg(percent); }
-QString Baud(int baud) { return QStringLiteral("%1бод").arg(baud); }
-QString ValueTooLongDetail(const std::vector<int>& rows) {
-    QStringList numbers;
-    for (int r : rows)
-        numbers << QString::number(r + 1);
-    return (rows.size() == 1 ? QStringLiteral("Строка %1 не записана: значение не помещается в запрос записи.")
-                             : QStringLiteral("Строки %1 не записаны: значения не помещаются в запрос записи."))
-        .arg(numbers.join(QStringLiteral(", ")));
-}
-} // namespace texts
-
-int LeadingInt(const QString& text) {
-    int i = 0;
-    const int n = static_cast<int>(text.size());
-    while (i < n && (text[i] == QLatin1Char(' ') || (text[i] >= QChar(9) && text[i] <= QChar(13))))
-        ++i;
-    bool negative = false;
-    if (i < n && (text[i] == QLatin1Char('+') || text[i] == QLatin1Char('-')))
-        negative = text[i++] == QLatin1Char('-');
-    long long value = 0;
-    while (i < n && text[i] >= QLatin1Char('0') && text[i] <= QLatin1Char('9')) {
-        value = value * 10 + (text[i].unicode() - '0');
-        if (value > 0x7FFFFFFF)
-            value = 0x7FFFFFFF; // saturate rather than wrap a silly column text
-        ++i;
-    }
-    return static_cast<int>(negative ? -value : value);
-}
-
 namespace {
-
-bool isSentState(int32_t s) {
-    return s == STATE_SENT_1 || s == STATE_SENT_2 || s == STATE_SENT_3;
-}
 
 int percentOf(int rowsLeft, int selectedTotal) {
     if (selectedTotal <= 0)
@@ -67,78 +28,39 @@ bool ExchangeController::busy() const {
 
 // ---------------------------------------------------------------- channels
 
-void ExchangeController::send(ExchangeShared& shared) {
-    if (useIp())
-        ctx_.udp.StartUdpExchange(MakeUdpTarget(ctx_.settings, ctx_.localIp));
-    else
-        ComWrite(ctx_.serial, shared.txFrame);
+ExchangeChannel& ExchangeController::link() {
+    if (!channel_)
+        channel_ = &ctx_.channels.channelForCommand();
+    return *channel_;
 }
 
-int ExchangeController::ReadSerial() {
-    const int n = ComRead(ctx_.serial, ctx_.shared.rxBuffer);
-    ctx_.shared.rxLength = n;
-    return n;
+void ExchangeController::PickChannel() {
+    ExchangeChannel& next = ctx_.channels.channelForCommand();
+    if (channel_ && channel_ != &next)
+        channel_->release();
+    channel_ = &next;
 }
 
-int ExchangeController::OpenPort() {
-    ComClose(ctx_.serial);
-    const auto port = ctx_.settings.chosenPortNumber();
-    const auto baud = ctx_.settings.baudRate();
-    // No valid port or speed chosen: nothing is opened.
-    const int r = (port && baud) ? ComOpen(ctx_.serial, static_cast<uint16_t>(*port),
-                                           static_cast<uint32_t>(*baud))
-                                 : COM_OPEN_FAILED;
-    switch (r) {
-    case COM_OPEN_OK:
-        ctx_.display.setPortStatusText(texts::Blank);
-        ctx_.display.setPortStatusToolTip(QString());
-        break;
-    case COM_OPEN_BUSY:
-        ctx_.display.setPortStatusText(texts::PortBusy);
-        ctx_.display.setPortStatusToolTip(QString());
-        break;
-    default:
-        // The short text stays as users know it; the reason a Linux user can
-        // act on (above all a missing group membership) goes behind it.
-        ctx_.display.setPortStatusText(texts::NoPort);
-        ctx_.display.setPortStatusToolTip((port && baud) ? ComOpenFailureText(ctx_.serial)
-                                                         : texts::NoPortChosen);
-        break;
-    }
-    ComSetLines(ctx_.serial, kLinesDtrRts);
-    return r;
-}
+void ExchangeController::send(ExchangeShared& shared) { link().send(shared); }
 
-void ExchangeController::ReleaseChannel() {
-    ctx_.udp.StopUdpExchange();
-    ComClose(ctx_.serial);
-}
+void ExchangeController::ReleaseChannel() { link().release(); }
 
 // ---------------------------------------------------------------- shared steps
 
 void ExchangeController::ConnectSequence(Pending next) {
     opticNext_ = static_cast<int>(next);
-    if (useIp()) {
-        ctx_.display.setPortStatusText(texts::Blank);
+    PickChannel();
+    switch (link().connect(LinkRequest{ctx_.settings, ctx_.display, linkExpired(), ctx_.localIp})) {
+    case LinkStart::Now:
         StartPending();
-        return;
-    }
-    const int32_t speed = ctx_.settings.speedIndex;
-    // The optical port wakes up at 300 baud.
-    if (linkExpired() && useOptoport())
-        ctx_.settings.speedIndex = 0;
-    const int r = OpenPort();
-    ctx_.display.setProgressPos(0);
-    ctx_.display.setProgressText(texts::Connecting);
-    ctx_.settings.speedIndex = speed;
-    if (r != COM_OPEN_OK)
-        return;
-    if (useOptoport() && linkExpired()) {
-        ctx_.shared.opticState = 0;
+        break;
+    case LinkStart::SignOn:
+        ctx_.shared.opticState = OPTIC_SIGN_ON;
         ctx_.shared.linkIdleTicks = 0;
-        return;
+        break;
+    case LinkStart::Failed:
+        break;
     }
-    StartPending();
 }
 
 void ExchangeController::StartPending() {
@@ -162,19 +84,6 @@ bool ExchangeController::IsWanted(int row) const {
         return false;
     const bool low = LeadingInt(ctx_.rows.text(row, ColParam)) < kFirstPassLimit;
     return secondPass_ == 0 ? low : !low;
-}
-
-bool ExchangeController::AdvanceReadRow() {
-    ++curRow_;
-    for (;;) {
-        curRow_ = FindNextRow();
-        if (curRow_ < rowCount_)
-            return true;
-        if (secondPass_ != 0)
-            return false;
-        secondPass_ = 1;
-        curRow_ = 0;
-    }
 }
 
 void ExchangeController::ShowPercent() {
@@ -232,99 +141,6 @@ bool ExchangeController::KeepRow(int row) {
     return false;
 }
 
-// ---------------------------------------------------------------- reading
-
-void ExchangeController::OnReadCommand() {
-    BeginExchange();
-    secondPass_ = 0;
-    ctx_.shared.readState = STATE_IDLE;
-    ctx_.shared.writeState = STATE_IDLE;
-    ctx_.shared.lastSocketError = 0;
-    curRow_ = 0;
-    rowCount_ = ctx_.rows.rowCount();
-    rowsLeft_ = 0;
-    for (int r = 0; r < rowCount_; ++r)
-        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
-    selectedTotal_ = rowsLeft_;
-    if (rowCount_ == 0)
-        return;
-    if (selectedTotal_ == 0) {
-        // Nothing to read: end at once, as writing does, rather than address
-        // a row that does not exist.
-        EndExchange();
-        return;
-    }
-    for (int r = 0; r < rowCount_; ++r)
-        if (ctx_.rows.isSelected(r))
-            ctx_.rows.setIcon(r, IconQueued);
-    curRow_ = FindNextRow();
-    if (curRow_ >= rowCount_)
-        secondPass_ = 1; // every selected row is 300 or above
-    curRow_ = 0;
-    curRow_ = FindNextRow();
-    ConnectSequence(Pending::Read);
-}
-
-void ExchangeController::SendReadRequest(int32_t nextState) {
-    ctx_.shared.readState = STATE_STEP;
-    BuildReadRequest(ctx_.shared, *this, ctx_.rows, curRow_, BusAddressFrom(ctx_.settings));
-    ctx_.shared.waitTicks = 0;
-    readSentState_ = nextState;
-    ctx_.shared.readState = nextState;
-}
-
-void ExchangeController::StepReadMachine() {
-    ExchangeShared& sh = ctx_.shared;
-    if (!KeepRow(curRow_))
-        return;
-    const int32_t state = sh.readState.load();
-    const int32_t machine = useIp() ? (state & 0xFF) : state;
-    const int64_t L = readLimitTicks();
-    switch (machine) {
-    case STATE_START:
-        SendReadRequest(STATE_SENT_1);
-        break;
-    case STATE_SENT_1:
-        if (sh.waitTicks.load() > L)
-            SendReadRequest(STATE_SENT_2);
-        break;
-    case STATE_SENT_2:
-        if (sh.waitTicks.load() > L)
-            SendReadRequest(STATE_SENT_3);
-        break;
-    case STATE_SENT_3:
-        if (sh.waitTicks.load() > L) {
-            sh.readState = STATE_STEP + STATE_BUSY_FLAG;
-            sh.waitTicks = 0;
-            ctx_.poster.post(MSG_READ_TIMEOUT);
-        }
-        break;
-    default:
-        break;
-    }
-
-    if (!useIp()) {
-        const int32_t s = sh.readState.load();
-        if (isSentState(s)) {
-            sh.readState = s + STATE_BUSY_FLAG;
-            if (ReadSerial() != 0)
-                HandleReadAnswer();
-        }
-    } else if (sh.readState.load() == STATE_UDP_ANSWER) {
-        sh.readState = STATE_UDP_ANSWER + STATE_BUSY_FLAG;
-        if (sh.rxLength.load() != 0)
-            HandleReadAnswer();
-        else
-            ParkUdpRead(); // an empty datagram answers nothing
-    }
-    sh.readState = sh.readState.load() & 0xFF;
-}
-
-void ExchangeController::ParkUdpRead() {
-    ctx_.udp.StopUdpExchange();
-    ctx_.shared.readState = readSentState_;
-}
-
 ExchangeController::Verdict ExchangeController::TakeAnswer() {
     const ParsedAnswer a = assembler_.AssembleAnswer(ctx_.shared);
     ctx_.shared.waitTicks = 0;
@@ -343,43 +159,6 @@ ExchangeController::Verdict ExchangeController::TakeAnswer() {
         return Verdict::Rejected;
     }
     return Verdict::Wait; // pending, or another row's answer
-}
-
-void ExchangeController::HandleReadAnswer() {
-    ExchangeShared& sh = ctx_.shared;
-    sh.waitTicks = 0; // every received chunk restarts the wait
-    const Verdict verdict = TakeAnswer();
-    if (verdict == Verdict::Wait) {
-        if (useIp())
-            ParkUdpRead();
-        return;
-    }
-    if (verdict == Verdict::Accepted) {
-        sh.linkIdleTicks = 0;
-        ctx_.rows.setIcon(curRow_, IconNeutral);
-        --rowsLeft_;
-    } else {
-        ctx_.rows.setIcon(curRow_, IconSent);
-    }
-    if (AdvanceReadRow())
-        sh.readState = STATE_START;
-    else
-        EndExchange();
-}
-
-void ExchangeController::OnReadTimeout() {
-    if (ctx_.shared.readState.load() == STATE_IDLE)
-        return; // the exchange ended before this message was handled
-    if (!KeepRow(curRow_))
-        return;
-    ctx_.shared.readState = STATE_TIMEOUT;
-    ctx_.rows.setIcon(curRow_, IconReadUnanswered);
-    if (AdvanceReadRow()) {
-        ctx_.shared.readState = STATE_START;
-        --rowsLeft_;
-        return;
-    }
-    EndExchange();
 }
 
 // ---------------------------------------------------------------- the 25 ms step
@@ -420,268 +199,5 @@ void ExchangeController::OnMessage(int message) {
         break;
     }
 }
-
-// ---------------------------------------------------------------- optical port
-
-void ExchangeController::OpticStep() {
-    ExchangeShared& sh = ctx_.shared;
-    const int64_t H = opticLimitTicks();
-    switch (sh.opticState.load()) {
-    case 0:
-        sh.opticState = 13;
-        sh.waitTicks = 0;
-        SendSignOn(sh, *this);
-        sh.opticState = 1;
-        break;
-    case 1:
-        if (sh.waitTicks.load() > H) {
-            sh.opticState = 13;
-            SendSignOn(sh, *this);
-            sh.waitTicks = 0;
-            sh.opticState = 7;
-        }
-        break;
-    case 7:
-        if (sh.waitTicks.load() > H) {
-            // No identification: go on at the configured speed.
-            sh.opticState = STATE_IDLE;
-            OpenPort();
-            StartPending();
-        }
-        break;
-    case 9:
-        if (sh.waitTicks.load() > H) {
-            sh.opticState = STATE_IDLE;
-            SendOptionSelect(sh, *this, ctx_.settings.speedIndex);
-            sh.waitTicks = 0;
-            sh.opticState = 11;
-        }
-        break;
-    case 11:
-        if (sh.waitTicks.load() > H) {
-            // No acknowledgement: go on at the speed the device announced.
-            OpenPort();
-            sh.opticState = STATE_IDLE;
-            StartPending();
-        }
-        break;
-    default:
-        sh.opticState = STATE_IDLE;
-        break;
-    }
-
-    if (ReadSerial() == 0)
-        return;
-    const int32_t opticBefore = sh.opticState.load();
-    const int r = assembler_.ReadIdentLine(sh);
-    sh.waitTicks = 0;
-    if (r != ANSWER_OK)
-        return;
-    sh.opticState = STATE_IDLE;
-    const uint8_t first = assembler_.asmBuffer()[0] & 0x7F;
-    if (first == '/' && assembler_.identLineLength() <= kIdentSpeedPos) {
-        // Too short to carry the speed: no identification, so the sign-on is
-        // repeated and the exchange falls back to the configured speed.
-        sh.opticState = opticBefore;
-        return;
-    }
-    if (first == '/') {
-        ctx_.settings.speedIndex = IdentSpeedIndex(assembler_.asmBuffer()[kIdentSpeedPos]);
-        ctx_.display.setStatusText(
-            texts::Baud(SpeedTable[static_cast<size_t>(ctx_.settings.speedIndex)]));
-        SendOptionSelect(sh, *this, ctx_.settings.speedIndex);
-        sh.waitTicks = 0;
-        sh.opticState = 9;
-    } else if (first == ACK) {
-        sh.opticState = STATE_IDLE;
-        OpenPort();
-        StartPending();
-    }
-    // Any other complete line ends the handshake; nothing starts.
-}
-
-// ---------------------------------------------------------------- writing
-
-void ExchangeController::OnWriteCommand() {
-    BeginExchange();
-    ctx_.shared.writeState = STATE_IDLE;
-    ctx_.shared.readState = STATE_IDLE;
-    secondPass_ = 0;
-    curRow_ = 0;
-    writeTicks_ = 0;
-    rowCount_ = ctx_.rows.rowCount();
-    rowsLeft_ = 0;
-    for (int r = 0; r < rowCount_; ++r)
-        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
-    selectedTotal_ = rowsLeft_;
-    for (int r = 0; r < rowCount_; ++r)
-        ctx_.rows.setIcon(r, IconNeutral);
-    if (ctx_.reopenDatabase)
-        ctx_.reopenDatabase();
-    if (rowCount_ == 0)
-        return;
-    ConnectSequence(Pending::Write);
-}
-
-// 0: a request was sent for `row`; 1: no row left to write; 2: the row's value
-// cannot be sent (too long for a write frame), `row` names it.
-int ExchangeController::BuildWriteRequest(int& row) {
-    const int n = ctx_.rows.rowCount();
-    int r = row;
-    if (rowsLeft_ < 1 || n < 1)
-        return 1;
-    auto wrap = [&]() {
-        if (r < n)
-            return true;
-        if (secondPass_ == 1)
-            return false;
-        secondPass_ = 1;
-        r = 0;
-        return true;
-    };
-    if (!wrap())
-        return 1;
-    while (!IsWanted(r)) {
-        ++r;
-        if (!wrap())
-            return 1;
-    }
-    const WriteRequest request =
-        LayoutWriteRequest(ctx_.rows.row(r), r, BusAddressFrom(ctx_.settings));
-    row = r;
-    if (request.status != WriteRequest::Ok)
-        return 2;
-    SendFrame(ctx_.shared, *this, request.frame);
-    ctx_.rows.setIcon(r, IconSent);
-    ShowPercent();
-    return 0;
-}
-
-void ExchangeController::FinishWriteRow(int icon) {
-    if (!KeepRow(curRow_))
-        return;
-    ctx_.rows.setIcon(curRow_, icon);
-    --rowsLeft_;
-    ++curRow_;
-    writeTicks_ = 0;
-    if (rowsLeft_ > 0)
-        ctx_.shared.writeState = STATE_START;
-    else
-        EndExchange();
-}
-
-void ExchangeController::OnWriteTick() {
-    ExchangeShared& sh = ctx_.shared;
-    const int64_t L = readLimitTicks();
-    auto sendNext = [&](int32_t nextState) {
-        sh.writeState = STATE_STEP;
-        const int result = BuildWriteRequest(curRow_);
-        if (result == 1) {
-            sh.writeState = STATE_IDLE;
-            ctx_.poster.post(MSG_WRITE_END);
-        } else if (result == 2) {
-            // The value does not fit a write frame: refuse this row, keep
-            // the typed value, say why at the end, go on with the next one.
-            tooLongRows_.push_back(curRow_);
-            FinishWriteRow(IconEdited);
-        } else {
-            writeTicks_ = 0;
-            writeSentState_ = nextState;
-            sh.writeState = nextState;
-        }
-    };
-    if (sh.writeState.load() == STATE_IDLE)
-        return;
-    // Between rows curRow_ may stand one past the last row (the next search
-    // starts there); anything else outside the list, or another list, ends it.
-    if (ctx_.rows.rowCount() != rowCount_ || curRow_ < 0 || curRow_ > rowCount_) {
-        StopExchange();
-        return;
-    }
-    switch (sh.writeState.load()) {
-    case STATE_START:
-        sh.readState = STATE_IDLE;
-        sendNext(STATE_SENT_1);
-        break;
-    case STATE_SENT_1:
-    case STATE_SENT_2: {
-        if (++writeTicks_ > L)
-            sendNext(sh.writeState.load() == STATE_SENT_1 ? STATE_SENT_2 : STATE_SENT_3);
-        break;
-    }
-    case STATE_SENT_3:
-        if (++writeTicks_ > L) {
-            sh.writeState = STATE_STEP;
-            writeTicks_ = 0;
-            ctx_.poster.post(MSG_WRITE_TIMEOUT);
-        }
-        break;
-    default:
-        break;
-    }
-
-    if (!useIp()) {
-        if (isSentState(sh.writeState.load()) && !writeAnswerOutstanding_) {
-            sh.readState = STATE_IDLE;
-            if (ReadSerial() != 0) {
-                writeTicks_ = 0;
-                writeAnswerOutstanding_ = true;
-                ctx_.poster.post(MSG_WRITE_ANSWER);
-            }
-        }
-    } else if (sh.writeState.load() == STATE_UDP_ANSWER) {
-        sh.readState = STATE_IDLE;
-        sh.writeState = STATE_UDP_ANSWER + STATE_BUSY_FLAG;
-        if (sh.rxLength.load() != 0) {
-            writeTicks_ = 0;
-            writeAnswerOutstanding_ = true;
-            ctx_.poster.post(MSG_WRITE_ANSWER);
-        } else {
-            // An empty datagram answers nothing: wait on for a resend or the time-out.
-            ctx_.udp.StopUdpExchange();
-            sh.writeState = writeSentState_;
-        }
-    }
-}
-
-void ExchangeController::OnWriteAnswer() {
-    ExchangeShared& sh = ctx_.shared;
-    writeAnswerOutstanding_ = false;
-    const int32_t remembered = sh.writeState.load();
-    if (remembered == STATE_IDLE)
-        return; // the exchange ended before this message was handled
-    if (!KeepRow(curRow_))
-        return;
-    sh.writeState = STATE_STEP;
-    switch (TakeAnswer()) {
-    case Verdict::Accepted:
-        FinishWriteRow(IconWritten);
-        return;
-    case Verdict::Rejected:
-        FinishWriteRow(IconEdited);
-        return;
-    case Verdict::Wait:
-        // Keep collecting for this row.
-        if (useIp()) {
-            ctx_.udp.StopUdpExchange();
-            sh.writeState = writeSentState_;
-        } else {
-            sh.writeState = remembered;
-        }
-        return;
-    }
-}
-
-void ExchangeController::OnWriteTimeout() {
-    if (ctx_.shared.writeState.load() == STATE_IDLE)
-        return; // the exchange ended before this message was handled
-    if (!KeepRow(curRow_))
-        return;
-    ctx_.shared.writeState = STATE_IDLE;
-    FinishWriteRow(IconWriteUnanswered);
-}
-
-// No further row to write: the same closing as the end of any exchange.
-void ExchangeController::OnWriteEnd() { EndExchange(); }
 
 } // namespace parvault

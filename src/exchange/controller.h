@@ -4,10 +4,13 @@
 // request at a time, over the serial port (directly or through the optical
 // port) or over UDP, and shows what happens. It is stepped by plain calls:
 // OnTimer every 25 ms, OnMessage for the posted window messages (the 100 ms
-// tick among them), and the three commands.
+// tick among them), and the three commands. The link of each command comes
+// from a ChannelPicker; the controller itself knows no transport.
 
 #include "answer.h"
+#include "channel.h"
 #include "connectionsettings.h"
+#include "exchangedisplay.h"
 #include "exchangeshared.h"
 #include "frame.h"
 #include "rowtable.h"
@@ -20,54 +23,30 @@
 
 namespace parvault {
 
-class SerialChannel;
-class UdpChannel;
-
-// The texts and progress the controller shows; the window implements it.
-class ExchangeDisplay {
-public:
-    virtual ~ExchangeDisplay() = default;
-    virtual void setStatusText(const QString& text) = 0;
-    virtual void setOpticMark(const QString& text) = 0;
-    virtual void setPortStatusText(const QString& text) = 0;
-    virtual void setProgressText(const QString& text) = 0;
-    virtual void setProgressPos(int position) = 0;
-    // Longer explanations behind the short texts; a display without tooltips ignores them.
-    virtual void setStatusToolTip(const QString& /*text*/) {}
-    virtual void setPortStatusToolTip(const QString& /*text*/) {}
-};
-
 inline constexpr int kFirstPassLimit = 300; // parameter numbers below it are served first
-inline constexpr uint8_t kLinesDtrRts = 3;
 
-// Texts the controller shows.
-namespace texts {
-inline const QString Reading = QStringLiteral("Чтение... ");
-inline const QString Writing = QStringLiteral("Запись... ");
-inline const QString Blank = QStringLiteral(" ");
-inline const QString PortBusy = QStringLiteral("Порт занят !");
-inline const QString NoPort = QStringLiteral("Нет подключения к порту");
-inline const QString Connecting = QStringLiteral("Подключение...");
-inline const QString OpticBullet = QStringLiteral("•");
-// Fits the status area; the tooltip says which rows.
-inline const QString ValueTooLong = QStringLiteral("Длинный текст");
-inline const QString NoPortChosen = QStringLiteral("Порт или скорость не выбраны в настройках связи");
-// Why rows kept their typed values unwritten; rows numbered from 1.
-QString ValueTooLongDetail(const std::vector<int>& rows);
-QString Done(int percent); // "Выполнено N%"
-QString Baud(int baud);    // "Nбод"
-} // namespace texts
+// The answer wait, in 100 ms ticks per second of the settings' waitSeconds.
+inline constexpr int64_t kAnswerTicksPerWaitSecond = 10;
+// The optical port's waits are twice the answer wait: ticks per waitSeconds.
+inline constexpr int64_t kOpticTicksPerWaitSecond = 20;
 
-// atoi: leading blanks skipped, optional sign, digits; 0 when there are none.
-int LeadingInt(const QString& text);
+// The optical sign-on's states, held in ExchangeShared::opticState.
+enum OpticState : int32_t {
+    OPTIC_SIGN_ON = 0,            // the sign-on goes out at the next step
+    OPTIC_AWAIT_IDENT = 1,        // sign-on sent, waiting for the identification line
+    OPTIC_AWAIT_IDENT_AGAIN = 7,  // sign-on sent again: the last wait for it
+    OPTIC_AWAIT_ACK = 9,          // option select sent, waiting for the acknowledgement
+    OPTIC_AWAIT_ACK_AGAIN = 11,   // option select sent again: the last wait for it
+    OPTIC_SENDING = 13,           // a sign-on is being laid out and sent
+    OPTIC_IDLE = STATE_IDLE,
+};
 
 struct ExchangeContext {
     ExchangeShared& shared;
     ConnectionSettings& settings;
     RowTable& rows;
     ExchangeDisplay& display;
-    SerialChannel& serial;
-    UdpChannel& udp;
+    ChannelPicker& channels; // the link of each command
     MessagePoster& poster;
     uint32_t localIp = 0;
     // Reopens the list file of the current list (or the main database) before
@@ -105,9 +84,8 @@ public:
     // of them; otherwise the exchange is ended as Stop ends it (the list was
     // replaced under it) and false comes back.
     bool KeepRow(int row);
-    int OpenPort();
 
-    // FrameSink: a finished txFrame goes to the serial writer or a new UDP thread.
+    // FrameSink: a finished txFrame goes to the command's channel.
     void send(ExchangeShared& shared) override;
 
     // State, for the window and for tests.
@@ -124,14 +102,19 @@ public:
 private:
     enum class Pending { Read = 1, Write = 3 };
     enum class Verdict { Accepted, Rejected, Wait };
+    // What one write step did.
+    enum class WriteStep {
+        Sent,         // a request went out for the row
+        NoRowLeft,    // every selected row is done
+        ValueTooLong, // the row's value does not fit a write request; nothing sent
+    };
 
-    bool useIp() const { return ctx_.settings.useIp == 1; }
     bool useOptoport() const { return ctx_.settings.useOptoport == 1; }
     bool linkExpired() const { return ctx_.shared.linkIdleTicks.load() > kLinkIdleExpired; }
     // In 64 bits: a foreign settings file may hold any wait, and the product
     // must not overflow.
-    int64_t readLimitTicks() const { return int64_t{ctx_.settings.waitSeconds} * 10; }
-    int64_t opticLimitTicks() const { return int64_t{ctx_.settings.waitSeconds} * 20; }
+    int64_t readLimitTicks() const { return ctx_.settings.waitSeconds * kAnswerTicksPerWaitSecond; }
+    int64_t opticLimitTicks() const { return ctx_.settings.waitSeconds * kOpticTicksPerWaitSecond; }
 
     void ConnectSequence(Pending next);
     void StartPending();
@@ -142,20 +125,21 @@ private:
     // Assembles what arrived and judges it for the current row, putting the
     // answer's texts into the row when they are its own.
     Verdict TakeAnswer();
-    int BuildWriteRequest(int& row);
+    WriteStep BuildWriteRequest(int& row);
     bool IsWanted(int row) const;
     void ShowPercent();
     void BeginExchange();
     void ShowFinalStatus();
     void OpticStep();
     void ReleaseChannel();
-    // A UDP answer that decided nothing: drop the thread and wait on in the
-    // state the request was sent in, so that the resend or time-out decides.
-    void ParkUdpRead();
+    // Takes the channel for a new command, letting go of another one the
+    // previous command used.
+    void PickChannel();
+    ExchangeChannel& link();
     void FinishWriteRow(int icon);
-    int ReadSerial();
 
     ExchangeContext ctx_;
+    ExchangeChannel* channel_ = nullptr; // the current command's link
     AnswerAssembler assembler_;
     int curRow_ = 0;
     int rowCount_ = 0;

@@ -41,12 +41,7 @@ inline bool ManualClockDriver(cli::HeadlessExchange& ex) {
     constexpr int kMaxSteps = 6000;
     int steps = 0;
     while (ex.controller.busy() && steps < kMaxSteps) {
-        ex.controller.OnTimer();
-        if (++steps % 4 == 0)
-            ex.shared.TickCallback(ex.poster);
-        for (auto queue = ex.poster.take(); !queue.empty(); queue = ex.poster.take())
-            for (int m : queue)
-                ex.controller.OnMessage(m);
+        ex.stack.step(++steps % 4 == 0);
         std::this_thread::sleep_for(std::chrono::microseconds(1500));
     }
     cli::DrainMessages(ex);

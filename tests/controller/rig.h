@@ -5,35 +5,18 @@
 // 100 ms tick. Real I/O gets a moment of real time per step.
 
 #include "controller.h"
+#include "exchangestack.h"
 #include "devicemodel.h"
-#include "ipthread.h"
-#include "serialchannel.h"
 #include "server.h"
 #include "tempdir.h"
 
 #include <gtest/gtest.h>
 
-#include <deque>
-#include <mutex>
 #include <thread>
 
 namespace parvault::testing {
 
-class QueuePoster : public MessagePoster {
-public:
-    void post(int message) override {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(message);
-    }
-    std::deque<int> take() {
-        std::lock_guard lock(mutex_);
-        return std::exchange(queue_, {});
-    }
-
-private:
-    std::mutex mutex_;
-    std::deque<int> queue_;
-};
+using QueuePoster = PostQueue;
 
 class RecordingDisplay : public ExchangeDisplay {
 public:
@@ -77,10 +60,11 @@ public:
     explicit Rig(const QString& params, devsim::ServerOptions serverOptions = {},
                  devsim::DeviceConfig config = {})
         : model_(table(params), config), server(model_, withPty(serverOptions)),
-          serial(PortNaming{dir.path(), "/dev"}), udp(shared, poster),
-          controller(ExchangeContext{shared, settings, rows, display, serial, udp, poster,
-                                     0x7F000001, [this] { ++reopens; },
-                                     [this] { return localAddress ? localAddress() : 0x7F000001; }}) {
+          stack(StackSetup{settings, rows, display, PortNaming{dir.path(), "/dev"}, 0x7F000001,
+                           [this] { ++reopens; },
+                           [this] { return localAddress ? localAddress() : 0x7F000001; }}),
+          shared(stack.shared()), poster(stack.queue()), serial(stack.serial()), udp(stack.udp()),
+          controller(stack.controller()) {
         std::string error;
         started = server.start(&error);
         EXPECT_TRUE(started) << error;
@@ -110,17 +94,7 @@ public:
 
     // One 25 ms step of virtual time.
     void step() {
-        controller.OnTimer();
-        if (++steps % 4 == 0)
-            shared.TickCallback(poster);
-        // Handle what was posted, including what the handlers post in turn.
-        for (auto queue = poster.take(); !queue.empty(); queue = poster.take()) {
-            for (int m : queue) {
-                if (m == MSG_TICK)
-                    ++ticks;
-                controller.OnMessage(m);
-            }
-        }
+        ticks += stack.step(++steps % 4 == 0);
         std::this_thread::sleep_for(std::chrono::microseconds(realMicrosPerStep));
     }
 
@@ -171,13 +145,15 @@ public:
     devsim::Server server;
     bool started = false;
     ConnectionSettings settings;
-    ExchangeShared shared;
     MemoryRowTable rows;
     RecordingDisplay display;
-    QueuePoster poster;
-    SerialChannel serial;
-    UdpChannel udp;
-    ExchangeController controller;
+    ExchangeStack stack;
+    // The stack's parts, under the names the tests use.
+    ExchangeShared& shared;
+    PostQueue& poster;
+    SerialChannel& serial;
+    UdpChannel& udp;
+    ExchangeController& controller;
     int steps = 0;
     int ticks = 0;
     int reopens = 0;

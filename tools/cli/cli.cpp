@@ -567,7 +567,7 @@ int Cli::commandExchange(bool write) {
         (ex.display.portStatus == texts::NoPort || ex.display.portStatus == texts::PortBusy)) {
         saveSettingsIfAsked();
         QString message = QStringLiteral("cannot open %1: %2").arg(connection, ex.display.portStatus);
-        const QString reason = ComOpenFailureText(ex.serial);
+        const QString& reason = ex.display.portReason;
         if (ex.display.portStatus == texts::NoPort && !reason.isEmpty())
             message += QStringLiteral(" (%1)").arg(reason);
         return fail(message);
@@ -614,7 +614,7 @@ int Cli::commandExchange(bool write) {
         status = kExitError;
     } else if (allUnanswered && !picked.empty()) {
         QString detail;
-        if (const int e = ex.shared.lastSocketError.load(); e != 0 && settings_.useIp == 1)
+        if (const int e = ex.stack.shared().lastSocketError.load(); e != 0 && settings_.useIp == 1)
             detail = QStringLiteral(" (socket error: %1)").arg(QString::fromLocal8Bit(std::strerror(e)));
         say(QStringLiteral("no answer from the device on %1%2; check the connection, address and speed")
                 .arg(connection, detail));

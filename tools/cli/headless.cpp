@@ -4,60 +4,33 @@
 
 namespace parvault::cli {
 
-void PostQueue::post(int message) {
-    {
-        std::lock_guard lock(mutex_);
-        queue_.push_back(message);
-    }
-    posted_.notify_one();
-}
-
-std::deque<int> PostQueue::take() {
-    std::lock_guard lock(mutex_);
-    return std::exchange(queue_, {});
-}
-
-std::deque<int> PostQueue::waitUntil(std::chrono::steady_clock::time_point deadline) {
-    std::unique_lock lock(mutex_);
-    posted_.wait_until(lock, deadline, [this] { return !queue_.empty(); });
-    return std::exchange(queue_, {});
-}
-
 void HeadlessDbUi::message(const QString& text, const QString& caption) {
     messages << QStringLiteral("%1: %2").arg(caption, text.trimmed());
 }
 
 HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports,
                                    uint32_t localIp, std::function<void()> reopenDatabase)
-    : serial(std::move(ports)), udp(shared, poster),
-      controller(ExchangeContext{shared, settings, rows, display, serial, udp, poster, localIp,
-                                 std::move(reopenDatabase),
-                                 // One run, one exchange: the address the caller chose for it.
-                                 nullptr}) {
+    : stack(StackSetup{settings, rows, display, std::move(ports), localIp, std::move(reopenDatabase),
+                       // One run, one exchange: the address the caller chose for it.
+                       nullptr}),
+      controller(stack.controller()) {
     // The window's link count starts at the limit and passes it with the
     // first tick, long before anyone can press a button. A command line
     // starts its exchange at once, so the count starts past the limit: a
     // fresh process has never signed on to the optical port.
-    shared.linkIdleTicks = kLinkIdleExpired + 1;
-}
-
-HeadlessExchange::~HeadlessExchange() {
-    // As the window's shutdown: the port closes, a UDP thread is stopped.
-    ComClose(serial);
-    udp.StopUdpExchange();
+    stack.shared().linkIdleTicks = kLinkIdleExpired + 1;
 }
 
 bool RunRealTime(HeadlessExchange& ex, const std::atomic<bool>* stop, const std::function<void()>& onStep) {
     using Clock = std::chrono::steady_clock;
     const auto step = std::chrono::milliseconds(kExchangeTimerMs);
     TickThread ticker;
-    ticker.Start(std::chrono::milliseconds(kTickMs), [&ex] { ex.shared.TickCallback(ex.poster); });
+    ticker.Start(std::chrono::milliseconds(kTickMs), [&ex] { ex.stack.tick(); });
 
     bool finished = true;
     auto next = Clock::now() + step;
     while (ex.controller.busy()) {
-        for (int m : ex.poster.waitUntil(next))
-            ex.controller.OnMessage(m);
+        ex.stack.handle(ex.stack.queue().waitUntil(next));
         if (stop && stop->load()) {
             ex.controller.StopExchange();
             finished = false;
@@ -79,12 +52,7 @@ bool RunRealTime(HeadlessExchange& ex, const std::atomic<bool>* stop, const std:
     return finished;
 }
 
-void DrainMessages(HeadlessExchange& ex) {
-    for (auto queue = ex.poster.take(); !queue.empty(); queue = ex.poster.take())
-        for (int m : queue)
-            if (m != MSG_TICK)
-                ex.controller.OnMessage(m);
-}
+void DrainMessages(HeadlessExchange& ex) { ex.stack.drain(); }
 
 uint32_t LocalIpFor(uint32_t deviceIp) {
     constexpr uint32_t kLoopbackNet = 0x7F000000;

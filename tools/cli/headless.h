@@ -7,41 +7,21 @@
 
 #include "connectionsettings.h"
 #include "controller.h"
+#include "exchangestack.h"
 #include "dbui.h"
 #include "exchangeshared.h"
-#include "ipthread.h"
 #include "portnaming.h"
 #include "rowtable.h"
-#include "serialchannel.h"
 
 #include <QString>
 #include <QStringList>
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <deque>
 #include <functional>
-#include <mutex>
 #include <optional>
 
 namespace parvault::cli {
-
-// Messages posted by the tick thread, the UDP thread and the controller
-// itself, handed to the loop's thread in the order they came.
-class PostQueue final : public MessagePoster {
-public:
-    void post(int message) override;
-    // What was posted so far (possibly nothing), without waiting.
-    std::deque<int> take();
-    // Waits until something is posted or the deadline passes.
-    std::deque<int> waitUntil(std::chrono::steady_clock::time_point deadline);
-
-private:
-    std::mutex mutex_;
-    std::condition_variable posted_;
-    std::deque<int> queue_;
-};
 
 class HeadlessDisplay final : public ExchangeDisplay {
 public:
@@ -50,10 +30,12 @@ public:
     void setPortStatusText(const QString& text) override { portStatus = text; }
     void setProgressText(const QString& text) override { progressText = text; }
     void setProgressPos(int position) override { progressPos = position; }
+    void setPortStatusToolTip(const QString& text) override { portReason = text; }
 
     QString status;
     QString opticMark;
     QString portStatus;
+    QString portReason; // why the port could not be opened, when it could not
     QString progressText;
     int progressPos = 0;
 };
@@ -76,21 +58,17 @@ public:
     void showArrowCursor() override {}
 };
 
-// Everything the window owns for an exchange, in construction order.
+// An exchange stack with a display that remembers what it was shown.
 class HeadlessExchange {
 public:
     HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports, uint32_t localIp,
                      std::function<void()> reopenDatabase);
-    ~HeadlessExchange();
     HeadlessExchange(const HeadlessExchange&) = delete;
     HeadlessExchange& operator=(const HeadlessExchange&) = delete;
 
-    ExchangeShared shared;
-    PostQueue poster;
     HeadlessDisplay display;
-    SerialChannel serial;
-    UdpChannel udp;
-    ExchangeController controller;
+    ExchangeStack stack;
+    ExchangeController& controller;
 };
 
 // Drives a started exchange until the controller is idle: the 25 ms step on

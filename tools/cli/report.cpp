@@ -1,6 +1,6 @@
 #include "report.h"
 
-#include "controller.h"
+#include "rowtable.h"
 #include "listexport.h"
 
 #include <QJsonArray>

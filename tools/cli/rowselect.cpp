@@ -1,6 +1,6 @@
 #include "rowselect.h"
 
-#include "controller.h"
+#include "rowtable.h"
 
 #include <QStringList>
 

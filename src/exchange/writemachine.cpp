@@ -1,0 +1,177 @@
+// The write machine: one request per selected row, driven by the 100 ms
+// tick; up to three sends before the row counts as unanswered.
+
+#include "controller.h"
+
+#include "requests.h"
+
+namespace parvault {
+
+void ExchangeController::OnWriteCommand() {
+    BeginExchange();
+    ctx_.shared.writeState = STATE_IDLE;
+    ctx_.shared.readState = STATE_IDLE;
+    secondPass_ = 0;
+    curRow_ = 0;
+    writeTicks_ = 0;
+    rowCount_ = ctx_.rows.rowCount();
+    rowsLeft_ = 0;
+    for (int r = 0; r < rowCount_; ++r)
+        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
+    selectedTotal_ = rowsLeft_;
+    for (int r = 0; r < rowCount_; ++r)
+        ctx_.rows.setIcon(r, IconNeutral);
+    if (ctx_.reopenDatabase)
+        ctx_.reopenDatabase();
+    if (rowCount_ == 0)
+        return;
+    ConnectSequence(Pending::Write);
+}
+
+// `row` names the row a request was sent for, or the row whose value is too long.
+ExchangeController::WriteStep ExchangeController::BuildWriteRequest(int& row) {
+    const int n = ctx_.rows.rowCount();
+    int r = row;
+    if (rowsLeft_ < 1 || n < 1)
+        return WriteStep::NoRowLeft;
+    auto wrap = [&]() {
+        if (r < n)
+            return true;
+        if (secondPass_ == 1)
+            return false;
+        secondPass_ = 1;
+        r = 0;
+        return true;
+    };
+    if (!wrap())
+        return WriteStep::NoRowLeft;
+    while (!IsWanted(r)) {
+        ++r;
+        if (!wrap())
+            return WriteStep::NoRowLeft;
+    }
+    const WriteRequest request =
+        LayoutWriteRequest(ctx_.rows.row(r), r, BusAddressFrom(ctx_.settings));
+    row = r;
+    if (request.status != WriteRequest::Ok)
+        return WriteStep::ValueTooLong;
+    SendFrame(ctx_.shared, *this, request.frame);
+    ctx_.rows.setIcon(r, IconSent);
+    ShowPercent();
+    return WriteStep::Sent;
+}
+
+void ExchangeController::FinishWriteRow(int icon) {
+    if (!KeepRow(curRow_))
+        return;
+    ctx_.rows.setIcon(curRow_, icon);
+    --rowsLeft_;
+    ++curRow_;
+    writeTicks_ = 0;
+    if (rowsLeft_ > 0)
+        ctx_.shared.writeState = STATE_START;
+    else
+        EndExchange();
+}
+
+void ExchangeController::OnWriteTick() {
+    ExchangeShared& sh = ctx_.shared;
+    const int64_t L = readLimitTicks();
+    auto sendNext = [&](int32_t nextState) {
+        sh.writeState = STATE_STEP;
+        const WriteStep result = BuildWriteRequest(curRow_);
+        if (result == WriteStep::NoRowLeft) {
+            sh.writeState = STATE_IDLE;
+            ctx_.poster.post(MSG_WRITE_END);
+        } else if (result == WriteStep::ValueTooLong) {
+            // The value does not fit a write frame: refuse this row, keep
+            // the typed value, say why at the end, go on with the next one.
+            tooLongRows_.push_back(curRow_);
+            FinishWriteRow(IconEdited);
+        } else {
+            writeTicks_ = 0;
+            writeSentState_ = nextState;
+            sh.writeState = nextState;
+        }
+    };
+    if (sh.writeState.load() == STATE_IDLE)
+        return;
+    // Between rows curRow_ may stand one past the last row (the next search
+    // starts there); anything else outside the list, or another list, ends it.
+    if (ctx_.rows.rowCount() != rowCount_ || curRow_ < 0 || curRow_ > rowCount_) {
+        StopExchange();
+        return;
+    }
+    switch (sh.writeState.load()) {
+    case STATE_START:
+        sh.readState = STATE_IDLE;
+        sendNext(STATE_SENT_1);
+        break;
+    case STATE_SENT_1:
+    case STATE_SENT_2: {
+        if (++writeTicks_ > L)
+            sendNext(sh.writeState.load() == STATE_SENT_1 ? STATE_SENT_2 : STATE_SENT_3);
+        break;
+    }
+    case STATE_SENT_3:
+        if (++writeTicks_ > L) {
+            sh.writeState = STATE_STEP;
+            writeTicks_ = 0;
+            ctx_.poster.post(MSG_WRITE_TIMEOUT);
+        }
+        break;
+    default:
+        break;
+    }
+
+    if (link().answerDue(sh.writeState.load()) && !writeAnswerOutstanding_) {
+        sh.readState = STATE_IDLE;
+        link().holdWriteAnswer(sh.writeState);
+        if (link().takeArrived(sh) != 0) {
+            writeTicks_ = 0;
+            writeAnswerOutstanding_ = true;
+            ctx_.poster.post(MSG_WRITE_ANSWER);
+        } else {
+            // Nothing came, or an empty datagram: wait on for a resend or the time-out.
+            link().resumeWaiting(sh.writeState, writeSentState_);
+        }
+    }
+}
+
+void ExchangeController::OnWriteAnswer() {
+    ExchangeShared& sh = ctx_.shared;
+    writeAnswerOutstanding_ = false;
+    const int32_t remembered = sh.writeState.load();
+    if (remembered == STATE_IDLE)
+        return; // the exchange ended before this message was handled
+    if (!KeepRow(curRow_))
+        return;
+    sh.writeState = STATE_STEP;
+    switch (TakeAnswer()) {
+    case Verdict::Accepted:
+        FinishWriteRow(IconWritten);
+        return;
+    case Verdict::Rejected:
+        FinishWriteRow(IconEdited);
+        return;
+    case Verdict::Wait:
+        // Keep collecting for this row.
+        sh.writeState = remembered;
+        link().resumeWaiting(sh.writeState, writeSentState_);
+        return;
+    }
+}
+
+void ExchangeController::OnWriteTimeout() {
+    if (ctx_.shared.writeState.load() == STATE_IDLE)
+        return; // the exchange ended before this message was handled
+    if (!KeepRow(curRow_))
+        return;
+    ctx_.shared.writeState = STATE_IDLE;
+    FinishWriteRow(IconWriteUnanswered);
+}
+
+// No further row to write: the same closing as the end of any exchange.
+void ExchangeController::OnWriteEnd() { EndExchange(); }
+
+} // namespace parvault

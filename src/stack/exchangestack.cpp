@@ -1,0 +1,61 @@
+#include "exchangestack.h"
+
+namespace parvault {
+
+void PostQueue::post(int message) {
+    {
+        std::lock_guard lock(mutex_);
+        queue_.push_back(message);
+    }
+    posted_.notify_one();
+}
+
+std::deque<int> PostQueue::take() {
+    std::lock_guard lock(mutex_);
+    return std::exchange(queue_, {});
+}
+
+std::deque<int> PostQueue::waitUntil(std::chrono::steady_clock::time_point deadline) {
+    std::unique_lock lock(mutex_);
+    posted_.wait_until(lock, deadline, [this] { return !queue_.empty(); });
+    return std::exchange(queue_, {});
+}
+
+ExchangeStack::ExchangeStack(StackSetup setup)
+    : shared_(setup.shared ? setup.shared : &ownShared_), poster_(setup.poster ? setup.poster : &queue_),
+      serial_(std::move(setup.ports)), udp_(*shared_, *poster_), links_(serial_, udp_, setup.settings),
+      controller_(ExchangeContext{*shared_, setup.settings, setup.rows, setup.display, links_, *poster_,
+                                  setup.localIp, std::move(setup.reopenDatabase),
+                                  std::move(setup.localAddress)}) {}
+
+ExchangeStack::~ExchangeStack() { releaseLinks(); }
+
+void ExchangeStack::releaseLinks() {
+    ComClose(serial_);
+    udp_.StopUdpExchange();
+}
+
+int ExchangeStack::handle(const std::deque<int>& messages) {
+    int ticks = 0;
+    for (int m : messages) {
+        ticks += m == MSG_TICK ? 1 : 0;
+        controller_.OnMessage(m);
+    }
+    return ticks;
+}
+
+int ExchangeStack::drain() {
+    int ticks = 0;
+    for (auto queue = queue_.take(); !queue.empty(); queue = queue_.take())
+        ticks += handle(queue);
+    return ticks;
+}
+
+int ExchangeStack::step(bool withTick) {
+    controller_.OnTimer();
+    if (withTick)
+        tick();
+    return drain();
+}
+
+} // namespace parvault

@@ -1,0 +1,23 @@
+#include "udplink.h"
+
+namespace parvault {
+
+LinkStart UdpLink::connect(const LinkRequest& request) {
+    localIp_ = request.localIp;
+    request.display.setPortStatusText(texts::Blank);
+    request.display.setPortStatusToolTip(QString());
+    return LinkStart::Now;
+}
+
+void UdpLink::send(ExchangeShared&) { udp_.StartUdpExchange(MakeUdpTarget(settings_, localIp_)); }
+
+void UdpLink::holdWriteAnswer(std::atomic<int32_t>& writeState) {
+    writeState = writeState.load() + STATE_BUSY_FLAG;
+}
+
+void UdpLink::resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) {
+    udp_.StopUdpExchange();
+    state = sentState;
+}
+
+} // namespace parvault
