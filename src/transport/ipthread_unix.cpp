@@ -198,10 +198,11 @@ bool IPThread::serve(Side side, int32_t served) {
     // No MSG_DONTROUTE: on this platform it would keep frames from routed devices.
     if (::sendto(fd, frame_.data(), frame_.size(), 0,
                  reinterpret_cast<const sockaddr*>(&device), sizeof device) < 0) {
-        int error = errno;
-        poster_.post(failMessage);
+        // The code is stored before the message goes, so whoever handles
+        // the message finds it.
+        shared_.lastSocketError = errno;
         ::close(fd);
-        shared_.lastSocketError = error;
+        poster_.post(failMessage);
         return false;
     }
     if (!pause(side == Side::Read ? kUdpReadPauseMs : kUdpWritePauseMs)) {
@@ -219,8 +220,8 @@ bool IPThread::serve(Side side, int32_t served) {
     if (outcome == Receive::Stopped)
         return false;
     if (outcome == Receive::Failed) {
-        poster_.post(failMessage);
         shared_.lastSocketError = error;
+        poster_.post(failMessage);
         return true;
     }
     std::memcpy(shared_.rxBuffer.data(), datagram_.data(), static_cast<size_t>(received));
