@@ -490,12 +490,17 @@ TEST_F(SerialChannelTest, CloseDiscardsOutputTheLineStillHolds) {
     link(5, pty.slavePath);
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
-    // The far end reads nothing: frames pile up until the line is full and
-    // the last writer waits.
+    // The far end reads nothing: frames pile up until the line is full. Each
+    // frame is let finish (or stall on the full line) before the next, so a
+    // busy machine cannot make a new frame cut the one before short.
     const size_t frames = line.held / kTxFrameMax + 2;
-    for (size_t k = 0; k < frames; ++k)
+    for (size_t k = 0; k < 4 * frames && writable(pty.slave); ++k) {
         ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(kTxFrameMax))), 0);
-    ASSERT_TRUE(eventually([&] { return !writable(pty.slave); })) << "the line never filled";
+        (void)eventually([&] { return ComWriterBusy(channel) == 0 || !writable(pty.slave); });
+    }
+    ASSERT_FALSE(writable(pty.slave)) << "the line never filled";
+    // One more frame: its writer waits on the full line.
+    ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(kTxFrameMax))), 0);
     EXPECT_EQ(ComWriterBusy(channel), 1);
 
     auto closing = std::async(std::launch::async, [&] { return ComClose(channel); });
