@@ -31,8 +31,6 @@
 
 namespace parvault {
 
-CMainDlg* mainWindow = nullptr;
-
 namespace {
 
 struct ButtonDef {
@@ -91,8 +89,6 @@ CMainDlg::~CMainDlg() {
     handlers_ = &defaultHandlers_;
     wiring_.reset();
     qApp->removeEventFilter(this);
-    if (mainWindow == this)
-        mainWindow = nullptr;
 }
 
 void CMainDlg::SetHandlers(WindowHandlers* handlers) {
@@ -213,7 +209,6 @@ void CMainDlg::Startup() {
     exchange.lastSocketError = 0;
 
     localIp = LocalIpFromHostName();
-    mainWindow = this;
     wiring_ = std::make_unique<MainWiring>(*this, options_.ports);
     handlers_ = wiring_.get();
     LoadSettings(settings);

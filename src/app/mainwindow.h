@@ -165,7 +165,4 @@ private:
     TickThread tick_;
 };
 
-// The one main window, reached by the tick, the settings dialog and the UDP thread.
-extern CMainDlg* mainWindow;
-
 } // namespace parvault

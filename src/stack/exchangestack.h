@@ -53,6 +53,8 @@ struct StackSetup {
     // in place of its own state and queue.
     ExchangeShared* shared = nullptr;
     MessagePoster* poster = nullptr;
+    // The UDP thread's waits (milliseconds; see UdpPauses).
+    UdpPauses udpPauses = {};
 };
 
 class ExchangeStack {

@@ -19,6 +19,23 @@ inline constexpr int kUdpStatePollMs = 1;   // between looks at a state that is 
 inline constexpr int kUdpReceivePollMs = 10; // how often a waiting receive looks at the tick bound
 inline constexpr int kUdpTicksPerWaitSecond = 20; // failed receives are retried this many ticks per waitSeconds
 
+// The UDP thread's waits, all in milliseconds of real time. A channel (and
+// through StackSetup a whole exchange stack) may be given its own; the
+// defaults are the program's. Every one of them also ends at once on stop().
+struct UdpPauses {
+    // After a read request has gone out, before its answer is looked for.
+    // A datagram that comes meanwhile waits in the socket, so a pause only
+    // delays the hand-over.
+    int readPauseMs = kUdpReadPauseMs;
+    // The same after a write request.
+    int writePauseMs = kUdpWritePauseMs;
+    // Between two looks at a state that has no request pending.
+    int statePollMs = kUdpStatePollMs;
+    // The longest single wait of a receive: how late a waiting receive
+    // notices that the tick bound has run out. 0 would make it spin.
+    int receivePollMs = kUdpReceivePollMs;
+};
+
 // Where the UDP exchange sends and binds. Addresses in host order, first octet
 // most significant.
 struct UdpTarget {
@@ -52,7 +69,8 @@ class IPThread {
 public:
     // Takes its copy of the frame in txFrame now, so that the window may lay
     // out the next frame while this thread still runs.
-    IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target);
+    IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
+             const UdpPauses& pauses = {});
     ~IPThread(); // stops the thread
     IPThread(const IPThread&) = delete;
     IPThread& operator=(const IPThread&) = delete;
@@ -79,6 +97,7 @@ private:
     ExchangeShared& shared_;
     MessagePoster& poster_;
     UdpTarget target_;
+    UdpPauses pauses_;
     int stopRead_ = -1;
     int stopWrite_ = -1;
     int socketError_ = 0;
@@ -91,7 +110,7 @@ private:
 // Owns the current IPThread on behalf of the window: one thread per frame.
 class UdpChannel {
 public:
-    UdpChannel(ExchangeShared& shared, MessagePoster& poster);
+    UdpChannel(ExchangeShared& shared, MessagePoster& poster, const UdpPauses& pauses = {});
     ~UdpChannel(); // stops a running thread (window shutdown)
 
     // Stops the thread of the previous frame (both states 15 while it leaves,
@@ -102,10 +121,13 @@ public:
     void StopUdpExchange();
     // A thread exists that has not ended by itself.
     bool threadRunning() const;
+    // The waits every thread of this channel uses.
+    const UdpPauses& pauses() const { return pauses_; }
 
 private:
     ExchangeShared& shared_;
     MessagePoster& poster_;
+    UdpPauses pauses_;
     std::unique_ptr<IPThread> thread_;
 };
 

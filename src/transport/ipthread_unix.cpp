@@ -70,8 +70,9 @@ uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp) {
 
 // ---------------------------------------------------------------- IPThread
 
-IPThread::IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target)
-    : shared_(shared), poster_(poster), target_(target) {
+IPThread::IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
+                   const UdpPauses& pauses)
+    : shared_(shared), poster_(poster), target_(target), pauses_(pauses) {
     const int length = shared.txLength() > kTxFrameMax ? kTxFrameMax : shared.txLength();
     frame_.assign(shared.txFrame.begin() + 2, shared.txFrame.begin() + 2 + length);
     int fds[2];
@@ -150,7 +151,7 @@ IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
         pollfd fds[2] = {{socketFd, POLLIN, 0}, {stopRead_, POLLIN, 0}};
         // A silent device must not keep the exchange waiting for ever: the
         // wait is bounded by the same tick count as failed receives.
-        const int ready = ::poll(fds, 2, kUdpReceivePollMs);
+        const int ready = ::poll(fds, 2, pauses_.receivePollMs);
         if (ready < 0) {
             if (errno != EINTR)
                 error = errno;
@@ -205,7 +206,7 @@ bool IPThread::serve(Side side, int32_t served) {
         poster_.post(failMessage);
         return false;
     }
-    if (!pause(side == Side::Read ? kUdpReadPauseMs : kUdpWritePauseMs)) {
+    if (!pause(side == Side::Read ? pauses_.readPauseMs : pauses_.writePauseMs)) {
         ::close(fd);
         return false;
     }
@@ -244,7 +245,7 @@ void IPThread::run() {
         if (state == STATE_IDLE)
             break;
         if (!isPending(state)) {
-            if (!pause(kUdpStatePollMs))
+            if (!pause(pauses_.statePollMs))
                 return;
             continue;
         }
@@ -262,7 +263,7 @@ void IPThread::run() {
         if (state == STATE_IDLE)
             break;
         if (!isPending(state)) {
-            if (!pause(kUdpStatePollMs))
+            if (!pause(pauses_.statePollMs))
                 return;
             continue;
         }
@@ -276,7 +277,8 @@ void IPThread::run() {
 
 // ---------------------------------------------------------------- UdpChannel
 
-UdpChannel::UdpChannel(ExchangeShared& shared, MessagePoster& poster) : shared_(shared), poster_(poster) {}
+UdpChannel::UdpChannel(ExchangeShared& shared, MessagePoster& poster, const UdpPauses& pauses)
+    : shared_(shared), poster_(poster), pauses_(pauses) {}
 
 UdpChannel::~UdpChannel() { StopUdpExchange(); }
 
@@ -293,7 +295,7 @@ bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
         shared_.writeState = writeState;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto next = std::make_unique<IPThread>(shared_, poster_, target);
+        auto next = std::make_unique<IPThread>(shared_, poster_, target, pauses_);
         if (next->start()) {
             thread_ = std::move(next);
             return true;

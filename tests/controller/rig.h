@@ -58,11 +58,12 @@ public:
     static constexpr int kPort = 7;
 
     explicit Rig(const QString& params, devsim::ServerOptions serverOptions = {},
-                 devsim::DeviceConfig config = {})
+                 devsim::DeviceConfig config = {}, UdpPauses udpPauses = {})
         : model_(table(params), config), server(model_, withPty(serverOptions)),
           stack(StackSetup{settings, rows, display, PortNaming{dir.path(), "/dev"}, 0x7F000001,
                            [this] { ++reopens; },
-                           [this] { return localAddress ? localAddress() : 0x7F000001; }}),
+                           [this] { return localAddress ? localAddress() : 0x7F000001; }, nullptr, nullptr,
+                           udpPauses}),
           shared(stack.shared()), poster(stack.queue()), serial(stack.serial()), udp(stack.udp()),
           controller(stack.controller()) {
         std::string error;

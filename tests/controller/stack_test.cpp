@@ -74,6 +74,37 @@ TEST(ExchangeStacks, TwoStacksReadTwoDevicesAtOnce) {
     EXPECT_EQ(ptyRig.display.progressText, QStringLiteral("Выполнено 100%"));
 }
 
+// Each stack has its own UDP pauses. One whose pause after a read request
+// outlasts the exchange never takes an answer (every resend ends the thread
+// still pausing), so its row ends unanswered; the other stack, on the
+// program's pauses, reads its rows meanwhile.
+TEST(ExchangeStacks, UdpPausesAreEachStacksOwn) {
+    UdpPauses held;
+    held.readPauseMs = 10 * 60 * 1000;
+    Rig heldRig(deviceParams(QStringLiteral("25")), {}, {}, held);
+    Rig plainRig(deviceParams(QStringLiteral("75")));
+    heldRig.settings.useIp = 1;
+    plainRig.settings.useIp = 1;
+    heldRig.setRows({{1, 5, 0, KindPlain}});
+    plainRig.setRows(rowsToRead());
+
+    heldRig.controller.OnReadCommand();
+    plainRig.controller.OnReadCommand();
+    bool heldDone = false;
+    bool plainDone = false;
+    std::thread heldSide([&] { heldDone = heldRig.runToEnd(); });
+    std::thread plainSide([&] { plainDone = plainRig.runToEnd(); });
+    heldSide.join();
+    plainSide.join();
+
+    ASSERT_TRUE(heldDone);
+    ASSERT_TRUE(plainDone);
+    EXPECT_EQ(heldRig.rows.icon(0), IconReadUnanswered);
+    EXPECT_EQ(heldRig.rows.text(0, ColValue), QString());
+    EXPECT_FALSE(heldRig.udp.threadRunning());
+    expectDeviceValues(plainRig, QStringLiteral("75"), "plain");
+}
+
 // A stack started while another one runs: stopping the first leaves the
 // second's exchange going, and the second still finishes.
 TEST(ExchangeStacks, StoppingOneStackLeavesTheOtherRunning) {

@@ -212,7 +212,6 @@ TEST_F(Storage, DeviceTypeRecordSetReadsTheFieldWithSpaces) {
     EXPECT_EQ(types.posledniyNomerSpiska, 0);
 }
 
-#ifdef PARVAULT_DEMO_DB
 // The demo main database has what the program's main job shows.
 TEST(DemoDatabase, HasGroupsOfEveryPictureAndRowsOfEveryKind) {
     const std::string db = PARVAULT_DEMO_DB;
@@ -229,6 +228,5 @@ TEST(DemoDatabase, HasGroupsOfEveryPictureAndRowsOfEveryKind) {
                         "(SELECT КодТипаПрибора FROM ТипыПриборов)"),
               std::vector<std::string>({"0"}));
 }
-#endif
 
 } // namespace

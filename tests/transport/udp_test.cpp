@@ -415,6 +415,39 @@ TEST_F(UdpChannelTest, SocketThatCannotBeBoundPostsTheFailureForEveryFrame) {
     EXPECT_FALSE(device.hasPending()) << "nothing was sent";
 }
 
+// A channel's own pauses: no pause after a read request, one that outlasts
+// the test after a write request. The write's answer stays in the socket
+// until the pause ends, and ending the exchange does not wait for it.
+TEST_F(UdpChannelTest, EachSideWaitsTheChannelsOwnPauseAfterItsRequest) {
+    UdpPauses pauses;
+    pauses.readPauseMs = 0;
+    pauses.writePauseMs = 10 * 60 * 1000;
+    UdpChannel channel(*shared, poster, pauses);
+    setFrame(kRequest);
+    shared->readState = STATE_SENT_1;
+    ASSERT_TRUE(StartUdpExchange(channel, target));
+    ASSERT_TRUE(device.receive());
+    device.reply({'r'});
+    ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'r'}));
+
+    shared->waitTicks = 77;
+    shared->readState = STATE_IDLE;
+    shared->writeState = STATE_SENT_1;
+    ASSERT_TRUE(device.receive());
+    device.reply({'w'});
+    // Slowness could only hide a fault here, never invent one.
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    EXPECT_EQ(shared->writeState.load(), STATE_SENT_1 + STATE_BUSY_FLAG) << "the answer was taken before the pause ended";
+    EXPECT_EQ(shared->waitTicks.load(), 77) << "the wait started over before the pause ended";
+    EXPECT_EQ(answer(), (std::vector<uint8_t>{'r'}));
+
+    channel.StopUdpExchange(); // returns: the test would hang otherwise
+    EXPECT_FALSE(channel.threadRunning());
+    EXPECT_EQ(shared->writeState.load(), STATE_SENT_1 + STATE_BUSY_FLAG);
+    EXPECT_TRUE(poster.messages().empty());
+}
+
 TEST(UdpAddressTest, LoopbackHostAddressBindsToAnyUnlessTheDeviceIsLocal) {
     const uint32_t debianHost = 0x7F000101; // 127.0.1.1
     const uint32_t device = 3232235530u;    // 192.168.0.10
