@@ -3,9 +3,6 @@
 #include <QFile>
 
 #include <filesystem>
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
 
 using namespace parvault;
 using namespace parvault::testing;
@@ -408,57 +405,23 @@ TEST(ControllerHelpers, LeadingIntReadsLikeAtoi) {
 
 namespace {
 
-// A device end on a pty of our own, answering each optical line with a
-// scripted reply, to reach the sign-on paths the simulator always completes.
-class ScriptedOpticalPeer {
-public:
-    ScriptedOpticalPeer(const std::filesystem::path& link, std::string identReply)
-        : reply_(std::move(identReply)) {
-        EXPECT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
-        std::filesystem::create_symlink(ttyname(slave_), link);
-        thread_ = std::thread([this] { run(); });
-    }
-    ~ScriptedOpticalPeer() {
-        stop_ = true;
-        thread_.join();
-        close(master_);
-        close(slave_);
-    }
-    int signOns() const { return signOns_; }
-    int optionSelects() const { return optionSelects_; }
-
-private:
-    void run() {
-        std::string line;
-        while (!stop_) {
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 5) <= 0)
-                continue;
-            char buf[256];
-            const ssize_t n = read(master_, buf, sizeof buf);
-            for (ssize_t i = 0; i < n; ++i) {
-                const char c = static_cast<char>(buf[i] & 0x7F);
-                line += c;
-                if (c != '\n')
-                    continue;
-                if (line.find("/?!") != std::string::npos) {
-                    ++signOns_;
-                    if (!reply_.empty())
-                        (void)!write(master_, reply_.data(), reply_.size());
-                } else if (!line.empty() && line[0] == 0x06) {
-                    ++optionSelects_; // never acknowledged
-                }
-                line.clear();
+// A device end that answers each sign-on with `identReply` and never
+// acknowledges an option select, to reach the paths the simulator always
+// completes.
+struct ScriptedOptics {
+    std::atomic<int> signOns{0};
+    std::atomic<int> optionSelects{0};
+    PtyPeer::Reply reply(std::string identReply) {
+        return [this, identReply](const std::string& line, int) {
+            if (line.find("/?!") != std::string::npos) {
+                ++signOns;
+                return identReply;
             }
-        }
+            if (!line.empty() && line[0] == 0x06)
+                ++optionSelects;
+            return std::string();
+        };
     }
-    int master_ = -1;
-    int slave_ = -1;
-    std::string reply_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> signOns_{0};
-    std::atomic<int> optionSelects_{0};
-    std::thread thread_;
 };
 
 constexpr int kScriptedPort = 8;
@@ -474,14 +437,14 @@ void useScriptedPort(Rig& rig) {
 
 TEST(ControllerOptical, NoAcknowledgementGoesOnAtTheAnnouncedSpeed) {
     Rig rig(kParams);
-    ScriptedOpticalPeer peer(rig.dir.path() / ("COM" + std::to_string(kScriptedPort)),
-                             "/PV2-DEVSIM-5\r\n");
+    ScriptedOptics peer;
+    PtyPeer device(rig.dir.path() / ("COM" + std::to_string(kScriptedPort)), peer.reply("/PV2-DEVSIM-5\r\n"));
     useScriptedPort(rig);
     rig.settings.speedIndex = 2;
     rig.controller.OnReadCommand();
     ASSERT_TRUE(rig.runUntil([&] { return rig.shared.readState != STATE_IDLE; }));
-    EXPECT_EQ(peer.signOns(), 1);
-    EXPECT_EQ(peer.optionSelects(), 2) << "the option select is sent twice";
+    EXPECT_EQ(peer.signOns, 1);
+    EXPECT_EQ(peer.optionSelects, 2) << "the option select is sent twice";
     EXPECT_EQ(rig.settings.speedIndex, 5);
     EXPECT_EQ(rig.serial.openSpeed(), 9600u);
     EXPECT_NE(std::find(rig.display.statusHistory.begin(), rig.display.statusHistory.end(),
@@ -491,13 +454,13 @@ TEST(ControllerOptical, NoAcknowledgementGoesOnAtTheAnnouncedSpeed) {
 
 TEST(ControllerOptical, ALineThatIsNeitherEndsTheHandshake) {
     Rig rig(kParams);
-    ScriptedOpticalPeer peer(rig.dir.path() / ("COM" + std::to_string(kScriptedPort)),
-                             "HELLO\r\n");
+    ScriptedOptics peer;
+    PtyPeer device(rig.dir.path() / ("COM" + std::to_string(kScriptedPort)), peer.reply("HELLO\r\n"));
     useScriptedPort(rig);
     rig.controller.OnReadCommand();
-    ASSERT_TRUE(rig.runUntil([&] { return peer.signOns() == 1 && rig.shared.opticState == STATE_IDLE; }));
+    ASSERT_TRUE(rig.runUntil([&] { return peer.signOns == 1 && rig.shared.opticState == STATE_IDLE; }));
     for (int i = 0; i < 100; ++i)
         rig.step();
     EXPECT_FALSE(rig.controller.busy()) << "nothing starts; the user starts again";
-    EXPECT_EQ(peer.signOns(), 1);
+    EXPECT_EQ(peer.signOns, 1);
 }
