@@ -122,9 +122,17 @@ void ExchangeController::ShowFinalStatus() {
     }
 }
 
-// What every read and write starts from: no partial frame of an earlier
-// exchange, no outstanding answer, no old note, the current local address.
+// What every read and write starts from: the selected rows counted from the
+// first, no partial frame of an earlier exchange, no outstanding answer, no
+// old note, the current local address.
 void ExchangeController::BeginExchange() {
+    secondPass_ = 0;
+    curRow_ = 0;
+    rowCount_ = ctx_.rows.rowCount();
+    rowsLeft_ = 0;
+    for (int r = 0; r < rowCount_; ++r)
+        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
+    selectedTotal_ = rowsLeft_;
     assembler_.Reset();
     writeAnswerOutstanding_ = false;
     tooLongRows_.clear();

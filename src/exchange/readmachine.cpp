@@ -9,16 +9,9 @@ namespace parvault {
 
 void ExchangeController::OnReadCommand() {
     BeginExchange();
-    secondPass_ = 0;
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.lastSocketError = 0;
-    curRow_ = 0;
-    rowCount_ = ctx_.rows.rowCount();
-    rowsLeft_ = 0;
-    for (int r = 0; r < rowCount_; ++r)
-        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
-    selectedTotal_ = rowsLeft_;
     if (rowCount_ == 0)
         return;
     if (selectedTotal_ == 0) {

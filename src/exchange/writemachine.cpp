@@ -11,14 +11,7 @@ void ExchangeController::OnWriteCommand() {
     BeginExchange();
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.readState = STATE_IDLE;
-    secondPass_ = 0;
-    curRow_ = 0;
     writeTicks_ = 0;
-    rowCount_ = ctx_.rows.rowCount();
-    rowsLeft_ = 0;
-    for (int r = 0; r < rowCount_; ++r)
-        rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
-    selectedTotal_ = rowsLeft_;
     for (int r = 0; r < rowCount_; ++r)
         ctx_.rows.setIcon(r, IconNeutral);
     if (ctx_.reopenDatabase)
