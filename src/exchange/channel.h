@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 
 namespace parvault {
 
@@ -27,7 +28,9 @@ struct LinkRequest {
     const ConnectionSettings& settings;
     ExchangeDisplay& display;
     bool linkExpired = false; // the optical sign-on is stale
-    uint32_t localIp = 0;     // where this exchange's datagrams go out from
+    // Where this exchange's datagrams go out from; asked only by a link that
+    // sends datagrams, since the answer may take a host-name lookup.
+    std::function<uint32_t()> localIp;
 };
 
 class ExchangeChannel {

@@ -50,7 +50,12 @@ void ExchangeController::ReleaseChannel() { link().release(); }
 void ExchangeController::ConnectSequence(Pending next) {
     opticNext_ = static_cast<int>(next);
     PickChannel();
-    switch (link().connect(LinkRequest{ctx_.settings, ctx_.display, linkExpired(), ctx_.localIp})) {
+    const auto localIp = [this] {
+        if (ctx_.localAddress)
+            ctx_.localIp = ctx_.localAddress();
+        return ctx_.localIp;
+    };
+    switch (link().connect(LinkRequest{ctx_.settings, ctx_.display, linkExpired(), localIp})) {
     case LinkStart::Now:
         StartPending();
         break;
@@ -124,7 +129,7 @@ void ExchangeController::ShowFinalStatus() {
 
 // What every read and write starts from: the selected rows counted from the
 // first, no partial frame of an earlier exchange, no outstanding answer, no
-// old note, the current local address.
+// old note.
 void ExchangeController::BeginExchange() {
     secondPass_ = 0;
     curRow_ = 0;
@@ -137,8 +142,6 @@ void ExchangeController::BeginExchange() {
     writeAnswerOutstanding_ = false;
     tooLongRows_.clear();
     ctx_.display.setStatusToolTip(QString());
-    if (ctx_.localAddress)
-        ctx_.localIp = ctx_.localAddress();
 }
 
 bool ExchangeController::KeepRow(int row) {

@@ -52,7 +52,7 @@ struct ExchangeContext {
     // Reopens the list file of the current list (or the main database) before
     // a write, so that a later value save pairs rows with the right file.
     std::function<void()> reopenDatabase;
-    // The local address for UDP, asked again at each exchange so that a
+    // The local address for UDP, asked again at each UDP exchange so that a
     // network change needs no restart. Without it localIp stays as given.
     std::function<uint32_t()> localAddress;
 };

@@ -3,7 +3,7 @@
 namespace parvault {
 
 LinkStart UdpLink::connect(const LinkRequest& request) {
-    localIp_ = request.localIp;
+    localIp_ = request.localIp ? request.localIp() : 0;
     request.display.setPortStatusText(texts::Blank);
     request.display.setPortStatusToolTip(QString());
     return LinkStart::Now;

@@ -169,15 +169,20 @@ TEST(ExchangeWrite, TooLongValueIsExplained) {
     EXPECT_EQ(rig.display.status, QString(" "));
 }
 
-// The local address is asked at each exchange: after a network change the
-// next exchange works without a restart.
+// The local address is asked at each UDP exchange: after a network change
+// the next exchange works without a restart. A serial exchange never asks
+// (the answer may take a host-name lookup).
 TEST(ExchangeUdp, LocalAddressIsTakenAtEachExchange) {
     Rig rig(kParams);
     rig.settings.useIp = 1;
     // A documentation address that is on no interface here: the bind fails
     // and nothing is sent anywhere.
     uint32_t local = 0xC0000201;
-    rig.localAddress = [&] { return local; };
+    int asked = 0;
+    rig.localAddress = [&] {
+        ++asked;
+        return local;
+    };
     rig.setRows({{1, 5, 0, KindPlain}});
     rig.controller.OnReadCommand();
     ASSERT_TRUE(rig.runToEnd());
@@ -188,6 +193,11 @@ TEST(ExchangeUdp, LocalAddressIsTakenAtEachExchange) {
     ASSERT_TRUE(rig.runToEnd());
     EXPECT_EQ(rig.rows.icon(0), IconNeutral);
     EXPECT_EQ(rig.rows.text(0, ColValue), QString("12,5"));
+    EXPECT_EQ(asked, 2);
+    rig.settings.useIp = 0;
+    rig.controller.OnReadCommand();
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(asked, 2) << "the serial route needs no local address";
 }
 
 // "Нет подключения к порту" stays the text; the reason is behind it.
