@@ -30,6 +30,14 @@ inline constexpr int64_t kAnswerTicksPerWaitSecond = 10;
 // The optical port's waits are twice the answer wait: ticks per waitSeconds.
 inline constexpr int64_t kOpticTicksPerWaitSecond = 20;
 
+// The controller's waits, in 100 ms ticks per second of the settings'
+// waitSeconds. Each exchange may have its own; the defaults are the
+// program's.
+struct AnswerWaits {
+    int64_t answerTicksPerWaitSecond = kAnswerTicksPerWaitSecond;
+    int64_t opticTicksPerWaitSecond = kOpticTicksPerWaitSecond;
+};
+
 // The optical sign-on's states, held in ExchangeShared::opticState.
 enum OpticState : int32_t {
     OPTIC_SIGN_ON = 0,            // the sign-on goes out at the next step
@@ -55,6 +63,7 @@ struct ExchangeContext {
     // The local address for UDP, asked again at each UDP exchange so that a
     // network change needs no restart. Without it localIp stays as given.
     std::function<uint32_t()> localAddress;
+    AnswerWaits waits = {};
 };
 
 class ExchangeController : public FrameSink {
@@ -113,8 +122,8 @@ private:
     bool linkExpired() const { return ctx_.shared.linkIdleTicks.load() > kLinkIdleExpired; }
     // In 64 bits: a foreign settings file may hold any wait, and the product
     // must not overflow.
-    int64_t readLimitTicks() const { return ctx_.settings.waitSeconds * kAnswerTicksPerWaitSecond; }
-    int64_t opticLimitTicks() const { return ctx_.settings.waitSeconds * kOpticTicksPerWaitSecond; }
+    int64_t readLimitTicks() const { return ctx_.settings.waitSeconds * ctx_.waits.answerTicksPerWaitSecond; }
+    int64_t opticLimitTicks() const { return ctx_.settings.waitSeconds * ctx_.waits.opticTicksPerWaitSecond; }
 
     void ConnectSequence(Pending next);
     void StartPending();

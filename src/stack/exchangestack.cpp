@@ -24,9 +24,10 @@ std::deque<int> PostQueue::waitUntil(std::chrono::steady_clock::time_point deadl
 ExchangeStack::ExchangeStack(StackSetup setup)
     : shared_(setup.shared ? setup.shared : &ownShared_), poster_(setup.poster ? setup.poster : &queue_),
       serial_(std::move(setup.ports)), udp_(*shared_, *poster_, setup.udpPauses), links_(serial_, udp_, setup.settings),
-      controller_(ExchangeContext{*shared_, setup.settings, setup.rows, setup.display, links_, *poster_,
-                                  setup.localIp, std::move(setup.reopenDatabase),
-                                  std::move(setup.localAddress)}) {}
+      controller_(ExchangeContext{*shared_, setup.settings, setup.rows, setup.display,
+                                  setup.channels ? *setup.channels : links_, *poster_, setup.localIp,
+                                  std::move(setup.reopenDatabase), std::move(setup.localAddress),
+                                  setup.waits}) {}
 
 ExchangeStack::~ExchangeStack() { releaseLinks(); }
 

@@ -55,6 +55,11 @@ struct StackSetup {
     MessagePoster* poster = nullptr;
     // The UDP thread's waits (milliseconds; see UdpPauses).
     UdpPauses udpPauses = {};
+    // The controller's answer and optical waits.
+    AnswerWaits waits = {};
+    // Links to use in place of the serial port and UDP (a test's simulated
+    // device); the stack's own when empty.
+    ChannelPicker* channels = nullptr;
 };
 
 class ExchangeStack {

@@ -60,7 +60,7 @@ std::vector<int> requestedParams(devsim::DeviceModel& model) {
 
 // Reading over UDP: all three kinds, rows below 300 first, values and units in place.
 TEST(ControllerRead, UdpReadsLowParametersFirstAllKinds) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.settings.useIp = 1;
     rig.setRows(mixedRows());
     rig.controller.OnReadCommand();
@@ -85,13 +85,13 @@ TEST(ControllerRead, UdpReadsLowParametersFirstAllKinds) {
                         QString("Чтение... ")),
               rig.display.statusHistory.end());
     EXPECT_EQ(rig.display.portStatus, QString(" "));
-    EXPECT_FALSE(rig.udp.threadRunning());
+    EXPECT_FALSE(rig.links.datagram.transactionRunning());
 }
 
 TEST(ControllerRead, SerialReadWithAddressBlockForDevice16) {
     devsim::DeviceConfig config;
     config.deviceAddress = 16;
-    Rig rig(kParams, {}, config);
+    ModelRig rig(kParams, {}, config);
     rig.settings.useAddress = 1;
     rig.settings.deviceAddress = 16;
     rig.settings.ownAddress = 1;
@@ -99,17 +99,17 @@ TEST(ControllerRead, SerialReadWithAddressBlockForDevice16) {
     rig.controller.OnReadCommand();
     EXPECT_EQ(rig.display.portStatus, QString(" "));
     EXPECT_EQ(rig.display.progressText, QString("Подключение..."));
-    EXPECT_EQ(rig.serial.openPort(), Rig::kPort);
+    EXPECT_EQ(rig.links.serial.openPort(), Rig::kPort);
     ASSERT_TRUE(rig.runToEnd());
     EXPECT_EQ(rig.rows.text(1, ColValue), QString("12,5"));
     EXPECT_EQ(rig.rows.text(2, ColValue), QString("42"));
     EXPECT_EQ(rig.rows.text(5, ColValue), QString("-OK-"));
-    EXPECT_EQ(rig.server.lineBaud(), 115200);
-    EXPECT_EQ(rig.serial.openPort(), 0) << "the port is closed at the end";
+    EXPECT_EQ(rig.links.serial.lastBaud(), 115200);
+    EXPECT_EQ(rig.links.serial.openPort(), 0) << "the port is closed at the end";
 }
 
 TEST(ControllerRead, AllRowsAboveThreeHundredStartInSecondPass) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.settings.useIp = 1;
     rig.setRows({{1, 400, 0, KindPlain}, {1, 310, 0, KindPlain}});
     rig.controller.OnReadCommand();
@@ -121,7 +121,7 @@ TEST(ControllerRead, AllRowsAboveThreeHundredStartInSecondPass) {
 
 // A silent row: three requests L + 1 ticks apart, then icon 6 and the next row.
 TEST(ControllerRead, SilentRowTimesOutAfterThreeRequests) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 40, 0, KindPlain}, {1, 5, 0, KindPlain}});
     rig.controller.OnReadCommand();
     std::vector<std::pair<int32_t, int>> changes; // (readState, tick)
@@ -137,9 +137,9 @@ TEST(ControllerRead, SilentRowTimesOutAfterThreeRequests) {
     const int timeoutTick = rig.ticks;
     ASSERT_EQ(changes.size(), 3u);
     // waitSeconds 1: resends after 11 ticks (1.1 s), time-out at 33 ticks (3.3 s).
-    EXPECT_NEAR(changes[1].second - changes[0].second, 11, 1);
-    EXPECT_NEAR(changes[2].second - changes[1].second, 11, 1);
-    EXPECT_NEAR(timeoutTick - changes[0].second, 33, 1);
+    EXPECT_EQ(changes[1].second - changes[0].second, 11);
+    EXPECT_EQ(changes[2].second - changes[1].second, 11);
+    EXPECT_EQ(timeoutTick - changes[0].second, 33);
     EXPECT_EQ(rig.requests(1, 40), 3);
     EXPECT_EQ(rig.controller.rowsLeft(), 1) << "the percentage moves on";
     ASSERT_TRUE(rig.runToEnd());
@@ -147,8 +147,26 @@ TEST(ControllerRead, SilentRowTimesOutAfterThreeRequests) {
     EXPECT_EQ(rig.rows.icon(1), IconNeutral);
 }
 
+// The answer wait is the exchange's own: a shorter one resends sooner and
+// gives up sooner, and the optical wait keeps its own ratio.
+TEST(ControllerRead, AnExchangesOwnAnswerWaitSetsResendsAndTimeOut) {
+    ModelRig rig(kParams, {}, {}, {}, AnswerWaits{4, 8});
+    rig.setRows({{1, 40, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    std::vector<int> sendTicks;
+    ASSERT_TRUE(rig.runUntil([&] {
+        if (static_cast<int>(sendTicks.size()) < rig.requests(1, 40))
+            sendTicks.push_back(rig.ticks);
+        return rig.rows.icon(0) == IconReadUnanswered;
+    }));
+    ASSERT_EQ(sendTicks.size(), 3u);
+    EXPECT_EQ(sendTicks[1] - sendTicks[0], 5);
+    EXPECT_EQ(sendTicks[2] - sendTicks[1], 5);
+    EXPECT_EQ(rig.ticks - sendTicks[0], 15);
+}
+
 TEST(ControllerRead, ErrorAnswerAndBadCrcMarkTheRowAndKeepThePercentage) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 44, 0, KindPlain}, {1, 41, 0, KindPlain}, {1, 5, 0, KindPlain}});
     rig.controller.OnReadCommand();
     ASSERT_TRUE(rig.runToEnd());
@@ -164,7 +182,7 @@ TEST(ControllerRead, ErrorAnswerAndBadCrcMarkTheRowAndKeepThePercentage) {
 // finally times out, its value untouched.
 TEST(ControllerRead, WrongSequenceIsNotAcceptedOverSerialOrUdp) {
     for (int useIp : {0, 1}) {
-        Rig rig(kParams);
+        ModelRig rig(kParams);
         rig.settings.useIp = useIp;
         rig.setRows({{1, 42, 0, KindPlain, "старое"}});
         rig.controller.OnReadCommand();
@@ -176,7 +194,7 @@ TEST(ControllerRead, WrongSequenceIsNotAcceptedOverSerialOrUdp) {
 }
 
 TEST(ControllerRead, AnswerInPiecesAndLateFirstAnswer) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 43, 0, KindPlain}, {1, 45, 0, KindPlain}});
     rig.controller.OnReadCommand();
     ASSERT_TRUE(rig.runToEnd());
@@ -187,12 +205,12 @@ TEST(ControllerRead, AnswerInPiecesAndLateFirstAnswer) {
 }
 
 TEST(ControllerRead, StopClosesThePortAndKeepsTheQueuedIcon) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 40, 0, KindPlain}, {1, 5, 0, KindPlain}});
     rig.controller.OnReadCommand();
     ASSERT_TRUE(rig.runUntil([&] { return rig.requests(1, 40) == 1; }));
     rig.controller.StopExchange();
-    EXPECT_EQ(rig.serial.openPort(), 0);
+    EXPECT_EQ(rig.links.serial.openPort(), 0);
     EXPECT_EQ(rig.shared.readState, STATE_IDLE);
     EXPECT_EQ(rig.display.status, QString(" "));
     EXPECT_EQ(rig.rows.icon(0), IconQueued);
@@ -204,7 +222,7 @@ TEST(ControllerRead, StopClosesThePortAndKeepsTheQueuedIcon) {
 }
 
 TEST(ControllerRead, NothingSelectedEndsAtOnce) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 5, 0, KindPlain}}, {});
     rig.rows.setSelected(0, false);
     rig.controller.OnReadCommand();
@@ -215,7 +233,7 @@ TEST(ControllerRead, NothingSelectedEndsAtOnce) {
 }
 
 TEST(ControllerRead, PortProblemsStopBeforeStarting) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 5, 0, KindPlain}});
     rig.settings.portIndex = -1;
     rig.controller.OnReadCommand();
@@ -233,7 +251,7 @@ TEST(ControllerRead, PortProblemsStopBeforeStarting) {
 // ---------------------------------------------------------------- writing
 
 TEST(ControllerWrite, ConfirmedRefusedAndTooLongOverUdp) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.settings.useIp = 1;
     rig.setRows({{1, 5, 0, KindPlain, "13,75"},
                  {1, 30, 0, KindPlain, "9"},
@@ -260,7 +278,7 @@ TEST(ControllerWrite, ConfirmedRefusedAndTooLongOverUdp) {
 }
 
 TEST(ControllerWrite, SerialWriteConfirmsAndPassesOverUnselectedRows) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 5, 0, KindPlain, "1"}, {1, 20, 0, KindPlain, "Ав"}, {1, 310, 0, KindPlain, "2"}},
                 {1, 2});
     rig.rows.setIcon(0, IconEdited);
@@ -271,22 +289,22 @@ TEST(ControllerWrite, SerialWriteConfirmsAndPassesOverUnselectedRows) {
     EXPECT_EQ(rig.model().entry({1, 20, 0})->value, QString("Ав"));
     EXPECT_EQ(rig.rows.icon(1), IconWritten);
     EXPECT_EQ(rig.rows.icon(2), IconWritten);
-    EXPECT_EQ(rig.serial.openPort(), 0);
+    EXPECT_EQ(rig.links.serial.openPort(), 0);
 }
 
 TEST(ControllerWrite, SilentDeviceSerialThreeSendsUdpOneSend) {
     {
-        Rig rig(kParams);
+        ModelRig rig(kParams);
         rig.setRows({{1, 40, 0, KindPlain, "9"}});
         rig.controller.OnWriteCommand();
         const int start = rig.ticks;
         ASSERT_TRUE(rig.runToEnd());
         EXPECT_EQ(rig.rows.icon(0), IconWriteUnanswered);
         EXPECT_EQ(rig.requests(1, 40), 3);
-        EXPECT_NEAR(rig.ticks - start, 34, 2) << "about 3.3 s";
+        EXPECT_EQ(rig.ticks - start, 34) << "about 3.3 s";
     }
     {
-        Rig rig(kParams);
+        ModelRig rig(kParams);
         rig.settings.useIp = 1;
         rig.setRows({{1, 40, 0, KindPlain, "9"}});
         rig.controller.OnWriteCommand();
@@ -294,16 +312,14 @@ TEST(ControllerWrite, SilentDeviceSerialThreeSendsUdpOneSend) {
         ASSERT_TRUE(rig.runToEnd());
         EXPECT_EQ(rig.rows.icon(0), IconWriteUnanswered);
         EXPECT_EQ(rig.requests(1, 40), 1);
-        // The thread's 50 ms pause after sending, and its looks at the tick
-        // count every few milliseconds, are real time: several ticks of this
-        // accelerated clock.
-        EXPECT_GE(rig.ticks - start, 20) << "about 2 s";
-        EXPECT_LE(rig.ticks - start, 32) << "about 2 s";
+        // One tick passes in the thread's 50 ms pause after sending, then
+        // its wait bound: 20 ticks for waitSeconds 1.
+        EXPECT_EQ(rig.ticks - start, 21) << "about 2 s";
     }
 }
 
 TEST(ControllerWrite, NothingSelectedEndsAtFirstTick) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.setRows({{1, 5, 0, KindPlain, "1"}}, {});
     rig.rows.setSelected(0, false);
     rig.settings.useIp = 1;
@@ -321,7 +337,7 @@ TEST(ControllerOptical, SignOnLearnsSpeedAndSkipsWhileFresh) {
         devsim::ServerOptions o;
         o.optical.enabled = true;
         o.optical.speedChar = speedChar;
-        Rig rig(kParams, o);
+        ModelRig rig(kParams, o);
         rig.settings.useOptoport = 1;
         rig.settings.speedIndex = 2;
         rig.setRows({{1, 5, 0, KindPlain}});
@@ -342,7 +358,7 @@ TEST(ControllerOptical, SignOnLearnsSpeedAndSkipsWhileFresh) {
         rig.rows.setText(0, ColValue, QString());
         rig.controller.OnReadCommand();
         EXPECT_EQ(rig.shared.opticState, STATE_IDLE);
-        EXPECT_EQ(rig.serial.openSpeed(), static_cast<uint32_t>(SpeedTable[expected]));
+        EXPECT_EQ(rig.links.serial.openBaud(), SpeedTable[expected]);
         ASSERT_TRUE(rig.runToEnd());
         EXPECT_EQ(rig.rows.text(0, ColValue), QString("12,5"));
 
@@ -355,13 +371,13 @@ TEST(ControllerOptical, SignOnLearnsSpeedAndSkipsWhileFresh) {
 
 TEST(ControllerOptical, NoIdentificationFallsBackToConfiguredSpeed) {
     // A plain (non-optical) device ignores the sign-on.
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.settings.useOptoport = 1;
     rig.settings.speedIndex = 9;
     rig.setRows({{1, 5, 0, KindPlain}});
     ASSERT_TRUE(rig.runUntil([&] { return rig.shared.linkIdleTicks > 1200; }, 8));
     rig.controller.OnReadCommand();
-    EXPECT_EQ(rig.serial.openSpeed(), 300u) << "the sign-on goes at 300 baud";
+    EXPECT_EQ(rig.links.serial.openBaud(), 300) << "the sign-on goes at 300 baud";
     int secondSignOn = -1;
     const int start = rig.ticks;
     ASSERT_TRUE(rig.runUntil([&] {
@@ -369,15 +385,15 @@ TEST(ControllerOptical, NoIdentificationFallsBackToConfiguredSpeed) {
             secondSignOn = rig.ticks;
         return rig.shared.readState != STATE_IDLE;
     }));
-    EXPECT_NEAR(secondSignOn - start, 21, 1) << "2.1 s";
-    EXPECT_NEAR(rig.ticks - start, 42, 2) << "4.2 s";
-    EXPECT_EQ(rig.serial.openSpeed(), 115200u);
+    EXPECT_EQ(secondSignOn - start, 21) << "2.1 s";
+    EXPECT_EQ(rig.ticks - start, 42) << "4.2 s";
+    EXPECT_EQ(rig.links.serial.openBaud(), 115200);
     ASSERT_TRUE(rig.runToEnd());
     EXPECT_EQ(rig.rows.text(0, ColValue), QString("12,5"));
 }
 
 TEST(ControllerOptical, StopDuringHandshakeClosesThePort) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.settings.useOptoport = 1;
     rig.setRows({{1, 5, 0, KindPlain}});
     ASSERT_TRUE(rig.runUntil([&] { return rig.shared.linkIdleTicks > 1200; }, 8));
@@ -386,7 +402,7 @@ TEST(ControllerOptical, StopDuringHandshakeClosesThePort) {
     EXPECT_EQ(rig.shared.opticState, 1) << "the sign-on went out";
     rig.controller.StopExchange();
     EXPECT_EQ(rig.shared.opticState, STATE_IDLE);
-    EXPECT_EQ(rig.serial.openPort(), 0);
+    EXPECT_EQ(rig.links.serial.openPort(), 0);
     for (int i = 0; i < 200; ++i)
         rig.step();
     EXPECT_FALSE(rig.controller.busy()) << "no exchange starts";
@@ -436,7 +452,7 @@ void useScriptedPort(Rig& rig) {
 } // namespace
 
 TEST(ControllerOptical, NoAcknowledgementGoesOnAtTheAnnouncedSpeed) {
-    Rig rig(kParams);
+    Rig rig(kParams); // a scripted pty peer: real links
     ScriptedOptics peer;
     PtyPeer device(rig.dir.path() / ("COM" + std::to_string(kScriptedPort)), peer.reply("/PV2-DEVSIM-5\r\n"));
     useScriptedPort(rig);
@@ -453,7 +469,7 @@ TEST(ControllerOptical, NoAcknowledgementGoesOnAtTheAnnouncedSpeed) {
 }
 
 TEST(ControllerOptical, ALineThatIsNeitherEndsTheHandshake) {
-    Rig rig(kParams);
+    Rig rig(kParams); // a scripted pty peer: real links
     ScriptedOptics peer;
     PtyPeer device(rig.dir.path() / ("COM" + std::to_string(kScriptedPort)), peer.reply("HELLO\r\n"));
     useScriptedPort(rig);

@@ -29,7 +29,7 @@ class ListReplaced : public ::testing::TestWithParam<Route> {};
 // the new list.
 TEST_P(ListReplaced, DuringAReadOrAWriteEndsTheExchange) {
     for (bool writing : {false, true}) {
-        Rig rig(kParams);
+        ModelRig rig(kParams);
         rig.settings.useIp = GetParam().useIp;
         rig.setRows({{1, 5, 0, KindPlain, "1"},
                      {1, 20, 0, KindPlain, "2"},
@@ -45,8 +45,8 @@ TEST_P(ListReplaced, DuringAReadOrAWriteEndsTheExchange) {
         for (int i = 0; i < 40 && rig.controller.busy(); ++i)
             rig.step();
         EXPECT_FALSE(rig.controller.busy()) << writing;
-        EXPECT_EQ(rig.serial.openPort(), 0) << writing;
-        EXPECT_FALSE(rig.udp.threadRunning()) << writing;
+        EXPECT_EQ(rig.links.serial.openPort(), 0) << writing;
+        EXPECT_FALSE(rig.links.datagram.transactionRunning()) << writing;
         EXPECT_EQ(rig.rows.text(0, ColValue), QString("новое")) << writing;
         EXPECT_EQ(rig.rows.icon(0), IconNeutral) << writing;
         EXPECT_EQ(rig.rows.icon(1), IconNeutral) << writing;
@@ -103,7 +103,7 @@ TEST(ExchangeAddresses, AddressThirtyOneBothWays) {
     devsim::DeviceConfig config;
     config.deviceAddress = 31;
     for (int useIp : {0, 1}) {
-        Rig rig(kParams, {}, config);
+        ModelRig rig(kParams, {}, config);
         rig.settings.useIp = useIp;
         rig.settings.useAddress = 1;
         rig.settings.deviceAddress = 31;
@@ -152,7 +152,7 @@ TEST(ExchangeWrite, AChunkIsParsedBeforeTheNextIsRead) {
 
 // A value that cannot go into a write frame: the reason outlasts the exchange.
 TEST(ExchangeWrite, TooLongValueIsExplained) {
-    Rig rig(kParams);
+    ModelRig rig(kParams);
     rig.settings.useIp = 1;
     rig.setRows({{1, 5, 0, KindPlain, "1"}, {1, 20, 0, KindPlain, QString(150, QChar('7'))}});
     rig.controller.OnWriteCommand();

@@ -1,12 +1,16 @@
 #pragma once
 
-// A controller wired to real channels and the device simulator, stepped by a
-// manual clock: every step is 25 ms of exchange time, every fourth one a
-// 100 ms tick. Real I/O gets a moment of real time per step.
+// A controller wired to the device simulator, stepped by a manual clock:
+// every step is 25 ms of exchange time, every fourth one a 100 ms tick. With
+// real links the simulator serves a pty and a UDP socket and each step also
+// gives real I/O a moment of real time; with model links the simulator's
+// model answers behind the channel seam on the same manual clock, so tick
+// counts are exact.
 
 #include "controller.h"
 #include "exchangestack.h"
 #include "devicemodel.h"
+#include "modellinks.h"
 #include "server.h"
 #include "tempdir.h"
 
@@ -108,21 +112,30 @@ private:
 
 constexpr int kPeerPort = 8;
 
+enum class Links {
+    Model, // the simulator's model on the manual clock
+    Real,  // a pty and a UDP socket served by the simulator
+};
+
 class Rig {
 public:
     static constexpr int kPort = 7;
 
     explicit Rig(const QString& params, devsim::ServerOptions serverOptions = {},
-                 devsim::DeviceConfig config = {}, UdpPauses udpPauses = {})
+                 devsim::DeviceConfig config = {}, UdpPauses udpPauses = {}, Links linkKind = Links::Real,
+                 AnswerWaits waits = {})
         : model_(table(params), config), server(model_, withPty(serverOptions)),
+          links(model_, settings, serverOptions.optical, serverOptions.pieceGapMs, udpPauses),
+          real_(linkKind == Links::Real),
           stack(StackSetup{settings, rows, display, PortNaming{dir.path(), "/dev"}, 0x7F000001,
                            [this] { ++reopens; },
                            [this] { return localAddress ? localAddress() : 0x7F000001; }, nullptr, nullptr,
-                           udpPauses}),
+                           udpPauses, waits, real_ ? nullptr : &links}),
           shared(stack.shared()), poster(stack.queue()), serial(stack.serial()), udp(stack.udp()),
           controller(stack.controller()) {
+        links.attach(stack.shared(), stack.queue());
         std::string error;
-        started = server.start(&error);
+        started = !real_ || server.start(&error);
         EXPECT_TRUE(started) << error;
         settings.portNumbers[0] = kPort;
         settings.portIndex = 0;
@@ -150,9 +163,16 @@ public:
 
     // One 25 ms step of virtual time.
     void step() {
+        if (!real_) {
+            links.advance(kExchangeTimerMs);
+            ticks += stack.step(++steps % 4 == 0);
+            links.datagram.advance(); // what the controller just did is seen at once
+            return;
+        }
         ticks += stack.step(++steps % 4 == 0);
         std::this_thread::sleep_for(std::chrono::microseconds(realMicrosPerStep));
     }
+    bool realLinks() const { return real_; }
 
     // Steps until the exchange is idle (or the step budget runs out).
     bool runToEnd(int maxSteps = 4000) {
@@ -199,8 +219,14 @@ private:
 
 public:
     devsim::Server server;
-    bool started = false;
     ConnectionSettings settings;
+    ModelLinks links;
+
+private:
+    bool real_;
+
+public:
+    bool started = false;
     MemoryRowTable rows;
     RecordingDisplay display;
     ExchangeStack stack;
@@ -216,6 +242,14 @@ public:
     int realMicrosPerStep = 1500;
     // Asked at each exchange; loopback unless a test changes it.
     std::function<uint32_t()> localAddress;
+};
+
+// A rig whose device answers on the manual clock.
+class ModelRig : public Rig {
+public:
+    explicit ModelRig(const QString& params, devsim::ServerOptions serverOptions = {},
+                      devsim::DeviceConfig config = {}, UdpPauses udpPauses = {}, AnswerWaits waits = {})
+        : Rig(params, std::move(serverOptions), config, udpPauses, Links::Model, waits) {}
 };
 
 } // namespace parvault::testing
