@@ -189,6 +189,24 @@ void ExchangeController::OnTimer() {
         OpticStep();
 }
 
+void ExchangeController::OnPaceStep() {
+    OnTimer();
+    if (ctx_.shared.writeState.load() != STATE_IDLE)
+        StepWriteMachine(false);
+}
+
+bool ExchangeController::QuietAfterAnswer() const {
+    if (!ctx_.pacing.fast || ctx_.pacing.gapMs <= 0)
+        return true;
+    const auto now = ctx_.pacing.clock ? ctx_.pacing.clock() : std::chrono::steady_clock::now();
+    return now - lastAnswerAt_ >= std::chrono::milliseconds(ctx_.pacing.gapMs);
+}
+
+void ExchangeController::NoteAnswerTaken() {
+    if (ctx_.pacing.fast && ctx_.pacing.gapMs > 0)
+        lastAnswerAt_ = ctx_.pacing.clock ? ctx_.pacing.clock() : std::chrono::steady_clock::now();
+}
+
 void ExchangeController::OnMessage(int message) {
     switch (message) {
     case MSG_READ_TIMEOUT:

@@ -17,6 +17,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <vector>
@@ -49,6 +50,17 @@ enum OpticState : int32_t {
     OPTIC_IDLE = STATE_IDLE,
 };
 
+// How requests follow answers. By default at most one request goes out per
+// 25 ms step and an answer is taken at a later step. Fast pacing is for an
+// owner that steps the machines as often as it can (OnPaceStep): the next
+// request goes as soon as the answer is taken, after `gapMs` of quiet for
+// devices that need it. Waits, resends and outcomes stay the same.
+struct Pacing {
+    bool fast = false;
+    int gapMs = 0;
+    std::function<std::chrono::steady_clock::time_point()> clock; // steady_clock when empty
+};
+
 struct ExchangeContext {
     ExchangeShared& shared;
     ConnectionSettings& settings;
@@ -64,6 +76,7 @@ struct ExchangeContext {
     // network change needs no restart. Without it localIp stays as given.
     std::function<uint32_t()> localAddress;
     AnswerWaits waits = {};
+    Pacing pacing = {};
 };
 
 class ExchangeController : public FrameSink {
@@ -78,6 +91,10 @@ public:
 
     // Every 25 ms.
     void OnTimer();
+    // With fast pacing, as often as the owner can: the 25 ms step, and the
+    // write machine's step without counting a tick.
+    void OnPaceStep();
+    bool fastPace() const { return ctx_.pacing.fast; }
     // The posted window messages: MSG_READ_TIMEOUT, MSG_WRITE_*, MSG_TICK.
     void OnMessage(int message);
 
@@ -146,6 +163,11 @@ private:
     void PickChannel();
     ExchangeChannel& link();
     void FinishWriteRow(int icon);
+    // One step of the write machine; the 100 ms tick counts towards its waits.
+    void StepWriteMachine(bool tick);
+    // Fast pacing: whether the quiet time after the last answer has passed.
+    bool QuietAfterAnswer() const;
+    void NoteAnswerTaken();
 
     ExchangeContext ctx_;
     ExchangeChannel* channel_ = nullptr; // the current command's link
@@ -157,6 +179,7 @@ private:
     int percentDone_ = 0;
     int secondPass_ = 0;
     int writeTicks_ = 0;
+    std::chrono::steady_clock::time_point lastAnswerAt_{};
     int opticNext_ = 1;
     int32_t readSentState_ = STATE_SENT_1;  // state of the last read request sent
     int32_t writeSentState_ = STATE_SENT_1; // likewise for writes

@@ -48,7 +48,8 @@ void ExchangeController::StepReadMachine() {
     const int64_t L = readLimitTicks();
     switch (machine) {
     case STATE_START:
-        SendReadRequest(STATE_SENT_1);
+        if (QuietAfterAnswer())
+            SendReadRequest(STATE_SENT_1);
         break;
     case STATE_SENT_1:
         if (sh.waitTicks.load() > L)
@@ -88,6 +89,7 @@ void ExchangeController::HandleReadAnswer() {
         link().resumeWaiting(sh.readState, readSentState_);
         return;
     }
+    NoteAnswerTaken();
     if (verdict == Verdict::Accepted) {
         sh.linkIdleTicks = 0;
         ctx_.rows.setIcon(curRow_, IconNeutral);

@@ -67,7 +67,9 @@ void ExchangeController::FinishWriteRow(int icon) {
         EndExchange();
 }
 
-void ExchangeController::OnWriteTick() {
+void ExchangeController::OnWriteTick() { StepWriteMachine(true); }
+
+void ExchangeController::StepWriteMachine(bool tick) {
     ExchangeShared& sh = ctx_.shared;
     const int64_t L = readLimitTicks();
     auto sendNext = [&](int32_t nextState) {
@@ -98,16 +100,17 @@ void ExchangeController::OnWriteTick() {
     switch (sh.writeState.load()) {
     case STATE_START:
         sh.readState = STATE_IDLE;
-        sendNext(STATE_SENT_1);
+        if (QuietAfterAnswer())
+            sendNext(STATE_SENT_1);
         break;
     case STATE_SENT_1:
     case STATE_SENT_2: {
-        if (++writeTicks_ > L)
+        if (tick && ++writeTicks_ > L)
             sendNext(sh.writeState.load() == STATE_SENT_1 ? STATE_SENT_2 : STATE_SENT_3);
         break;
     }
     case STATE_SENT_3:
-        if (++writeTicks_ > L) {
+        if (tick && ++writeTicks_ > L) {
             sh.writeState = STATE_STEP;
             writeTicks_ = 0;
             ctx_.poster.post(MSG_WRITE_TIMEOUT);
@@ -140,7 +143,10 @@ void ExchangeController::OnWriteAnswer() {
     if (!KeepRow(curRow_))
         return;
     sh.writeState = STATE_STEP;
-    switch (TakeAnswer()) {
+    const Verdict verdict = TakeAnswer();
+    if (verdict != Verdict::Wait)
+        NoteAnswerTaken();
+    switch (verdict) {
     case Verdict::Accepted:
         FinishWriteRow(IconWritten);
         return;

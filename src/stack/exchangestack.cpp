@@ -1,5 +1,7 @@
 #include "exchangestack.h"
 
+#include "ticker.h"
+
 namespace parvault {
 
 void PostQueue::post(int message) {
@@ -27,7 +29,7 @@ ExchangeStack::ExchangeStack(StackSetup setup)
       controller_(ExchangeContext{*shared_, setup.settings, setup.rows, setup.display,
                                   setup.channels ? *setup.channels : links_, *poster_, setup.localIp,
                                   std::move(setup.reopenDatabase), std::move(setup.localAddress),
-                                  setup.waits}) {}
+                                  setup.waits, std::move(setup.pacing)}) {}
 
 ExchangeStack::~ExchangeStack() { releaseLinks(); }
 
@@ -57,6 +59,43 @@ int ExchangeStack::step(bool withTick) {
     if (withTick)
         tick();
     return drain();
+}
+
+bool runRealTime(ExchangeStack& stack, const std::atomic<bool>* stop, const std::function<void()>& onStep,
+                 std::chrono::microseconds fastStep) {
+    using Clock = std::chrono::steady_clock;
+    ExchangeController& controller = stack.controller();
+    const bool fast = controller.fastPace();
+    const auto step = fast ? Clock::duration(fastStep) : Clock::duration(std::chrono::milliseconds(kExchangeTimerMs));
+    TickThread ticker;
+    ticker.Start(std::chrono::milliseconds(kTickMs), [&stack] { stack.tick(); });
+
+    bool finished = true;
+    auto next = Clock::now() + step;
+    while (controller.busy()) {
+        stack.handle(stack.queue().waitUntil(next));
+        if (stop && stop->load()) {
+            controller.StopExchange();
+            finished = false;
+            break;
+        }
+        const auto now = Clock::now();
+        if (now >= next) {
+            if (fast)
+                controller.OnPaceStep();
+            else
+                controller.OnTimer();
+            if (onStep)
+                onStep();
+            next += step;
+            // After a stall the steps go on from now rather than catching up in a burst.
+            if (next < now)
+                next = now + step;
+        }
+    }
+    ticker.Stop();
+    stack.drain();
+    return finished;
 }
 
 } // namespace parvault

@@ -13,6 +13,7 @@
 #include "routechannels.h"
 #include "serialchannel.h"
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <deque>
@@ -57,6 +58,8 @@ struct StackSetup {
     UdpPauses udpPauses = {};
     // The controller's answer and optical waits.
     AnswerWaits waits = {};
+    // How requests follow answers (fast pacing: see runRealTime).
+    Pacing pacing = {};
     // Links to use in place of the serial port and UDP (a test's simulated
     // device); the stack's own when empty.
     ChannelPicker* channels = nullptr;
@@ -102,5 +105,13 @@ private:
     RouteChannels links_;
     ExchangeController controller_;
 };
+
+// Runs the stack's exchange in real time until it ends or `stop` is set:
+// a tick thread counts the 100 ms ticks, and the machines step every 25 ms,
+// or, with fast pacing, as often as they can (a step every `fastStep`).
+// Returns false when stopped. `onStep` runs after each step.
+bool runRealTime(ExchangeStack& stack, const std::atomic<bool>* stop = nullptr,
+                 const std::function<void()>& onStep = {},
+                 std::chrono::microseconds fastStep = std::chrono::microseconds(100));
 
 } // namespace parvault

@@ -65,17 +65,25 @@ void ModelSerialLink::send(ExchangeShared& shared) {
     if (baud_ == 0)
         return;
     const devsim::Bytes frame = laidOutFrame(shared);
+    sendTimes_.push_back(now_);
     for (const auto& reply : device_.feed(frame, baud_))
-        schedule(reply);
+        schedule(reply, frame.size());
 }
 
-void ModelSerialLink::schedule(const devsim::Reply& reply) {
+// Ten bit times a byte at the line's speed.
+SimTime ModelSerialLink::lineTime(size_t bytes) const {
+    return static_cast<SimTime>(bytes) * 10 * 1000000 / std::max(baud_, 1);
+}
+
+void ModelSerialLink::schedule(const devsim::Reply& reply, size_t requestBytes) {
     model_.logOutgoing("pty", reply.bytes);
     const size_t size = reply.bytes.size();
     const size_t pieces = std::clamp<size_t>(static_cast<size_t>(std::max(reply.pieces, 1)), 1,
                                              std::max<size_t>(size, 1));
     for (size_t k = 0; k < pieces; ++k) {
-        Due d{now_ + millis(reply.delayMs) + millis(pieceGapMs_) * static_cast<SimTime>(k),
+        // A piece is readable once the request and the answer up to its end have crossed the line.
+        const size_t through = requestBytes + size * (k + 1) / pieces;
+        Due d{now_ + lineTime(through) + millis(reply.delayMs) + millis(pieceGapMs_) * static_cast<SimTime>(k),
               devsim::Bytes(reply.bytes.begin() + static_cast<std::ptrdiff_t>(size * k / pieces),
                             reply.bytes.begin() + static_cast<std::ptrdiff_t>(size * (k + 1) / pieces))};
         const auto at = std::upper_bound(due_.begin(), due_.end(), d.at,
@@ -148,6 +156,7 @@ void ModelDatagramLink::advance() {
 
 void ModelDatagramLink::serve(Run& run, int32_t served) {
     run.served = served;
+    sendTimes_.push_back(now_);
     run.answerAt.reset();
     run.answer.clear();
     if (auto reply = model_.handleFrame(run.frame, "udp")) {

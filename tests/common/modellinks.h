@@ -14,14 +14,16 @@
 #include <cstdint>
 #include <deque>
 #include <optional>
+#include <vector>
 
 namespace parvault::testing {
 
 // Microseconds of manual time.
 using SimTime = int64_t;
 
-// The pty's far end as the simulator's stream device: bytes written go to
-// the device at once; its answers become readable at their due time.
+// The pty's far end as the simulator's stream device: a request reaches the
+// device when it is written; its answer becomes readable once it has crossed
+// the line at the open speed, after the device's own delay.
 class ModelSerialLink final : public ExchangeChannel {
 public:
     ModelSerialLink(devsim::DeviceModel& model, devsim::StreamDevice::Optical optical, const SimTime& now,
@@ -42,13 +44,16 @@ public:
     int openBaud() const { return baud_; }
     int lastBaud() const { return lastBaud_; }
     int opens() const { return opens_; }
+    // When each frame or line went out.
+    const std::vector<SimTime>& sendTimes() const { return sendTimes_; }
 
 private:
     struct Due {
         SimTime at;
         devsim::Bytes bytes;
     };
-    void schedule(const devsim::Reply& reply);
+    void schedule(const devsim::Reply& reply, size_t requestBytes);
+    SimTime lineTime(size_t bytes) const;
 
     devsim::DeviceModel& model_;
     devsim::StreamDevice device_;
@@ -59,6 +64,7 @@ private:
     int lastBaud_ = 0;
     int opens_ = 0;
     std::deque<Due> due_; // in time order
+    std::vector<SimTime> sendTimes_;
 };
 
 // UDP as the transaction thread runs it: one transaction per pending state,
@@ -85,6 +91,7 @@ public:
     // Moves the transaction on to the present moment.
     void advance();
     bool transactionRunning() const { return run_.has_value(); }
+    const std::vector<SimTime>& sendTimes() const { return sendTimes_; }
 
 private:
     enum class Phase { Look, Pause, Receive };
@@ -109,6 +116,7 @@ private:
     const SimTime& now_;
     UdpPauses pauses_;
     std::optional<Run> run_;
+    std::vector<SimTime> sendTimes_;
 };
 
 // Both links, picked from the settings as the real route is.
@@ -125,8 +133,9 @@ public:
     }
     void attach(ExchangeShared& shared, MessagePoster& poster) { datagram.attach(shared, poster); }
     // Lets `ms` of manual time pass.
-    void advance(int ms) {
-        now += SimTime{ms} * 1000;
+    void advance(int ms) { advanceMicros(SimTime{ms} * 1000); }
+    void advanceMicros(SimTime us) {
+        now += us;
         datagram.advance();
     }
 

@@ -123,14 +123,14 @@ public:
 
     explicit Rig(const QString& params, devsim::ServerOptions serverOptions = {},
                  devsim::DeviceConfig config = {}, UdpPauses udpPauses = {}, Links linkKind = Links::Real,
-                 AnswerWaits waits = {})
+                 AnswerWaits waits = {}, Pacing pacing = {})
         : model_(table(params), config), server(model_, withPty(serverOptions)),
           links(model_, settings, serverOptions.optical, serverOptions.pieceGapMs, udpPauses),
           real_(linkKind == Links::Real),
           stack(StackSetup{settings, rows, display, PortNaming{dir.path(), "/dev"}, 0x7F000001,
                            [this] { ++reopens; },
                            [this] { return localAddress ? localAddress() : 0x7F000001; }, nullptr, nullptr,
-                           udpPauses, waits, real_ ? nullptr : &links}),
+                           udpPauses, waits, std::move(pacing), real_ ? nullptr : &links}),
           shared(stack.shared()), poster(stack.queue()), serial(stack.serial()), udp(stack.udp()),
           controller(stack.controller()) {
         links.attach(stack.shared(), stack.queue());
@@ -173,6 +173,23 @@ public:
         std::this_thread::sleep_for(std::chrono::microseconds(realMicrosPerStep));
     }
     bool realLinks() const { return real_; }
+
+    // Fast pacing on the manual clock: a pace step every `stepUs`, a tick
+    // every 100 ms. Model links only.
+    bool runFastToEnd(int stepUs, int maxSteps = 200000) {
+        for (int i = 0; i < maxSteps && controller.busy(); ++i) {
+            links.advanceMicros(stepUs);
+            sinceTick_ += stepUs;
+            controller.OnPaceStep();
+            if (sinceTick_ >= kTickMs * 1000) {
+                sinceTick_ -= kTickMs * 1000;
+                stack.tick();
+            }
+            ticks += stack.drain();
+            links.datagram.advance();
+        }
+        return !controller.busy();
+    }
 
     // Steps until the exchange is idle (or the step budget runs out).
     bool runToEnd(int maxSteps = 4000) {
@@ -240,6 +257,7 @@ public:
     int ticks = 0;
     int reopens = 0;
     int realMicrosPerStep = 1500;
+    int sinceTick_ = 0;
     // Asked at each exchange; loopback unless a test changes it.
     std::function<uint32_t()> localAddress;
 };
@@ -248,8 +266,9 @@ public:
 class ModelRig : public Rig {
 public:
     explicit ModelRig(const QString& params, devsim::ServerOptions serverOptions = {},
-                      devsim::DeviceConfig config = {}, UdpPauses udpPauses = {}, AnswerWaits waits = {})
-        : Rig(params, std::move(serverOptions), config, udpPauses, Links::Model, waits) {}
+                      devsim::DeviceConfig config = {}, UdpPauses udpPauses = {}, AnswerWaits waits = {},
+                      Pacing pacing = {})
+        : Rig(params, std::move(serverOptions), config, udpPauses, Links::Model, waits, std::move(pacing)) {}
 };
 
 } // namespace parvault::testing

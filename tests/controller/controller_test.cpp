@@ -480,3 +480,90 @@ TEST(ControllerOptical, ALineThatIsNeitherEndsTheHandshake) {
     EXPECT_FALSE(rig.controller.busy()) << "nothing starts; the user starts again";
     EXPECT_EQ(peer.signOns, 1);
 }
+
+// ---------------------------------------------------------------- fast pacing
+
+namespace {
+
+Pacing fastPacing(ModelLinks* clockOf = nullptr, int gapMs = 0) {
+    Pacing p;
+    p.fast = true;
+    p.gapMs = gapMs;
+    if (clockOf)
+        p.clock = [clockOf] {
+            return std::chrono::steady_clock::time_point(std::chrono::microseconds(clockOf->now));
+        };
+    return p;
+}
+
+} // namespace
+
+// The same rows, outcomes and resends as the specified pacing; only the
+// waiting between steps goes, so prompt rows take a fraction of the time.
+TEST(ControllerFastPace, ReadsEveryRowAsSpecifiedWithoutTheStepWaits) {
+    for (int useIp : {0, 1}) {
+        ModelRig slow(kParams);
+        ModelRig fast(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing());
+        for (Rig* rig : {static_cast<Rig*>(&slow), static_cast<Rig*>(&fast)}) {
+            rig->settings.useIp = useIp;
+            rig->setRows({{1, 310, 0, KindPlain}, {1, 5, 0, KindPlain}, {1, 44, 0, KindPlain},
+                          {1, 20, 0, KindPlain}, {1, 40, 0, KindPlain}, {1, 100, 2, KindIndexed}});
+            rig->controller.OnReadCommand();
+        }
+        ASSERT_TRUE(slow.runToEnd()) << useIp;
+        ASSERT_TRUE(fast.runFastToEnd(100)) << useIp;
+        for (int r = 0; r < 6; ++r) {
+            EXPECT_EQ(fast.rows.text(r, ColValue), slow.rows.text(r, ColValue)) << useIp << " row " << r;
+            EXPECT_EQ(fast.rows.icon(r), slow.rows.icon(r)) << useIp << " row " << r;
+        }
+        EXPECT_EQ(fast.rows.icon(4), IconReadUnanswered);
+        EXPECT_EQ(fast.requests(1, 40), 3) << "the silent row is still asked three times";
+        EXPECT_EQ(requestedParams(fast.model()), requestedParams(slow.model())) << "the two passes";
+    }
+}
+
+TEST(ControllerFastPace, PromptRowsFollowEachOtherAtOnce) {
+    for (int useIp : {0, 1}) {
+        ModelRig slow(kParams);
+        ModelRig fast(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing());
+        for (Rig* rig : {static_cast<Rig*>(&slow), static_cast<Rig*>(&fast)}) {
+            rig->settings.useIp = useIp;
+            rig->setRows({{1, 5, 0, KindPlain}, {1, 20, 0, KindPlain}, {1, 400, 0, KindPlain},
+                          {1, 310, 0, KindPlain}, {1, 100, 2, KindIndexed}});
+            rig->controller.OnReadCommand();
+        }
+        ASSERT_TRUE(slow.runToEnd()) << useIp;
+        ASSERT_TRUE(fast.runFastToEnd(100)) << useIp;
+        EXPECT_GE(slow.links.now, SimTime{5 * 2 * kExchangeTimerMs} * 1000) << "two steps a row";
+        // Over the pty each row still takes its line time (about 5 ms at 115200 baud).
+        EXPECT_LE(fast.links.now * 4, slow.links.now) << useIp;
+        EXPECT_EQ(fast.rows.text(2, ColValue), QString("42")) << useIp;
+    }
+}
+
+TEST(ControllerFastPace, WritesConfirmWithoutWaitingForTicks) {
+    ModelRig rig(kParams, {}, {}, {}, {}, fastPacing());
+    rig.setRows({{1, 5, 0, KindPlain, "13,75"}, {1, 20, 0, KindPlain, "1"}, {1, 400, 0, KindPlain, "43"}});
+    rig.controller.OnWriteCommand();
+    ASSERT_TRUE(rig.runFastToEnd(100));
+    for (int r = 0; r < 3; ++r)
+        EXPECT_EQ(rig.rows.icon(r), IconWritten) << r;
+    EXPECT_EQ(rig.model().entry({1, 400, 0})->value, QString("43"));
+    EXPECT_LT(rig.links.now, SimTime{kTickMs} * 1000) << "three rows inside one tick";
+}
+
+// A gap holds each request back that long after the previous answer.
+TEST(ControllerFastPace, GapKeepsTheLineQuietAfterEachAnswer) {
+    ModelRig gapped(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing(&gapped.links, 7));
+    gapped.settings.useIp = 1;
+    gapped.setRows({{1, 5, 0, KindPlain}, {1, 20, 0, KindPlain}, {1, 400, 0, KindPlain}});
+    gapped.controller.OnReadCommand();
+    ASSERT_TRUE(gapped.runFastToEnd(100));
+    const auto& sent = gapped.links.datagram.sendTimes();
+    ASSERT_EQ(sent.size(), 3u);
+    for (size_t i = 1; i < sent.size(); ++i) {
+        EXPECT_GE(sent[i] - sent[i - 1], 7000) << i;
+        EXPECT_LT(sent[i] - sent[i - 1], 7000 + 1000) << i;
+    }
+    EXPECT_EQ(gapped.rows.text(2, ColValue), QString("42"));
+}

@@ -22,34 +22,7 @@ HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows,
 }
 
 bool RunRealTime(HeadlessExchange& ex, const std::atomic<bool>* stop, const std::function<void()>& onStep) {
-    using Clock = std::chrono::steady_clock;
-    const auto step = std::chrono::milliseconds(kExchangeTimerMs);
-    TickThread ticker;
-    ticker.Start(std::chrono::milliseconds(kTickMs), [&ex] { ex.stack.tick(); });
-
-    bool finished = true;
-    auto next = Clock::now() + step;
-    while (ex.controller.busy()) {
-        ex.stack.handle(ex.stack.queue().waitUntil(next));
-        if (stop && stop->load()) {
-            ex.controller.StopExchange();
-            finished = false;
-            break;
-        }
-        const auto now = Clock::now();
-        if (now >= next) {
-            ex.controller.OnTimer();
-            if (onStep)
-                onStep();
-            next += step;
-            // After a stall the steps go on from now rather than catching up in a burst.
-            if (next < now)
-                next = now + step;
-        }
-    }
-    ticker.Stop();
-    DrainMessages(ex);
-    return finished;
+    return runRealTime(ex.stack, stop, onStep);
 }
 
 void DrainMessages(HeadlessExchange& ex) { ex.stack.drain(); }
