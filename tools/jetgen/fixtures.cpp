@@ -206,7 +206,9 @@ std::vector<Fixture> fixtureSet(const Database &main) {
 
   set.push_back(fixture("bad/other-app.mdb", otherApp(), j3));
   Fixture truncated = fixture("bad/truncated.mdb", nullsList(main), j3);
-  truncated.truncateTo = 5 * 2048 + 700;  // inside the first data page of Параметры
+  // Pages: header, maps, three definitions, the catalogue rows, then the
+  // first data page of Параметры, which the cut goes through.
+  truncated.truncateTo = 6 * 2048 + 1000;
   set.push_back(truncated);
   Fixture broken = fixture("bad/damaged.mdb", nullsList(main), j3);
   broken.brokenTable = "Параметры";

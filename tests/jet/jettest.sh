@@ -1,0 +1,83 @@
+#!/usr/bin/env bash
+# The Jet fixtures' checks, run by CTest:
+#   jettest.sh setup    GEN SRC WORK  install mdb-reader from the lock file into WORK/node
+#   jettest.sh fixtures GEN SRC WORK  the committed fixtures are what GEN writes today,
+#                                     and both readers read back every row it meant
+#   jettest.sh bench    GEN SRC WORK  the same for a 10,000-row list file made here
+# GEN is parvault2-jetgen, SRC the source tree, WORK a folder of the build.
+set -euo pipefail
+cmd=$1 gen=$2 src=$3 work=$4
+here="$src/tests/jet"
+node_dir="$work/node"
+
+passed=0 failed=0
+check() {  # check NAME COMMAND...: one line per check, output kept on failure
+  local name=$1 out
+  shift
+  if out=$("$@" 2>&1); then
+    passed=$((passed + 1))
+    echo "ok   $name"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name"
+    printf '%s\n' "$out" | sed 's/^/     /'
+  fi
+}
+finish() {
+  echo "$passed passed, $failed failed"
+  [ "$failed" -eq 0 ]
+}
+# Node finds packages next to the script it runs, so the reader script is
+# copied beside the installed node_modules.
+readjet() { node "$node_dir/readjet.mjs" "$@"; }
+mdb_version() { [ "$(mdb-ver "$1")" = "$2" ]; }
+
+case $cmd in
+  setup)
+    mkdir -p "$node_dir"
+    if ! cmp -s "$here/package-lock.json" "$node_dir/package-lock.json" ||
+       ! cmp -s "$here/package.json" "$node_dir/package.json" ||
+       [ ! -d "$node_dir/node_modules/mdb-reader" ]; then
+      cp "$here/package.json" "$here/package-lock.json" "$node_dir/"
+      (cd "$node_dir" && npm ci --no-audit --no-fund --loglevel=error)
+    fi
+    cp "$here/readjet.mjs" "$node_dir/"
+    echo "mdb-reader $(node -p "require('$node_dir/node_modules/mdb-reader/package.json').version"), $(mdb-export --version)"
+    ;;
+
+  fixtures)
+    tmp=$(mktemp -d)
+    trap 'rm -rf "$tmp"' EXIT
+    "$gen" fixtures "$tmp" --demo-sql "$src/data/parvlt2.sql" >/dev/null
+    check "committed fixtures are what the generator writes" diff -r "$here/fixtures" "$tmp"
+    fx="$here/fixtures"
+    exp="$fx/expected"
+    for f in demo-jet3/PARVLT2 demo-jet3/240115093000 demo-jet3/240116101500 demo-jet3/240118080000 \
+             demo-jet4/PARVLT2 demo-jet4/240117120000 bad/other-app bad/encrypted bad/ace-header; do
+      check "$f read back by both readers" readjet "$fx/$f.mdb" "$exp/$f.json"
+    done
+    for f in bad/password bad/password-jet4; do
+      check "$f holds its password and reads back" readjet "$fx/$f.mdb" "$exp/$f.json" --password parvault
+    done
+    for f in bad/truncated bad/damaged; do
+      check "$f is not read whole by either reader" readjet "$fx/$f.mdb" "$exp/$f.json" --expect-broken
+    done
+    check "demo-jet3 files are Jet 3" mdb_version "$fx/demo-jet3/240115093000.mdb" JET3
+    check "demo-jet4 files are Jet 4" mdb_version "$fx/demo-jet4/240117120000.mdb" JET4
+    check "ace-header.mdb has the newer engine's version" mdb_version "$fx/bad/ace-header.mdb" ACE12
+    finish
+    ;;
+
+  bench)
+    tmp=$(mktemp -d)
+    trap 'rm -rf "$tmp"' EXIT
+    "$gen" bench-list "$tmp/list.mdb" --rows 10000 --json "$tmp/list.json"
+    check "10,000-row list read back by both readers" readjet "$tmp/list.mdb" "$tmp/list.json"
+    finish
+    ;;
+
+  *)
+    echo "unknown command: $cmd" >&2
+    exit 2
+    ;;
+esac
