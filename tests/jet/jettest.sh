@@ -3,7 +3,7 @@
 #   jettest.sh setup    GEN SRC WORK  install mdb-reader from the lock file into WORK/node
 #   jettest.sh fixtures GEN SRC WORK  the committed fixtures are what GEN writes today,
 #                                     and both readers read back every row it meant
-#   jettest.sh bench    GEN SRC WORK  the same for a 10,000-row list file made here
+#   jettest.sh bench    GEN SRC WORK  the same for 10,000- and 15,000-row list files made here
 # GEN is parvault2-jetgen, SRC the source tree, WORK a folder of the build.
 set -euo pipefail
 cmd=$1 gen=$2 src=$3 work=$4
@@ -64,7 +64,7 @@ case $cmd in
     tmp=$(mktemp -d)
     trap 'rm -rf "$tmp"' EXIT
     "$gen" fixtures "$tmp" --demo-sql "$src/data/parvlt2.sql" >/dev/null
-    check "committed fixtures are what the generator writes" diff -r "$here/fixtures" "$tmp"
+    check "committed fixtures are what the generator writes (to regenerate see tests/jet/README.md)" diff -r "$here/fixtures" "$tmp"
     fx="$here/fixtures"
     exp="$fx/expected"
     for f in demo-jet3/PARVLT2 demo-jet3/240115093000 demo-jet3/240116101500 demo-jet3/240118080000 \
@@ -95,6 +95,12 @@ case $cmd in
     trap 'rm -rf "$tmp"' EXIT
     "$gen" bench-list "$tmp/list.mdb" --rows 10000 --json "$tmp/list.json"
     check "10,000-row list read back by both readers" readjet "$tmp/list.mdb" "$tmp/list.json"
+    # Past the reach of an inline usage map (472 pages of 4 KB): the map
+    # points to bitmap pages instead.
+    "$gen" bench-list "$tmp/list4.mdb" --jet4 --rows 15000 --json "$tmp/list4.json"
+    check "15,000-row Jet 4 list read back by both readers" readjet "$tmp/list4.mdb" "$tmp/list4.json"
+    check "15,000-row Jet 4 list has usage bitmap pages" \
+      bash -c '"$@" | grep -E " [1-9][0-9]* usage bitmap"' _ node "$node_dir/readjet.mjs" "$tmp/list4.mdb" "$tmp/list4.json"
     finish
     ;;
 

@@ -191,13 +191,15 @@ function pageSummary() {
     const pageSize = data[0x14] === 0 ? 2048 : 4096;
     let dataPages = 0;
     let lvalPages = 0;
+    let bitmapPages = 0;
     for (let p = 1; p * pageSize < data.length; p++) {
         const page = data.subarray(p * pageSize, (p + 1) * pageSize);
+        if (page[0] === 0x05) bitmapPages++;
         if (page[0] !== 0x01) continue;
         if (page.subarray(4, 8).toString("latin1") === "LVAL") lvalPages++;
         else dataPages++;
     }
-    return `${data.length / pageSize} pages of ${pageSize}, ${dataPages} data, ${lvalPages} LVAL`;
+    return `${data.length / pageSize} pages of ${pageSize}, ${dataPages} data, ${lvalPages} LVAL, ${bitmapPages} usage bitmap`;
 }
 
 let failed = false;

@@ -5,6 +5,7 @@
 #include "tabledef.h"
 #include "textcodec.h"
 
+#include <algorithm>
 #include <cstring>
 #include <optional>
 #include <stdexcept>
@@ -34,6 +35,9 @@ constexpr int kDbKeyOffset = 0x3e;
 constexpr int kPasswordOffset = 0x42;
 constexpr int kSortOrderOffsetJet4 = 0x6e;
 constexpr int kCreationDateOffsetJet4 = 0x72;
+// Pages that hold nothing but a usage bitmap, after a 4-byte header.
+constexpr uint8_t kPageUsageBitmap = 0x05;
+constexpr int kBitmapPageHeader = 4;
 
 Column col(const char *name, ColType t, int len = 255) { return Column{name, t, len}; }
 
@@ -68,15 +72,36 @@ Bytes headerPage(const Format &f, const WriteOptions &opt) {
   return p;
 }
 
-Bytes usageMap(const Format &f, const std::vector<uint32_t> &pages) {
+// A table's usage map: the bitmap inline in the row while the table's pages
+// lie within its reach, else (type 1) pointers to bitmap pages of their own.
+Bytes usageMap(const Format &f, PageFile &file, const std::vector<uint32_t> &pages) {
+  uint32_t last = 0;
+  for (uint32_t pg : pages) last = std::max(last, pg);
   Bytes m;
-  m.push_back(0x00);  // the bitmap follows in the row itself
-  append32(m, 0);     // first page the bitmap describes
-  m.resize(size_t(f.usageMapSize), 0);
-  for (uint32_t pg : pages) {
-    if (pg >= uint32_t(f.usageMapPages())) throw std::runtime_error("file too large for an inline usage map");
-    m[5 + pg / 8] |= uint8_t(1u << (pg % 8));
+  if (last < uint32_t(f.usageMapPages())) {
+    m.push_back(0x00);
+    append32(m, 0);  // first page the bitmap describes
+    m.resize(size_t(f.usageMapSize), 0);
+    for (uint32_t pg : pages) m[5 + pg / 8] |= uint8_t(1u << (pg % 8));
+    return m;
   }
+  const uint32_t perPage = uint32_t(f.pageSize - kBitmapPageHeader) * 8;
+  const size_t slots = size_t(f.usageMapSize - 1) / 4;
+  if (last / perPage >= slots) throw std::runtime_error("file too large for a usage map");
+  std::vector<uint32_t> bitmapPages(last / perPage + 1, 0);
+  for (uint32_t pg : pages) {
+    uint32_t &bp = bitmapPages[pg / perPage];
+    if (bp == 0) {
+      bp = file.allocate();
+      file.page(bp)[0] = kPageUsageBitmap;
+      file.page(bp)[1] = 0x01;
+    }
+    const uint32_t bit = pg % perPage;
+    file.page(bp)[kBitmapPageHeader + bit / 8] |= uint8_t(1u << (bit % 8));
+  }
+  m.push_back(0x01);
+  for (uint32_t bp : bitmapPages) append32(m, bp);
+  m.resize(size_t(f.usageMapSize), 0);
   return m;
 }
 
@@ -158,9 +183,9 @@ Bytes writeDatabase(const Database &db, const WriteOptions &opt) {
   for (size_t i = 0; i < tables.size(); ++i) writeRows(f, file, *tables[i], written[i]);
 
   DataPage maps(f, mapPage, 0);
-  const Bytes emptyMap = usageMap(f, {});
+  const Bytes emptyMap = usageMap(f, file, {});
   for (size_t i = 0; i < tables.size(); ++i) {
-    const Bytes used = usageMap(f, written[i].dataPages);
+    const Bytes used = usageMap(f, file, written[i].dataPages);
     if (!maps.fits(used.size() + emptyMap.size())) throw std::runtime_error("too many tables for one map page");
     TableDefInfo info;
     info.rowCount = uint32_t(tables[i]->rows.size());
