@@ -17,4 +17,11 @@ $SUDO apt-get install -y --no-install-recommends \
   libgtest-dev libgmock-dev libbenchmark-dev \
   clang libclang-rt-14-dev \
   xvfb xauth fonts-dejavu-core \
-  dpkg-dev file librsvg2-bin man-db groff-base desktop-file-utils lintian
+  dpkg-dev file librsvg2-bin man-db groff-base desktop-file-utils lintian \
+  mdbtools
+# The Jet fixture tests read the generated files back with mdbtools (above)
+# and with the npm package mdb-reader, which needs Node.js and npm. A Node.js
+# from elsewhere that brings its own npm is kept: Debian's npm conflicts with it.
+if ! command -v node >/dev/null || ! command -v npm >/dev/null; then
+  $SUDO apt-get install -y --no-install-recommends nodejs npm
+fi
