@@ -20,8 +20,8 @@ using namespace parvault::bench;
 
 namespace {
 
-const char* const kAll[] = {"cadence-udp", "cadence-115200", "cadence-9600", "load",
-                            "tree",        "responsiveness", "memory"};
+const char* const kAll[] = {"cadence-udp", "cadence-115200", "cadence-9600", "pacing-udp",
+                            "pacing-115200", "pacing-9600", "load", "tree", "responsiveness", "memory"};
 
 int RunOne(const QString& name, bool quick) {
     const int exchangeRows = quick ? 100 : 500;
@@ -35,7 +35,13 @@ int RunOne(const QString& name, bool quick) {
         figures.push_back(CadenceFigure({QStringLiteral("pty 115200 baud"), false, 9}, exchangeRows));
     else if (name == "cadence-9600")
         figures.push_back(CadenceFigure({QStringLiteral("pty 9600 baud"), false, 5}, exchangeRows));
-    else if (name == "load")
+    else if (name == "pacing-udp" || name == "pacing-115200" || name == "pacing-9600") {
+        const ExchangeRoute route = name == "pacing-udp"      ? ExchangeRoute{QStringLiteral("UDP 127.0.0.1"), true, 9}
+                                    : name == "pacing-115200" ? ExchangeRoute{QStringLiteral("pty 115200 baud"), false, 9}
+                                                              : ExchangeRoute{QStringLiteral("pty 9600 baud"), false, 5};
+        figures.push_back(PacingFigure(route, exchangeRows, false));
+        figures.push_back(PacingFigure(route, exchangeRows, true));
+    } else if (name == "load")
         figures = ListLoadFigures(listRows, repeats);
     else if (name == "tree")
         figures = TreeBuildFigures(repeats);

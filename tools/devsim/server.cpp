@@ -264,8 +264,11 @@ void Server::run() {
         }
         if (!udpQueue_.empty())
             next = std::min(next, udpQueue_.front().at);
-        const auto waitMs = std::chrono::ceil<std::chrono::milliseconds>(std::max(next - now, Clock::duration(0)));
-        poll(fds, count, static_cast<int>(waitMs.count()));
+        // To the microsecond: at 115200 baud a byte takes 87 us, and waits
+        // rounded up to whole milliseconds would slow the line down.
+        const auto wait = std::chrono::ceil<std::chrono::microseconds>(std::max(next - now, Clock::duration(0)));
+        const timespec timeout{static_cast<time_t>(wait.count() / 1000000), static_cast<long>(wait.count() % 1000000) * 1000};
+        ppoll(fds, count, &timeout, nullptr);
 
         if (fds[0].revents & POLLIN) {
             uint64_t v;
