@@ -29,7 +29,8 @@ constexpr OptionDef kOptions[] = {
     {"--format", true},   {"--udp", true},        {"--port", true},        {"--speed", true},
     {"--optical", false}, {"--no-optical", false}, {"--address", true},    {"--no-address", false},
     {"--wait", true},     {"--port-links", true}, {"--save-settings", false}, {"--dir", true},
-    {"--quiet", false},   {"--help", false},      {"--version", false},
+    {"--quiet", false},   {"--help", false},      {"--version", false},    {"--name", true},
+    {"--save-as", true},  {"--compare", false},   {"--targets", true},     {"--jobs", true},
 };
 
 const OptionDef* findOption(const QString& name) {
@@ -122,6 +123,26 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
         o.workDir = value;
     } else if (name == "--quiet") {
         o.quiet = true;
+    } else if (name == "--name") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("--name wants a list name");
+        o.listName = value;
+    } else if (name == "--save-as") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("--save-as wants a list name");
+        o.saveAs = value;
+    } else if (name == "--compare") {
+        o.compare = true;
+    } else if (name == "--targets") {
+        if (value.isEmpty())
+            return QStringLiteral("--targets wants a file name");
+        o.targetsPath = value;
+    } else if (name == "--jobs") {
+        int n = 0;
+        if (!parseInt(value, n) || n < 1 || n > kMaxJobs)
+            return QStringLiteral("--jobs is a number of devices from 1 to %1, not \"%2\"").arg(kMaxJobs).arg(value);
+        o.jobs = n;
+        o.jobsGiven = true;
     } else if (name == "--help") {
         o.command = Command::Help;
     } else if (name == "--version") {
@@ -138,6 +159,8 @@ std::optional<Command> commandNamed(const QString& word) {
         return Command::Read;
     if (word == "write")
         return Command::Write;
+    if (word == "save")
+        return Command::Save;
     if (word == "settings")
         return Command::Settings;
     if (word == "help")
@@ -265,12 +288,13 @@ ParseResult ParseArgs(const QStringList& args) {
     if (o.command == Command::Help)
         return r;
 
-    const bool takesList = o.command == Command::Read || o.command == Command::Write;
+    const bool exchange = o.command == Command::Read || o.command == Command::Write;
+    const bool takesList = exchange || o.command == Command::Save;
     if (takesList) {
         if (positional.isEmpty()) {
             r.error = QStringLiteral("%1 wants a LIST (type:CODE, a device type name, a list number, file "
                                      "name or list name)")
-                          .arg(o.command == Command::Read ? "read" : "write");
+                          .arg(word);
             return r;
         }
         o.list = positional.takeFirst();
@@ -290,11 +314,47 @@ ParseResult ParseArgs(const QStringList& args) {
         return r;
     }
     if (o.rows && !takesList) {
-        r.error = QStringLiteral("--rows belongs to the read and write commands");
+        r.error = QStringLiteral("--rows belongs to the read, write and save commands");
         return r;
     }
-    if ((o.save || o.exportPath) && !takesList) {
+    if ((o.save || o.exportPath) && !exchange) {
         r.error = QStringLiteral("--save and --export belong to the read and write commands");
+        return r;
+    }
+    if (o.command == Command::Save && !o.listName) {
+        r.error = QStringLiteral("save wants --name NAME (the new list's name)");
+        return r;
+    }
+    if (o.listName && o.command != Command::Save) {
+        r.error = QStringLiteral("--name belongs to the save command (read takes --save-as NAME)");
+        return r;
+    }
+    if ((o.saveAs || o.compare) && o.command != Command::Read) {
+        r.error = QStringLiteral("%1 belongs to the read command").arg(o.saveAs ? "--save-as" : "--compare");
+        return r;
+    }
+    if (o.targetsPath) {
+        if (!exchange) {
+            r.error = QStringLiteral("--targets belongs to the read and write commands");
+            return r;
+        }
+        QString clash;
+        if (c.udpHostIp || c.comPort)
+            clash = QStringLiteral("%1 does not go with --targets: the file gives each device its route")
+                        .arg(c.udpHostIp ? "--udp" : "--port");
+        else if (o.save || o.saveAs)
+            clash = QStringLiteral("%1 does not go with --targets: one list file cannot keep the values "
+                                   "of many devices")
+                        .arg(o.save ? "--save" : "--save-as");
+        else if (o.saveSettings)
+            clash = QStringLiteral("--save-settings does not go with --targets: one settings file cannot "
+                                   "keep the connections of many devices");
+        if (!clash.isEmpty()) {
+            r.error = clash;
+            return r;
+        }
+    } else if (o.jobsGiven) {
+        r.error = QStringLiteral("--jobs belongs to --targets");
         return r;
     }
     if (o.command == Command::Write && o.sets.empty() && !o.rows) {
@@ -303,8 +363,9 @@ ParseResult ParseArgs(const QStringList& args) {
         return r;
     }
     // The export is the window's "save values" command, which stores the
-    // values into the list file before it writes the table.
-    if (o.exportPath)
+    // values into the list file before it writes the table. With --targets it
+    // writes one table per device and stores nothing.
+    if (o.exportPath && !o.targetsPath)
         o.save = true;
     return r;
 }
