@@ -127,6 +127,7 @@ private:
     CliOptions o_;
     CliEnvironment& env_;
     ConnectionSettings settings_;
+    QString targetsTyped_;
 };
 
 PortNaming Cli::portNaming() const {
@@ -150,8 +151,10 @@ int Cli::run() {
     // Paths given on the command line are the caller's, not the work folder's.
     if (o_.exportPath)
         o_.exportPath = QFileInfo(*o_.exportPath).absoluteFilePath();
-    if (o_.targetsPath)
+    if (o_.targetsPath) {
+        targetsTyped_ = *o_.targetsPath; // messages name the file as the user did
         o_.targetsPath = QFileInfo(*o_.targetsPath).absoluteFilePath();
+    }
     if (o_.connection.portLinkFolder)
         o_.connection.portLinkFolder = QFileInfo(*o_.connection.portLinkFolder).absoluteFilePath();
 
@@ -706,7 +709,7 @@ std::optional<std::vector<DeviceJob>> Cli::prepareJobs(const MemoryRowTable& row
     QString why;
     const auto targets = loadTargets(*o_.targetsPath, &why);
     if (!targets) {
-        say(why);
+        say(why.replace(*o_.targetsPath, targetsTyped_));
         return std::nullopt;
     }
     std::vector<DeviceJob> jobs;
@@ -716,7 +719,7 @@ std::optional<std::vector<DeviceJob>> Cli::prepareJobs(const MemoryRowTable& row
         job.settings = settings_;
         ConnectionSettings& s = job.settings;
         auto bad = [&](const QString& what) {
-            say(QStringLiteral("%1: device %2 (line %3): %4").arg(*o_.targetsPath, t.name).arg(t.line).arg(what));
+            say(QStringLiteral("%1: device %2 (line %3): %4").arg(targetsTyped_, t.name).arg(t.line).arg(what));
             return std::nullopt;
         };
         if (t.udp) {
@@ -784,7 +787,7 @@ int Cli::exchangeWithTargets(const ListTarget& list, const MemoryRowTable& rows,
             if (!fresh)
                 return fail(QStringLiteral("--export: devices \"%1\" and \"%2\" would both be written to %3; "
                                            "rename one in %4")
-                                .arg(at->second, job.name, file, *o_.targetsPath));
+                                .arg(at->second, job.name, file, targetsTyped_));
         }
     }
 

@@ -382,6 +382,8 @@ Commands:
   tree                   the device types and saved lists, as the window's tree
   read LIST              read the selected rows from the device and print them
   write LIST             write values to the device and report each row
+  save LIST              save the selected rows as a new list (--name NAME),
+                         as the window's save button; prints its number and file
   settings               print the connection that would be used
   help                   this text
 
@@ -391,8 +393,9 @@ LIST:
   N                      a saved list by its list number (see tree)
   FILE.mdb               a saved list by its file name
 
-Rows (read and write):
-  --rows ROWS            rows to use, comma separated; default for read: all
+Rows (read, write and save):
+  --rows ROWS            rows to use, comma separated; default for read and
+                         save: all
                            N, N-M       row numbers as printed (from 1)
                            pP, pP-Q     every row with parameter number P (to Q)
                            C:P, C:P:I   the row of channel C, parameter P (index I)
@@ -401,7 +404,16 @@ Rows (read and write):
                          in --rows, one item); may be repeated
   --save                 store the value column into the list file afterwards
   --export FILE          store the values, then write the list's text table
-                         to FILE exactly as the window does (implies --save)
+                         to FILE exactly as the window does (implies --save);
+                         with --targets a folder: one table per device, named
+                         after the device, and no values stored
+  --name NAME            (save) the new list's name
+  --save-as NAME         (read) save the rows read as a new list NAME, with
+                         the values read
+  --compare              (read, saved lists) compare each row read with the
+                         value the list holds: same, differs, not-read or
+                         nothing-stored; numbers match with either decimal
+                         mark (10,0 is 10.0)
 
 Connection (default: Parvault2.i; each option overrides one item):
   --udp HOST:PORT        reach the device over UDP
@@ -415,13 +427,25 @@ Connection (default: Parvault2.i; each option overrides one item):
                          (default ~/.parvault2/ports)
   --save-settings        write the connection used back into Parvault2.i
 
+Many devices (read and write):
+  --targets FILE         handle the list for each device of FILE, a CSV file
+                         with one device a line:
+                           name,route[,device address[,optical]]
+                         route udp:HOST:PORT or COMn[@BAUD]; optical yes or
+                         no; empty fields keep the connection options. Devices
+                         on one serial port or UDP address take turns, others
+                         run at the same time; every row names its device
+  --jobs N               devices exchanged at the same time, 1..64 (default 4)
+
 Output:
   --format FORMAT        text (the window's text table), csv or json
   --quiet                no progress line on a terminal
   --dir DIR              work in DIR instead of the current folder
 
-Exit status: 0 every row succeeded, 1 some row failed, 2 usage, connection,
-database or file error (also when the device answered no request at all).
+Exit status: 0 every row succeeded (with --compare: every row the same),
+1 some row failed (or differs, was not read or has nothing stored), 2 usage,
+connection, database or file error (also when the device answered no request
+at all). With --targets, the worst of the devices'.
 )");
 }
 
