@@ -1,25 +1,23 @@
 #include "cli.h"
 
 #include "cliargs.h"
+#include "connection.h"
 #include "dbsession.h"
 #include "devicerun.h"
-#include "listexport.h"
 #include "listsave.h"
 #include "recordsets.h"
 #include "report.h"
 #include "requests.h"
 #include "rowselect.h"
-#include "targets.h"
+#include "targetrun.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
-#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -28,15 +26,7 @@ namespace parvault::cli {
 
 namespace {
 
-const char* const kProgram = "parvault2-cli";
-
-QString dottedIp(uint32_t ip) {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(ip >> 24)
-        .arg((ip >> 16) & 0xFF)
-        .arg((ip >> 8) & 0xFF)
-        .arg(ip & 0xFF);
-}
+const char* const kProgram = kProgramName;
 
 // Puts the current directory back however the command ends.
 class CwdGuard {
@@ -54,38 +44,6 @@ struct ListTarget {
     int32_t itemData = 0;
     ListInfo info;
 };
-
-// Makes COM`port` the chosen port, adding it to the port table if needed.
-bool choosePort(ConnectionSettings& s, int port, QString* why) {
-    s.useIp = 0;
-    auto& table = s.portNumbers;
-    const auto at = std::find(table.begin(), table.end(), port);
-    if (at != table.end()) {
-        s.portIndex = static_cast<int32_t>(at - table.begin());
-        return true;
-    }
-    // The table keeps the ports ascending with empty slots at its end.
-    std::vector<int32_t> ports;
-    for (int32_t n : table)
-        if (n > 0)
-            ports.push_back(n);
-    if (ports.size() >= table.size()) {
-        *why = QStringLiteral("the port table of %1 is full; COM%2 cannot be added")
-                   .arg(QString::fromLatin1(kSettingsFileName))
-                   .arg(port);
-        return false;
-    }
-    ports.push_back(port);
-    std::sort(ports.begin(), ports.end());
-    table.fill(0);
-    std::copy(ports.begin(), ports.end(), table.begin());
-    s.portIndex = static_cast<int32_t>(std::find(table.begin(), table.end(), port) - table.begin());
-    return true;
-}
-
-int32_t speedIndexOf(int baud) {
-    return static_cast<int32_t>(std::find(SpeedTable.begin(), SpeedTable.end(), baud) - SpeedTable.begin());
-}
 
 class Cli {
 public:
@@ -108,8 +66,6 @@ private:
     std::optional<ListTarget> resolveList(const DbSession& db, QString* why) const;
     ListInfo listInfo(const DbSession& db, int32_t itemData, const QString& typeName) const;
     bool prepareSettings(QString* why);
-    bool checkConnection(const ConnectionSettings& s, QString* why) const;
-    QString connectionText(const ConnectionSettings& s) const;
     PortNaming portNaming() const;
 
     int commandTree();
@@ -119,9 +75,6 @@ private:
     std::optional<ListTarget> loadList(DbSession& db, HeadlessDbUi& ui, const MemoryRowTable& rows);
     std::optional<std::vector<int>> pickRows(const RowTable& rows, bool write);
     bool applySets(RowTable& rows, std::vector<int>& picked, std::set<int>& setRows, QString* why);
-    int exchangeWithTargets(const ListTarget& list, const MemoryRowTable& rows, const ExchangePlan& plan);
-    std::optional<std::vector<DeviceJob>> prepareJobs(const MemoryRowTable& rows, const ExchangePlan& plan);
-    bool exportDeviceTable(const ListTarget& list, const DeviceJob& job, QString* why) const;
     void saveSettingsIfAsked();
 
     CliOptions o_;
@@ -316,56 +269,6 @@ bool Cli::prepareSettings(QString* why) {
     return true;
 }
 
-bool Cli::checkConnection(const ConnectionSettings& s, QString* why) const {
-    if (s.waitSeconds < kMinWaitSeconds || s.waitSeconds > kMaxWaitSeconds) {
-        *why = QStringLiteral("the answer wait of %1 (%2 s) is outside %3..%4; give --wait")
-                   .arg(QString::fromLatin1(kSettingsFileName))
-                   .arg(s.waitSeconds)
-                   .arg(kMinWaitSeconds)
-                   .arg(kMaxWaitSeconds);
-        return false;
-    }
-    if (s.useAddress == 1 && (s.ownAddress < 0 || s.ownAddress > kMaxBusAddress || s.deviceAddress < 0 ||
-                              s.deviceAddress > kMaxBusAddress)) {
-        *why = QStringLiteral("the bus addresses of %1 are outside 0..%2; give --address OWN:DEVICE")
-                   .arg(QString::fromLatin1(kSettingsFileName))
-                   .arg(kMaxBusAddress);
-        return false;
-    }
-    if (s.useIp == 1) {
-        if (s.deviceIp == 0 || s.udpPortNumber() == 0) {
-            *why = QStringLiteral("no device address for UDP; give --udp HOST:PORT");
-            return false;
-        }
-        return true;
-    }
-    if (!s.chosenPortNumber()) {
-        *why = QStringLiteral("no serial port chosen; give --port COMN (or --udp HOST:PORT)");
-        return false;
-    }
-    if (!s.baudRate()) {
-        *why = QStringLiteral("no valid line speed in %1; give --speed BAUD")
-                   .arg(QString::fromLatin1(kSettingsFileName));
-        return false;
-    }
-    return true;
-}
-
-QString Cli::connectionText(const ConnectionSettings& s) const {
-    if (s.useIp == 1)
-        return QStringLiteral("udp %1:%2").arg(dottedIp(s.deviceIp)).arg(s.udpPortNumber());
-    QString text = s.chosenPortNumber() ? QStringLiteral("COM%1").arg(*s.chosenPortNumber())
-                                        : QStringLiteral("no port");
-    if (const auto path = s.chosenPortNumber() ? PortDevicePath(*s.chosenPortNumber(), portNaming())
-                                               : std::nullopt)
-        text += QStringLiteral(" (%1)").arg(QString::fromStdString(path->string()));
-    if (s.baudRate())
-        text += QStringLiteral(" at %1 baud").arg(*s.baudRate());
-    if (s.useOptoport == 1)
-        text += QStringLiteral(", optical port");
-    return text;
-}
-
 void Cli::saveSettingsIfAsked() {
     if (o_.saveSettings && !SaveSettings(settings_, kSettingsFileName))
         say(QStringLiteral("%1 could not be written").arg(QString::fromLatin1(kSettingsFileName)));
@@ -467,7 +370,7 @@ int Cli::commandSettings() {
         };
         if (o_.format == Format::Csv)
             out = QStringLiteral("item,value\n");
-        line("connection", connectionText(s));
+        line("connection", connectionText(s, portNaming()));
         line("address", s.useAddress == 1 ? QStringLiteral("%1:%2").arg(s.ownAddress).arg(s.deviceAddress)
                                           : QStringLiteral("none"));
         line("wait", QStringLiteral("%1 s").arg(s.waitSeconds));
@@ -632,7 +535,16 @@ int Cli::commandExchange(bool write) {
             std::lock_guard lock(dbMutex);
             db.ReopenCurrentDatabase();
         };
-        return exchangeWithTargets(*target, rows, plan);
+        TargetRunSetup setup;
+        setup.targetsPath = *o_.targetsPath;
+        setup.targetsShown = targetsTyped_;
+        setup.exportFolder = o_.exportPath;
+        setup.jobs = o_.jobs;
+        setup.format = o_.format;
+        setup.progressLine = env_.progressLine && !o_.quiet;
+        setup.base = settings_;
+        setup.list = target->info;
+        return runTargets(setup, rows, plan, env_);
     }
     if (!checkConnection(settings_, &why))
         return fail(why);
@@ -654,7 +566,7 @@ int Cli::commandExchange(bool write) {
                 shown = text;
             }
         };
-    const QString connection = connectionText(settings_);
+    const QString connection = connectionText(settings_, portNaming());
     const DeviceResult result = runDeviceExchange(settings_, rows, connection, plan);
     if (!result.opened) {
         saveSettingsIfAsked();
@@ -701,131 +613,6 @@ int Cli::commandExchange(bool write) {
     print(FormatReport(report, o_.format));
     saveSettingsIfAsked();
     return status;
-}
-
-// ---------------------------------------------------------------- many devices
-
-std::optional<std::vector<DeviceJob>> Cli::prepareJobs(const MemoryRowTable& rows, const ExchangePlan& plan) {
-    QString why;
-    const auto targets = loadTargets(*o_.targetsPath, &why);
-    if (!targets) {
-        say(why.replace(*o_.targetsPath, targetsTyped_));
-        return std::nullopt;
-    }
-    std::vector<DeviceJob> jobs;
-    for (const DeviceTarget& t : *targets) {
-        DeviceJob job;
-        job.name = t.name;
-        job.settings = settings_;
-        ConnectionSettings& s = job.settings;
-        auto bad = [&](const QString& what) {
-            say(QStringLiteral("%1: device %2 (line %3): %4").arg(targetsTyped_, t.name).arg(t.line).arg(what));
-            return std::nullopt;
-        };
-        if (t.udp) {
-            s.useIp = 1;
-            s.deviceIp = t.ip;
-            s.udpPort = t.port;
-            job.lineKey = QStringLiteral("udp %1:%2").arg(t.ip).arg(t.port);
-        } else {
-            if (!choosePort(s, t.comPort, &why))
-                return bad(why);
-            // Two port numbers may name one device; the device is the line.
-            job.lineKey = QStringLiteral("COM%1").arg(t.comPort);
-            if (const auto path = PortDevicePath(t.comPort, plan.ports)) {
-                std::error_code ec;
-                const auto real = std::filesystem::weakly_canonical(*path, ec);
-                job.lineKey = QString::fromStdString((ec ? *path : real).string());
-            }
-        }
-        if (t.baud)
-            s.speedIndex = speedIndexOf(*t.baud);
-        if (t.deviceAddress) {
-            s.useAddress = 1;
-            s.deviceAddress = *t.deviceAddress;
-        }
-        if (t.optical)
-            s.useOptoport = *t.optical ? 1 : 0;
-        if (!checkConnection(s, &why))
-            return bad(why);
-        if (plan.write)
-            for (int r : plan.picked)
-                if (LayoutWriteRequest(rows.row(r), r, BusAddressFrom(s)).status != WriteRequest::Ok)
-                    return bad(QStringLiteral("row %1: the value is too long for a write request").arg(r + 1));
-        job.route = connectionText(s);
-        job.rows = rows;
-        jobs.push_back(std::move(job));
-    }
-    return jobs;
-}
-
-bool Cli::exportDeviceTable(const ListTarget& list, const DeviceJob& job, QString* why) const {
-    const QString path = QDir(*o_.exportPath).filePath(DefaultExportName(job.name));
-    QByteArray text = ExportTitleLine(list.info.title, list.info.fileName);
-    text += ExportColumnLine();
-    for (int i = 0; i < job.rows.rowCount(); ++i)
-        text += ExportRowLine(job.rows.row(i));
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(text) != text.size() || !out.flush()) {
-        *why = QStringLiteral("the table cannot be written to %1: %2").arg(path, out.errorString());
-        return false;
-    }
-    return true;
-}
-
-int Cli::exchangeWithTargets(const ListTarget& list, const MemoryRowTable& rows, const ExchangePlan& plan) {
-    auto jobs = prepareJobs(rows, plan);
-    if (!jobs)
-        return kExitError;
-    if (o_.exportPath) {
-        if (!QDir().mkpath(*o_.exportPath))
-            return fail(QStringLiteral("--export: the folder %1 cannot be made").arg(*o_.exportPath));
-        std::map<QString, QString> owner;
-        for (const DeviceJob& job : *jobs) {
-            const QString file = DefaultExportName(job.name);
-            const auto [at, fresh] = owner.emplace(file.toCaseFolded(), job.name);
-            if (!fresh)
-                return fail(QStringLiteral("--export: devices \"%1\" and \"%2\" would both be written to %3; "
-                                           "rename one in %4")
-                                .arg(at->second, job.name, file, targetsTyped_));
-        }
-    }
-
-    const bool progress = env_.progressLine && !o_.quiet;
-    std::mutex errMutex;
-    size_t done = 0;
-    runDeviceJobs(*jobs, o_.jobs, plan, [&](const DeviceJob&) {
-        if (!progress)
-            return;
-        std::lock_guard lock(errMutex);
-        env_.err << "\r\x1b[K" << "devices done: " << ++done << " of " << jobs->size() << std::flush;
-    });
-    if (progress)
-        env_.err << "\r\x1b[K" << std::flush;
-
-    DevicesReport report;
-    report.command = plan.write ? QStringLiteral("write") : QStringLiteral("read");
-    report.list = list.info;
-    report.compare = plan.compare;
-    for (const DeviceJob& job : *jobs) {
-        DeviceReport d;
-        d.name = job.name;
-        d.route = job.route;
-        d.rows = job.result.rows;
-        d.exitStatus = job.result.status;
-        d.problems = job.result.problems;
-        QString why;
-        if (o_.exportPath && d.exitStatus != kExitError && !exportDeviceTable(list, job, &why)) {
-            d.problems << why;
-            d.exitStatus = kExitError;
-        }
-        for (const QString& problem : d.problems)
-            say(QStringLiteral("%1: %2").arg(job.name, problem));
-        report.exitStatus = std::max(report.exitStatus, d.exitStatus);
-        report.devices.push_back(std::move(d));
-    }
-    print(formatDevicesReport(report, o_.format));
-    return report.exitStatus;
 }
 
 } // namespace
