@@ -1,6 +1,7 @@
 // The command line's own parsing: options, row selections, outcomes, CSV.
 
 #include "cliargs.h"
+#include "compare.h"
 #include "report.h"
 #include "rowselect.h"
 
@@ -72,6 +73,30 @@ TEST(CliArgs, CommandsListsAndConnectionOptions) {
     EXPECT_EQ(parse("tree --format csv").options.format, Format::Csv);
 }
 
+TEST(CliArgs, SaveCompareAndManyDevices) {
+    auto r = parse("save type:20 --name Уставки --rows p300-399 --format json");
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(r.options.command, Command::Save);
+    EXPECT_EQ(*r.options.listName, QString("Уставки"));
+    EXPECT_EQ(*r.options.rows, QString("p300-399"));
+
+    r = parse("read 3 --compare --save-as Снимок");
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_TRUE(r.options.compare);
+    EXPECT_EQ(*r.options.saveAs, QString("Снимок"));
+
+    // With --targets the export is a folder of tables and stores no values.
+    r = parse("write 3 --set 1=2 --targets devices.csv --export out/");
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(*r.options.targetsPath, QString("devices.csv"));
+    EXPECT_EQ(r.options.jobs, kDefaultJobs);
+    EXPECT_FALSE(r.options.save);
+    r = parse("read 3 --targets devices.csv --jobs 16");
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(r.options.jobs, 16);
+    EXPECT_TRUE(parse("read 3 --export a.txt").options.save) << "one device: the export stores the values";
+}
+
 TEST(CliArgs, UsageErrorsNameTheProblem) {
     const std::vector<std::pair<QString, QString>> cases = {
         {"", "no command"},
@@ -101,6 +126,22 @@ TEST(CliArgs, UsageErrorsNameTheProblem) {
         {"tree --save", "--save and --export belong"},
         {"read 1 --format xml", "text, csv or json"},
         {"read 1 --rows 1 --rows 2", "twice"},
+        {"save type:20", "save wants --name NAME"},
+        {"save type:20 --name", "wants a value"},
+        {"save type:20 --name x --set 1=2", "--set belongs to the write command"},
+        {"save type:20 --name x --export a.txt", "--save and --export belong"},
+        {"read 1 --name x", "--name belongs to the save command"},
+        {"write 1 --set 1=2 --save-as x", "--save-as belongs to the read command"},
+        {"write 1 --set 1=2 --compare", "--compare belongs to the read command"},
+        {"tree --targets t.csv", "--targets belongs to the read and write commands"},
+        {"read 1 --targets t.csv --udp 127.0.0.1:5", "--udp does not go with --targets"},
+        {"read 1 --targets t.csv --port COM3", "--port does not go with --targets"},
+        {"read 1 --targets t.csv --save", "--save does not go with --targets"},
+        {"read 1 --targets t.csv --save-as x", "--save-as does not go with --targets"},
+        {"read 1 --targets t.csv --save-settings", "--save-settings does not go with --targets"},
+        {"read 1 --jobs 2", "--jobs belongs to --targets"},
+        {"read 1 --targets t.csv --jobs 0", "from 1 to 64"},
+        {"read 1 --targets t.csv --jobs 65", "from 1 to 64"},
     };
     for (const auto& [line, expected] : cases) {
         const ParseResult r = parse(line);
@@ -159,4 +200,34 @@ TEST(CliReport, OutcomesFollowTheRowIcons) {
     EXPECT_EQ(CsvField("a \"b\""), QString("\"a \"\"b\"\"\""));
     EXPECT_EQ(CsvField("two\nlines"), QString("\"two\nlines\""));
     EXPECT_EQ(CsvField("plain"), QString("plain"));
+}
+
+TEST(CliCompare, NumbersMatchWithEitherDecimalMark) {
+    const std::vector<std::pair<QString, QString>> same = {
+        {"10,0", "10.0"}, {"10", "10,00"}, {"-0,5", "-.5"}, {"007", "7"},  {" 1,5", "1.5"},
+        {"+3", "3"},      {"-0", "0"},     {"Вкл", "Вкл"},  {"5.", "5"},   {"08:00", "08:00"},
+    };
+    for (const auto& [a, b] : same)
+        EXPECT_TRUE(sameValue(a, b)) << a.toStdString() << " / " << b.toStdString();
+    const std::vector<std::pair<QString, QString>> differ = {
+        {"10,0", "10,01"},
+        {"12345678901234567890", "12345678901234567891"}, // no rounding through doubles
+        {"1,5", "15"},
+        {"-5", "5"},
+        {"1e3", "1000"},
+        {"1.2.3", "1.23"},
+        {"1 000", "1000"},
+        {"", "0"},
+        {"вкл", "Вкл"},
+        {"08:00", "8:00"},
+    };
+    for (const auto& [a, b] : differ)
+        EXPECT_FALSE(sameValue(a, b)) << a.toStdString() << " / " << b.toStdString();
+
+    EXPECT_EQ(compareWithStored(std::nullopt, "5"), Verdict::NotRead);
+    EXPECT_EQ(compareWithStored(QString("5"), ""), Verdict::NothingStored);
+    // A list keeps 63 characters of a value: a longer one is compared as kept.
+    const QString longText(70, QChar(u'ж'));
+    EXPECT_EQ(compareWithStored(longText, longText.left(63)), Verdict::Same);
+    EXPECT_EQ(compareWithStored(longText, longText.left(62)), Verdict::Differs);
 }

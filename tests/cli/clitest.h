@@ -72,7 +72,7 @@ protected:
         devsim::ParamTable table;
         QString error;
         ASSERT_TRUE(table.load(QStringLiteral(PARVAULT_DEMO_PARAMS), 20, &error)) << error.toStdString();
-        model = std::make_unique<devsim::DeviceModel>(std::move(table), devsim::DeviceConfig{});
+        model = std::make_unique<devsim::DeviceModel>(std::move(table), deviceConfig());
         devsim::ServerOptions options = serverOptions();
         options.udpHost = "127.0.0.1";
         options.ptyLink = dir.file("COM" + std::to_string(kComPort));
@@ -85,6 +85,36 @@ protected:
             server->stop();
     }
     virtual devsim::ServerOptions serverOptions() { return {}; }
+    virtual devsim::DeviceConfig deviceConfig() { return {}; }
+
+    // One more simulated device of type 20, on a UDP port of its own.
+    struct UdpDevice {
+        std::unique_ptr<devsim::DeviceModel> model;
+        std::unique_ptr<devsim::Server> server;
+        QString route() const { return QStringLiteral("udp:127.0.0.1:%1").arg(server->udpPort()); }
+    };
+    UdpDevice startUdpDevice(devsim::DeviceConfig config = {}) {
+        devsim::ParamTable table;
+        QString error;
+        EXPECT_TRUE(table.load(QStringLiteral(PARVAULT_DEMO_PARAMS), 20, &error)) << error.toStdString();
+        UdpDevice d;
+        d.model = std::make_unique<devsim::DeviceModel>(std::move(table), config);
+        devsim::ServerOptions options;
+        options.udpHost = "127.0.0.1";
+        d.server = std::make_unique<devsim::Server>(*d.model, options);
+        std::string why;
+        EXPECT_TRUE(d.server->start(&why)) << why;
+        return d;
+    }
+    // Writes a targets file into the working folder; returns its name.
+    QString targetsFile(const QString& text) {
+        const std::string path = dir.file("targets.csv");
+        QFile f(QString::fromStdString(path));
+        EXPECT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        f.write(text.toUtf8());
+        return QString::fromStdString(path);
+    }
+    QString linkFolder() const { return QString::fromStdString(dir.path().string()); }
 
     // Runs one command line in the working folder; manual clock unless asked.
     CliRun run(QStringList args, bool realTime = false, const std::atomic<bool>* stop = nullptr) {
@@ -93,7 +123,7 @@ protected:
         env.stop = stop;
         env.progressLine = progressLine;
         if (!realTime)
-            env.driver = ManualClockDriver;
+            env.driver = driver;
         CliRun r;
         r.status = cli::RunCli(args, env);
         r.out = out.str();
@@ -138,6 +168,7 @@ protected:
     TempDir dir;
     ScopedCwd cwd{dir.path()};
     bool progressLine = false; // as on a terminal
+    cli::ExchangeDriver driver = ManualClockDriver;
     std::unique_ptr<devsim::DeviceModel> model;
     std::unique_ptr<devsim::Server> server;
 };

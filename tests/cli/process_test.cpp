@@ -15,6 +15,7 @@
 #include <QRegularExpression>
 
 #include <filesystem>
+#include <map>
 
 using parvault::testing::TempDir;
 
@@ -31,9 +32,10 @@ struct Result {
 
 class Simulator {
 public:
-    explicit Simulator(const QString& params) {
+    // The demo device of type 20 from `params` on a free UDP port, with more options.
+    explicit Simulator(const QString& params, const QStringList& more = {}) {
         process_.start(PARVAULT_DEVSIM_EXE,
-                       {"--params", params, "--type", "20", "--udp", "127.0.0.1:0"});
+                       QStringList{"--params", params, "--type", "20", "--udp", "127.0.0.1:0"} + more);
         QByteArray seen;
         while (!seen.contains("ready\n") && process_.waitForReadyRead(kStartMs))
             seen += process_.readAllStandardOutput();
@@ -49,6 +51,7 @@ public:
             process_.kill();
     }
     QString target() const { return "127.0.0.1:" + port_; }
+    QString route() const { return "udp:127.0.0.1:" + port_; }
     bool ready() const { return !port_.isEmpty(); }
 
 private:
@@ -137,6 +140,78 @@ TEST_F(CliProgram, UsageAndConnectionErrorsExitTwo) {
     r = cli(work(), {"--help"});
     EXPECT_EQ(r.status, 0);
     EXPECT_TRUE(r.out.startsWith("Usage: parvault2-cli COMMAND"));
+}
+
+// One targets file for five devices: three on UDP (one refusing the write,
+// one silent) and two on one pty bus at addresses 3 and 4.
+TEST_F(CliProgram, TargetsRunManyDevicesInOneGo) {
+    QFile refusing(QString::fromStdString(dir.file("params.txt")));
+    ASSERT_TRUE(refusing.open(QIODevice::Append));
+    refusing.write("[type 20]\n0 8 0 | 7 | | ro\n");
+    refusing.close();
+    const QString demo = PARVAULT_DEMO_PARAMS;
+    Simulator east(demo);
+    Simulator west(QString::fromStdString(dir.file("params.txt")));
+    Simulator dead(demo, {"--fail", "silent"});
+    Simulator bus(demo, {"--pty", QString::fromStdString(dir.file("COM7")), "--address", "3", "--address", "4"});
+    ASSERT_TRUE(east.ready() && west.ready() && dead.ready() && bus.ready());
+    QFile targets(QString::fromStdString(dir.file("devices.csv")));
+    ASSERT_TRUE(targets.open(QIODevice::WriteOnly));
+    targets.write(QStringLiteral("name,route,address\neast,%1\nwest,%2\ndead,%3\nk3,COM7@115200,3\nk4,COM7@115200,4\n")
+                      .arg(east.route(), west.route(), dead.route())
+                      .toUtf8());
+    targets.close();
+    const QStringList common = {"--targets", "devices.csv", "--port-links", work(), "--wait", "1"};
+
+    Result r = cli(work(), QStringList{"write", "type:20", "--set", "0:8=12", "--format", "csv"} + common);
+    EXPECT_EQ(r.status, 2) << r.err.toStdString();
+    QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 6) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("east,5,0,8,0,12,") && lines[1].endsWith(",written,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("west,5,0,8,0,") && lines[2].contains(",refused,")) << lines[2].toStdString();
+    EXPECT_TRUE(lines[3].startsWith("dead,5,0,8,0,12,") && lines[3].endsWith(",unanswered,"))
+        << lines[3].toStdString();
+    EXPECT_TRUE(lines[4].startsWith("k3,") && lines[4].endsWith(",written,")) << lines[4].toStdString();
+    EXPECT_TRUE(lines[5].startsWith("k4,") && lines[5].endsWith(",written,")) << lines[5].toStdString();
+    EXPECT_TRUE(r.err.contains(QRegularExpression("dead: no answer from the device on udp 127\\.0\\.0\\.1:\\d+")))
+        << r.err.toStdString();
+
+    // Read back: every device has what it took; the silent one still nothing.
+    r = cli(work(), QStringList{"read", "type:20", "--rows", "0:8", "--format", "json"} + common);
+    EXPECT_EQ(r.status, 2) << r.err.toStdString();
+    const QJsonObject doc = QJsonDocument::fromJson(r.out.toUtf8()).object();
+    std::map<QString, QString> values;
+    for (const auto& v : doc["rows"].toArray())
+        values[v.toObject()["device"].toString()] =
+            v.toObject()["outcome"].toString() + " " + v.toObject()["value"].toString();
+    EXPECT_EQ(values, (std::map<QString, QString>{
+                          {"east", "ok 12"}, {"west", "ok 7"}, {"dead", "unanswered "}, {"k3", "ok 12"}, {"k4", "ok 12"}}));
+    EXPECT_EQ(doc["devices"].toArray().size(), 5);
+    EXPECT_EQ(doc["exitStatus"].toInt(), 2);
+}
+
+TEST_F(CliProgram, SaveSaveAsAndCompare) {
+    Simulator sim(PARVAULT_DEMO_PARAMS);
+    ASSERT_TRUE(sim.ready());
+    const QStringList link = {"--udp", sim.target(), "--wait", "1"};
+
+    Result r = cli(work(), {"save", "type:20", "--name", "Уставки", "--rows", "p300-399"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.out.contains(QRegularExpression("^1  Уставки  \\(\\d{12}\\.mdb\\)\\n$"))) << r.out.toStdString();
+    r = cli(work(), QStringList{"read", "Уставки", "--compare", "--format", "csv"} + link);
+    EXPECT_EQ(r.status, 1) << "a list saved without values has nothing to compare with";
+    EXPECT_EQ(r.out.count(",nothing-stored\n"), 8) << r.out.toStdString();
+
+    r = cli(work(), QStringList{"read", "type:20", "--rows", "p300-399", "--save-as", "Снимок"} + link);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_TRUE(r.err.contains("saved as list 2 \"Снимок\"")) << r.err.toStdString();
+    r = cli(work(), QStringList{"read", "Снимок", "--compare", "--format", "csv"} + link);
+    EXPECT_EQ(r.status, 0) << r.out.toStdString();
+    EXPECT_EQ(r.out.count(",same\n"), 8) << r.out.toStdString();
+
+    r = cli(work(), {"tree"});
+    EXPECT_TRUE(r.out.contains(QRegularExpression("\\n +1  Уставки  \\(\\d{12}\\.mdb\\)\\n +2  Снимок  \\(")))
+        << r.out.toStdString();
 }
 
 int main(int argc, char** argv) {

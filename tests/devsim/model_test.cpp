@@ -240,6 +240,31 @@ TEST(StreamDevice, FramesInPiecesAndNoise) {
     EXPECT_EQ(parse(replies[1].bytes).sequence, 2);
 }
 
+// Two devices on one line: each hears every frame, the one addressed answers
+// from its own table, and a write reaches only that one.
+TEST(StreamDevice, DevicesSharingALineAnswerForTheirOwnAddress) {
+    DeviceModel three = makeModel({3, false, {}});
+    DeviceModel four = makeModel({4, false, {}});
+    four.setEntry({1, 52, 0}, {QString::fromUtf8("44,4"), QString::fromUtf8("кг/ч"), false, {}});
+    StreamDevice line(three, {}, {&four});
+
+    auto replies = line.feed(readRequest(1, 1, 52, 0, KindPlain, {true, 4, 1}), 9600);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].device, &four);
+    EXPECT_EQ(parse(replies[0].bytes).value, QString::fromUtf8("44,4"));
+    replies = line.feed(readRequest(2, 1, 52, 0, KindPlain, {true, 3, 1}), 9600);
+    ASSERT_EQ(replies.size(), 1u);
+    EXPECT_EQ(replies[0].device, &three);
+    EXPECT_EQ(parse(replies[0].bytes).value, QString::fromUtf8("12,5"));
+    EXPECT_TRUE(line.feed(readRequest(3, 1, 52, 0, KindPlain, {true, 5, 1}), 9600).empty());
+
+    ASSERT_EQ(line.feed(writeRequest(4, 1, 53, 0, KindPlain, "8", {true, 4, 1}), 9600).size(), 1u);
+    EXPECT_EQ(four.entry({1, 53, 0})->value, "8");
+    EXPECT_EQ(three.entry({1, 53, 0})->value, "7");
+    EXPECT_EQ(three.framesReceived(), 4);
+    EXPECT_EQ(four.framesReceived(), 4);
+}
+
 TEST(StreamDevice, OpticalSignOnAtThreeHundredBaud) {
     DeviceModel m = makeModel();
     StreamDevice s(m, {true, '5'});

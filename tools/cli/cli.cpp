@@ -1,11 +1,15 @@
 #include "cli.h"
 
 #include "cliargs.h"
+#include "connection.h"
 #include "dbsession.h"
+#include "devicerun.h"
+#include "listsave.h"
 #include "recordsets.h"
 #include "report.h"
 #include "requests.h"
 #include "rowselect.h"
+#include "targetrun.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -14,23 +18,15 @@
 #include <QJsonObject>
 
 #include <algorithm>
-#include <cstring>
 #include <map>
+#include <mutex>
 #include <set>
 
 namespace parvault::cli {
 
 namespace {
 
-const char* const kProgram = "parvault2-cli";
-
-QString dottedIp(uint32_t ip) {
-    return QStringLiteral("%1.%2.%3.%4")
-        .arg(ip >> 24)
-        .arg((ip >> 16) & 0xFF)
-        .arg((ip >> 8) & 0xFF)
-        .arg(ip & 0xFF);
-}
+const char* const kProgram = kProgramName;
 
 // Puts the current directory back however the command ends.
 class CwdGuard {
@@ -70,19 +66,21 @@ private:
     std::optional<ListTarget> resolveList(const DbSession& db, QString* why) const;
     ListInfo listInfo(const DbSession& db, int32_t itemData, const QString& typeName) const;
     bool prepareSettings(QString* why);
-    bool checkConnection(QString* why) const;
-    QString connectionText() const;
     PortNaming portNaming() const;
 
     int commandTree();
     int commandSettings();
+    int commandSave();
     int commandExchange(bool write);
+    std::optional<ListTarget> loadList(DbSession& db, HeadlessDbUi& ui, const MemoryRowTable& rows);
+    std::optional<std::vector<int>> pickRows(const RowTable& rows, bool write);
     bool applySets(RowTable& rows, std::vector<int>& picked, std::set<int>& setRows, QString* why);
     void saveSettingsIfAsked();
 
     CliOptions o_;
     CliEnvironment& env_;
     ConnectionSettings settings_;
+    QString targetsTyped_;
 };
 
 PortNaming Cli::portNaming() const {
@@ -106,6 +104,10 @@ int Cli::run() {
     // Paths given on the command line are the caller's, not the work folder's.
     if (o_.exportPath)
         o_.exportPath = QFileInfo(*o_.exportPath).absoluteFilePath();
+    if (o_.targetsPath) {
+        targetsTyped_ = *o_.targetsPath; // messages name the file as the user did
+        o_.targetsPath = QFileInfo(*o_.targetsPath).absoluteFilePath();
+    }
     if (o_.connection.portLinkFolder)
         o_.connection.portLinkFolder = QFileInfo(*o_.connection.portLinkFolder).absoluteFilePath();
 
@@ -118,6 +120,8 @@ int Cli::run() {
         return commandTree();
     case Command::Settings:
         return commandSettings();
+    case Command::Save:
+        return commandSave();
     case Command::Read:
         return commandExchange(false);
     case Command::Write:
@@ -247,35 +251,10 @@ bool Cli::prepareSettings(QString* why) {
         settings_.deviceIp = *c.udpHostIp;
         settings_.udpPort = *c.udpPort;
     }
-    if (c.comPort) {
-        settings_.useIp = 0;
-        auto& table = settings_.portNumbers;
-        const auto at = std::find(table.begin(), table.end(), *c.comPort);
-        if (at != table.end()) {
-            settings_.portIndex = static_cast<int32_t>(at - table.begin());
-        } else {
-            // The table keeps the ports ascending with empty slots at its end.
-            std::vector<int32_t> ports;
-            for (int32_t n : table)
-                if (n > 0)
-                    ports.push_back(n);
-            if (ports.size() >= table.size()) {
-                *why = QStringLiteral("the port table of %1 is full; COM%2 cannot be added")
-                           .arg(QString::fromLatin1(kSettingsFileName))
-                           .arg(*c.comPort);
-                return false;
-            }
-            ports.push_back(*c.comPort);
-            std::sort(ports.begin(), ports.end());
-            table.fill(0);
-            std::copy(ports.begin(), ports.end(), table.begin());
-            settings_.portIndex = static_cast<int32_t>(
-                std::find(table.begin(), table.end(), *c.comPort) - table.begin());
-        }
-    }
+    if (c.comPort && !choosePort(settings_, *c.comPort, why))
+        return false;
     if (c.baud)
-        settings_.speedIndex = static_cast<int32_t>(
-            std::find(SpeedTable.begin(), SpeedTable.end(), *c.baud) - SpeedTable.begin());
+        settings_.speedIndex = speedIndexOf(*c.baud);
     if (c.optical)
         settings_.useOptoport = *c.optical ? 1 : 0;
     if (c.address) {
@@ -288,58 +267,6 @@ bool Cli::prepareSettings(QString* why) {
     if (c.waitSeconds)
         settings_.waitSeconds = *c.waitSeconds;
     return true;
-}
-
-bool Cli::checkConnection(QString* why) const {
-    const ConnectionSettings& s = settings_;
-    if (s.waitSeconds < kMinWaitSeconds || s.waitSeconds > kMaxWaitSeconds) {
-        *why = QStringLiteral("the answer wait of %1 (%2 s) is outside %3..%4; give --wait")
-                   .arg(QString::fromLatin1(kSettingsFileName))
-                   .arg(s.waitSeconds)
-                   .arg(kMinWaitSeconds)
-                   .arg(kMaxWaitSeconds);
-        return false;
-    }
-    if (s.useAddress == 1 && (s.ownAddress < 0 || s.ownAddress > kMaxBusAddress || s.deviceAddress < 0 ||
-                              s.deviceAddress > kMaxBusAddress)) {
-        *why = QStringLiteral("the bus addresses of %1 are outside 0..%2; give --address OWN:DEVICE")
-                   .arg(QString::fromLatin1(kSettingsFileName))
-                   .arg(kMaxBusAddress);
-        return false;
-    }
-    if (s.useIp == 1) {
-        if (s.deviceIp == 0 || s.udpPortNumber() == 0) {
-            *why = QStringLiteral("no device address for UDP; give --udp HOST:PORT");
-            return false;
-        }
-        return true;
-    }
-    if (!s.chosenPortNumber()) {
-        *why = QStringLiteral("no serial port chosen; give --port COMN (or --udp HOST:PORT)");
-        return false;
-    }
-    if (!s.baudRate()) {
-        *why = QStringLiteral("no valid line speed in %1; give --speed BAUD")
-                   .arg(QString::fromLatin1(kSettingsFileName));
-        return false;
-    }
-    return true;
-}
-
-QString Cli::connectionText() const {
-    const ConnectionSettings& s = settings_;
-    if (s.useIp == 1)
-        return QStringLiteral("udp %1:%2").arg(dottedIp(s.deviceIp)).arg(s.udpPortNumber());
-    QString text = s.chosenPortNumber() ? QStringLiteral("COM%1").arg(*s.chosenPortNumber())
-                                        : QStringLiteral("no port");
-    if (const auto path = s.chosenPortNumber() ? PortDevicePath(*s.chosenPortNumber(), portNaming())
-                                               : std::nullopt)
-        text += QStringLiteral(" (%1)").arg(QString::fromStdString(path->string()));
-    if (s.baudRate())
-        text += QStringLiteral(" at %1 baud").arg(*s.baudRate());
-    if (s.useOptoport == 1)
-        text += QStringLiteral(", optical port");
-    return text;
 }
 
 void Cli::saveSettingsIfAsked() {
@@ -418,7 +345,7 @@ int Cli::commandSettings() {
     if (!prepareSettings(&why))
         return fail(why);
     const ConnectionSettings& s = settings_;
-    const bool usable = checkConnection(&why);
+    const bool usable = checkConnection(s, &why);
     QString out;
     if (o_.format == Format::Json) {
         QJsonObject doc;
@@ -443,7 +370,7 @@ int Cli::commandSettings() {
         };
         if (o_.format == Format::Csv)
             out = QStringLiteral("item,value\n");
-        line("connection", connectionText());
+        line("connection", connectionText(s, portNaming()));
         line("address", s.useAddress == 1 ? QStringLiteral("%1:%2").arg(s.ownAddress).arg(s.deviceAddress)
                                           : QStringLiteral("none"));
         line("wait", QStringLiteral("%1 s").arg(s.waitSeconds));
@@ -490,42 +417,90 @@ bool Cli::applySets(RowTable& rows, std::vector<int>& picked, std::set<int>& set
     return true;
 }
 
+std::optional<ListTarget> Cli::loadList(DbSession& db, HeadlessDbUi& ui, const MemoryRowTable& rows) {
+    if (!openDatabase(db))
+        return std::nullopt;
+    QString why;
+    const auto target = resolveList(db, &why);
+    if (!target) {
+        say(why);
+        return std::nullopt;
+    }
+    db.LoadTreeItem(target->itemData);
+    if (db.currentTypeCode != target->info.typeCode || db.currentListNumber != target->info.listNumber) {
+        say(QStringLiteral("%1 cannot be opened%2")
+                .arg(target->info.fileName,
+                     ui.messages.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(ui.messages.join("; "))));
+        return std::nullopt;
+    }
+    if (rows.rowCount() == 0) {
+        say(QStringLiteral("%1 has no rows").arg(o_.list));
+        return std::nullopt;
+    }
+    return target;
+}
+
+std::optional<std::vector<int>> Cli::pickRows(const RowTable& rows, bool allByDefault) {
+    std::vector<int> picked;
+    if (o_.rows) {
+        QString why;
+        const auto selectors = ParseRowSpec(*o_.rows, &why);
+        const auto hit = selectors ? MatchRows(rows, *selectors, &why) : std::nullopt;
+        if (!hit) {
+            say(QStringLiteral("--rows: %1").arg(why));
+            return std::nullopt;
+        }
+        picked = *hit;
+    } else if (allByDefault) {
+        for (int r = 0; r < rows.rowCount(); ++r)
+            picked.push_back(r);
+    }
+    return picked;
+}
+
+// ---------------------------------------------------------------- save
+
+int Cli::commandSave() {
+    HeadlessDbUi ui;
+    MemoryRowTable rows;
+    DbSession db(ui, rows);
+    if (!loadList(db, ui, rows))
+        return kExitError;
+    const auto picked = pickRows(rows, true);
+    if (!picked)
+        return kExitError;
+    QString why;
+    const auto saved = saveAsNewList(db, ui, rows, *picked, *o_.listName, nullptr, &why);
+    if (!saved)
+        return fail(QStringLiteral("the list was not saved: %1").arg(why));
+    print(formatSavedList(*saved, o_.format));
+    return kExitOk;
+}
+
+// ---------------------------------------------------------------- read, write
+
 int Cli::commandExchange(bool write) {
     HeadlessDbUi ui;
     MemoryRowTable rows;
     DbSession db(ui, rows);
-    if (!openDatabase(db))
-        return kExitError;
-    QString why;
-    const auto target = resolveList(db, &why);
+    const auto target = loadList(db, ui, rows);
     if (!target)
-        return fail(why);
-    db.LoadTreeItem(target->itemData);
-    if (db.currentTypeCode != target->info.typeCode || db.currentListNumber != target->info.listNumber)
-        return fail(QStringLiteral("%1 cannot be opened%2")
-                        .arg(target->info.fileName,
-                             ui.messages.isEmpty() ? QString() : QStringLiteral(" (%1)").arg(ui.messages.join("; "))));
-    if (rows.rowCount() == 0)
-        return fail(QStringLiteral("%1 has no rows").arg(o_.list));
+        return kExitError;
     if (o_.save && target->info.listNumber == 0)
         return fail(QStringLiteral("--save and --export need a saved list; %1 is the template rows of a "
                                    "device type")
                         .arg(o_.list));
+    if (o_.compare && target->info.listNumber == 0)
+        return fail(QStringLiteral("--compare needs a saved list; %1 is the template rows of a device type, "
+                                   "which hold no values")
+                        .arg(o_.list));
 
     // The rows to exchange.
-    std::vector<int> picked;
-    if (o_.rows) {
-        const auto selectors = ParseRowSpec(*o_.rows, &why);
-        if (!selectors)
-            return fail(QStringLiteral("--rows: %1").arg(why));
-        const auto hit = MatchRows(rows, *selectors, &why);
-        if (!hit)
-            return fail(QStringLiteral("--rows: %1").arg(why));
-        picked = *hit;
-    } else if (!write) {
-        for (int r = 0; r < rows.rowCount(); ++r)
-            picked.push_back(r);
-    }
+    auto pickedRows = pickRows(rows, !write);
+    if (!pickedRows)
+        return kExitError;
+    std::vector<int>& picked = *pickedRows;
+    QString why;
     if (write) {
         std::set<int> setRows;
         if (!applySets(rows, picked, setRows, &why))
@@ -541,7 +516,37 @@ int Cli::commandExchange(bool write) {
                                 .arg(LeadingInt(rows.text(r, ColIndex))));
     }
 
-    if (!prepareSettings(&why) || !checkConnection(&why))
+    ExchangePlan plan;
+    plan.write = write;
+    plan.compare = o_.compare;
+    plan.picked = picked;
+    for (int r : picked)
+        plan.before.push_back(rows.text(r, ColValue));
+    plan.ports = portNaming();
+    plan.stop = env_.stop;
+    plan.driver = env_.driver;
+
+    if (!prepareSettings(&why))
+        return fail(why);
+    if (o_.targetsPath) {
+        // The devices' threads share the one database session.
+        std::mutex dbMutex;
+        plan.reopenDatabase = [&db, &dbMutex] {
+            std::lock_guard lock(dbMutex);
+            db.ReopenCurrentDatabase();
+        };
+        TargetRunSetup setup;
+        setup.targetsPath = *o_.targetsPath;
+        setup.targetsShown = targetsTyped_;
+        setup.exportFolder = o_.exportPath;
+        setup.jobs = o_.jobs;
+        setup.format = o_.format;
+        setup.progressLine = env_.progressLine && !o_.quiet;
+        setup.base = settings_;
+        setup.list = target->info;
+        return runTargets(setup, rows, plan, env_);
+    }
+    if (!checkConnection(settings_, &why))
         return fail(why);
     if (write) {
         // A value the write frame cannot carry is refused before anything is sent.
@@ -549,78 +554,35 @@ int Cli::commandExchange(bool write) {
             if (LayoutWriteRequest(rows.row(r), r, BusAddressFrom(settings_)).status != WriteRequest::Ok)
                 return fail(QStringLiteral("row %1: the value is too long for a write request").arg(r + 1));
     }
-
-    const uint32_t localIp = settings_.useIp == 1 ? LocalIpFor(settings_.deviceIp) : LocalIpFromHostName();
-    HeadlessExchange ex(settings_, rows, portNaming(), localIp, [&db] { db.ReopenCurrentDatabase(); });
-    for (int r : picked)
-        rows.setSelected(r, true);
-    std::vector<QString> typed;
-    for (int r : picked)
-        typed.push_back(rows.text(r, ColValue));
-
-    const QString connection = connectionText();
-    if (write)
-        ex.controller.OnWriteCommand();
-    else
-        ex.controller.OnReadCommand();
-    if (!ex.controller.busy() && settings_.useIp != 1 &&
-        (ex.display.portStatus == texts::NoPort || ex.display.portStatus == texts::PortBusy)) {
-        saveSettingsIfAsked();
-        QString message = QStringLiteral("cannot open %1: %2").arg(connection, ex.display.portStatus);
-        const QString& reason = ex.display.portReason;
-        if (ex.display.portStatus == texts::NoPort && !reason.isEmpty())
-            message += QStringLiteral(" (%1)").arg(reason);
-        return fail(message);
-    }
+    plan.reopenDatabase = [&db] { db.ReopenCurrentDatabase(); };
 
     const bool progress = env_.progressLine && !o_.quiet;
     std::string shown;
-    auto showProgress = [&] {
-        if (!progress)
-            return;
-        const QString line = ex.display.status + ex.display.progressText;
-        const std::string text = line.toStdString();
-        if (text != shown) {
-            env_.err << "\r\x1b[K" << text << std::flush;
-            shown = text;
-        }
-    };
-    const bool finished = env_.driver ? env_.driver(ex) : RunRealTime(ex, env_.stop, showProgress);
+    if (progress)
+        plan.onStep = [&](const HeadlessDisplay& display) {
+            const std::string text = (display.status + display.progressText).toStdString();
+            if (text != shown) {
+                env_.err << "\r\x1b[K" << text << std::flush;
+                shown = text;
+            }
+        };
+    const QString connection = connectionText(settings_, portNaming());
+    const DeviceResult result = runDeviceExchange(settings_, rows, connection, plan);
+    if (!result.opened) {
+        saveSettingsIfAsked();
+        return fail(result.problems.join(QStringLiteral("; ")));
+    }
     if (progress)
         env_.err << "\r\x1b[K" << std::flush;
+    for (const QString& problem : result.problems)
+        say(problem);
 
     ExchangeReport report;
     report.command = write ? QStringLiteral("write") : QStringLiteral("read");
     report.list = target->info;
-    bool anyFailed = false;
-    bool allUnanswered = true;
-    for (size_t k = 0; k < picked.size(); ++k) {
-        RowReport rr;
-        rr.listIndex = picked[k];
-        rr.row = rows.row(picked[k]);
-        rr.outcome = write ? WriteOutcome(rr.row, typed[k]) : ReadOutcome(rr.row);
-        if (rr.outcome == Outcome::ReadError || rr.outcome == Outcome::Refused)
-            rr.message = rr.row.texts[ColValue];
-        else if (rr.outcome == Outcome::NotSent)
-            rr.message = QStringLiteral("the value does not fit a write request");
-        anyFailed = anyFailed || !Succeeded(rr.outcome);
-        allUnanswered = allUnanswered && Unanswered(rr.outcome);
-        report.rows.push_back(std::move(rr));
-    }
-
-    int status = anyFailed ? kExitRowsFailed : kExitOk;
-    if (!finished) {
-        say(QStringLiteral("stopped before the exchange ended"));
-        status = kExitError;
-    } else if (allUnanswered && !picked.empty()) {
-        QString detail;
-        if (const int e = ex.stack.shared().lastSocketError.load(); e != 0 && settings_.useIp == 1)
-            detail = QStringLiteral(" (socket error: %1)").arg(QString::fromLocal8Bit(std::strerror(e)));
-        say(QStringLiteral("no answer from the device on %1%2; check the connection, address and speed")
-                .arg(connection, detail));
-        status = kExitError;
-    }
-    report.exitStatus = status;
+    report.rows = result.rows;
+    report.compare = o_.compare;
+    int status = result.status;
 
     // Files are only touched after an exchange that did its job.
     if (o_.save && status != kExitError) {
@@ -631,9 +593,23 @@ int Cli::commandExchange(bool write) {
                 say(o_.exportPath ? QStringLiteral("saving values or export failed: %1").arg(m)
                                   : QStringLiteral("saving values failed: %1").arg(m));
             status = kExitError;
-            report.exitStatus = status;
         }
     }
+    if (o_.saveAs && status != kExitError) {
+        std::vector<QString> values;
+        for (const RowReport& row : report.rows)
+            values.push_back(row.row.texts[ColValue]);
+        const auto saved = saveAsNewList(db, ui, rows, picked, *o_.saveAs, &values, &why);
+        if (!saved) {
+            say(QStringLiteral("the list was not saved: %1").arg(why));
+            status = kExitError;
+        } else {
+            report.savedAs = saved;
+            if (o_.format != Format::Json)
+                say(QStringLiteral("saved as list %1 \"%2\" (%3)").arg(saved->number).arg(saved->name, saved->fileName));
+        }
+    }
+    report.exitStatus = status;
     print(FormatReport(report, o_.format));
     saveSettingsIfAsked();
     return status;

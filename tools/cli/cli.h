@@ -12,6 +12,8 @@
 
 namespace parvault::cli {
 
+inline constexpr const char* kProgramName = "parvault2-cli";
+
 // Drives a started exchange to its end; true when it ended by itself.
 using ExchangeDriver = std::function<bool(HeadlessExchange&)>;
 

@@ -29,7 +29,8 @@ constexpr OptionDef kOptions[] = {
     {"--format", true},   {"--udp", true},        {"--port", true},        {"--speed", true},
     {"--optical", false}, {"--no-optical", false}, {"--address", true},    {"--no-address", false},
     {"--wait", true},     {"--port-links", true}, {"--save-settings", false}, {"--dir", true},
-    {"--quiet", false},   {"--help", false},      {"--version", false},
+    {"--quiet", false},   {"--help", false},      {"--version", false},    {"--name", true},
+    {"--save-as", true},  {"--compare", false},   {"--targets", true},     {"--jobs", true},
 };
 
 const OptionDef* findOption(const QString& name) {
@@ -122,6 +123,26 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
         o.workDir = value;
     } else if (name == "--quiet") {
         o.quiet = true;
+    } else if (name == "--name") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("--name wants a list name");
+        o.listName = value;
+    } else if (name == "--save-as") {
+        if (value.trimmed().isEmpty())
+            return QStringLiteral("--save-as wants a list name");
+        o.saveAs = value;
+    } else if (name == "--compare") {
+        o.compare = true;
+    } else if (name == "--targets") {
+        if (value.isEmpty())
+            return QStringLiteral("--targets wants a file name");
+        o.targetsPath = value;
+    } else if (name == "--jobs") {
+        int n = 0;
+        if (!parseInt(value, n) || n < 1 || n > kMaxJobs)
+            return QStringLiteral("--jobs is a number of devices from 1 to %1, not \"%2\"").arg(kMaxJobs).arg(value);
+        o.jobs = n;
+        o.jobsGiven = true;
     } else if (name == "--help") {
         o.command = Command::Help;
     } else if (name == "--version") {
@@ -138,6 +159,8 @@ std::optional<Command> commandNamed(const QString& word) {
         return Command::Read;
     if (word == "write")
         return Command::Write;
+    if (word == "save")
+        return Command::Save;
     if (word == "settings")
         return Command::Settings;
     if (word == "help")
@@ -265,12 +288,13 @@ ParseResult ParseArgs(const QStringList& args) {
     if (o.command == Command::Help)
         return r;
 
-    const bool takesList = o.command == Command::Read || o.command == Command::Write;
+    const bool exchange = o.command == Command::Read || o.command == Command::Write;
+    const bool takesList = exchange || o.command == Command::Save;
     if (takesList) {
         if (positional.isEmpty()) {
             r.error = QStringLiteral("%1 wants a LIST (type:CODE, a device type name, a list number, file "
                                      "name or list name)")
-                          .arg(o.command == Command::Read ? "read" : "write");
+                          .arg(word);
             return r;
         }
         o.list = positional.takeFirst();
@@ -290,11 +314,47 @@ ParseResult ParseArgs(const QStringList& args) {
         return r;
     }
     if (o.rows && !takesList) {
-        r.error = QStringLiteral("--rows belongs to the read and write commands");
+        r.error = QStringLiteral("--rows belongs to the read, write and save commands");
         return r;
     }
-    if ((o.save || o.exportPath) && !takesList) {
+    if ((o.save || o.exportPath) && !exchange) {
         r.error = QStringLiteral("--save and --export belong to the read and write commands");
+        return r;
+    }
+    if (o.command == Command::Save && !o.listName) {
+        r.error = QStringLiteral("save wants --name NAME (the new list's name)");
+        return r;
+    }
+    if (o.listName && o.command != Command::Save) {
+        r.error = QStringLiteral("--name belongs to the save command (read takes --save-as NAME)");
+        return r;
+    }
+    if ((o.saveAs || o.compare) && o.command != Command::Read) {
+        r.error = QStringLiteral("%1 belongs to the read command").arg(o.saveAs ? "--save-as" : "--compare");
+        return r;
+    }
+    if (o.targetsPath) {
+        if (!exchange) {
+            r.error = QStringLiteral("--targets belongs to the read and write commands");
+            return r;
+        }
+        QString clash;
+        if (c.udpHostIp || c.comPort)
+            clash = QStringLiteral("%1 does not go with --targets: the file gives each device its route")
+                        .arg(c.udpHostIp ? "--udp" : "--port");
+        else if (o.save || o.saveAs)
+            clash = QStringLiteral("%1 does not go with --targets: one list file cannot keep the values "
+                                   "of many devices")
+                        .arg(o.save ? "--save" : "--save-as");
+        else if (o.saveSettings)
+            clash = QStringLiteral("--save-settings does not go with --targets: one settings file cannot "
+                                   "keep the connections of many devices");
+        if (!clash.isEmpty()) {
+            r.error = clash;
+            return r;
+        }
+    } else if (o.jobsGiven) {
+        r.error = QStringLiteral("--jobs belongs to --targets");
         return r;
     }
     if (o.command == Command::Write && o.sets.empty() && !o.rows) {
@@ -303,8 +363,9 @@ ParseResult ParseArgs(const QStringList& args) {
         return r;
     }
     // The export is the window's "save values" command, which stores the
-    // values into the list file before it writes the table.
-    if (o.exportPath)
+    // values into the list file before it writes the table. With --targets it
+    // writes one table per device and stores nothing.
+    if (o.exportPath && !o.targetsPath)
         o.save = true;
     return r;
 }
@@ -321,6 +382,8 @@ Commands:
   tree                   the device types and saved lists, as the window's tree
   read LIST              read the selected rows from the device and print them
   write LIST             write values to the device and report each row
+  save LIST              save the selected rows as a new list (--name NAME),
+                         as the window's save button; prints its number and file
   settings               print the connection that would be used
   help                   this text
 
@@ -330,8 +393,9 @@ LIST:
   N                      a saved list by its list number (see tree)
   FILE.mdb               a saved list by its file name
 
-Rows (read and write):
-  --rows ROWS            rows to use, comma separated; default for read: all
+Rows (read, write and save):
+  --rows ROWS            rows to use, comma separated; default for read and
+                         save: all
                            N, N-M       row numbers as printed (from 1)
                            pP, pP-Q     every row with parameter number P (to Q)
                            C:P, C:P:I   the row of channel C, parameter P (index I)
@@ -340,7 +404,16 @@ Rows (read and write):
                          in --rows, one item); may be repeated
   --save                 store the value column into the list file afterwards
   --export FILE          store the values, then write the list's text table
-                         to FILE exactly as the window does (implies --save)
+                         to FILE exactly as the window does (implies --save);
+                         with --targets a folder: one table per device, named
+                         after the device, and no values stored
+  --name NAME            (save) the new list's name
+  --save-as NAME         (read) save the rows read as a new list NAME, with
+                         the values read
+  --compare              (read, saved lists) compare each row read with the
+                         value the list holds: same, differs, not-read or
+                         nothing-stored; numbers match with either decimal
+                         mark (10,0 is 10.0)
 
 Connection (default: Parvault2.i; each option overrides one item):
   --udp HOST:PORT        reach the device over UDP
@@ -354,13 +427,25 @@ Connection (default: Parvault2.i; each option overrides one item):
                          (default ~/.parvault2/ports)
   --save-settings        write the connection used back into Parvault2.i
 
+Many devices (read and write):
+  --targets FILE         handle the list for each device of FILE, a CSV file
+                         with one device a line:
+                           name,route[,device address[,optical]]
+                         route udp:HOST:PORT or COMn[@BAUD]; optical yes or
+                         no; empty fields keep the connection options. Devices
+                         on one serial port or UDP address take turns, others
+                         run at the same time; every row names its device
+  --jobs N               devices exchanged at the same time, 1..64 (default 4)
+
 Output:
   --format FORMAT        text (the window's text table), csv or json
   --quiet                no progress line on a terminal
   --dir DIR              work in DIR instead of the current folder
 
-Exit status: 0 every row succeeded, 1 some row failed, 2 usage, connection,
-database or file error (also when the device answered no request at all).
+Exit status: 0 every row succeeded (with --compare: every row the same),
+1 some row failed (or differs, was not read or has nothing stored), 2 usage,
+connection, database or file error (also when the device answered no request
+at all). With --targets, the worst of the devices'.
 )");
 }
 

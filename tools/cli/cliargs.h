@@ -14,7 +14,7 @@
 
 namespace parvault::cli {
 
-enum class Command { None, Help, Version, Tree, Read, Write, Settings };
+enum class Command { None, Help, Version, Tree, Read, Write, Save, Settings };
 enum class Format { Text, Csv, Json };
 
 // Exit statuses.
@@ -26,6 +26,10 @@ inline constexpr int kExitError = 2;       // usage, connection, database or fil
 inline constexpr int kMinWaitSeconds = 1;
 inline constexpr int kMaxWaitSeconds = 31;
 inline constexpr int kMaxBusAddress = 31;
+
+// Devices of a --targets run exchanged at the same time, by default and at most.
+inline constexpr int kDefaultJobs = 4;
+inline constexpr int kMaxJobs = 64;
 
 // Connection overrides; each one unset keeps the settings file's value.
 struct ConnectionOverrides {
@@ -47,12 +51,18 @@ struct SetValue {
 
 struct CliOptions {
     Command command = Command::None;
-    QString list;                   // LIST of read and write
+    QString list;                   // LIST of read, write and save
     std::optional<QString> rows;    // --rows ROWS
     std::vector<SetValue> sets;     // --set ROW=VALUE, in order
     bool save = false;
     std::optional<QString> exportPath;
     bool saveSettings = false;
+    std::optional<QString> listName; // save --name NAME
+    std::optional<QString> saveAs;   // read --save-as NAME
+    bool compare = false;            // read --compare
+    std::optional<QString> targetsPath; // --targets FILE
+    int jobs = kDefaultJobs;
+    bool jobsGiven = false;
     Format format = Format::Text;
     bool quiet = false;
     std::optional<QString> workDir;

@@ -40,15 +40,17 @@ public:
     int progressPos = 0;
 };
 
-// The database commands' dialogs, answered from the command line: no list
-// name is ever asked for, the save dialog returns the export path (or is
-// cancelled without one), and message boxes are collected for the caller.
+// The database commands' dialogs, answered from the command line: the list
+// name dialog returns the name given (or is cancelled without one), the save
+// dialog returns the export path (or is cancelled without one), and message
+// boxes are collected for the caller.
 class HeadlessDbUi final : public DbUi {
 public:
+    std::optional<QString> listName;
     std::optional<QString> exportPath;
     QStringList messages; // "caption: text", in order
 
-    std::optional<QString> askListName() override { return std::nullopt; }
+    std::optional<QString> askListName() override { return listName; }
     std::optional<QString> askSaveFile(const QString&, const QString&, const QString&) override {
         return exportPath;
     }

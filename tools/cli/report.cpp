@@ -84,63 +84,127 @@ QString fromCp1251Line(const QByteArray& line) {
     return text;
 }
 
-QByteArray formatText(const ExchangeReport& r) {
-    QString out = fromCp1251Line(ExportTitleLine(r.list.title, r.list.fileName)) + QLatin1Char('\n');
-    out += fromCp1251Line(ExportColumnLine()) + QLatin1Char('\n');
-    for (const RowReport& row : r.rows)
-        out += fromCp1251Line(ExportRowLine(row.row)) + QStringLiteral("  ") +
-               QLatin1String(OutcomeName(row.outcome)) + QLatin1Char('\n');
-    return out.toUtf8();
+QString textRowLine(const RowReport& row, bool compare) {
+    QString line = fromCp1251Line(ExportRowLine(row.row)) + QStringLiteral("  ") +
+                   QLatin1String(OutcomeName(row.outcome));
+    if (compare) {
+        line += QStringLiteral("  ") + QLatin1String(verdictName(row.verdict));
+        if (!row.stored.isEmpty())
+            line += QStringLiteral("  stored: ") + row.stored;
+    }
+    return line + QLatin1Char('\n');
 }
 
-QByteArray formatCsv(const ExchangeReport& r) {
-    QString out = QStringLiteral("row,channel,parameter,index,value,units,name,outcome,message\n");
-    for (const RowReport& row : r.rows) {
-        const auto& t = row.row.texts;
-        QStringList f;
-        f << QString::number(row.listIndex + 1) << QString::number(LeadingInt(t[ColCanal]))
-          << QString::number(LeadingInt(t[ColParam])) << QString::number(LeadingInt(t[ColIndex]))
-          << CsvField(t[ColValue]) << CsvField(t[ColUnits]) << CsvField(t[ColName])
-          << QLatin1String(OutcomeName(row.outcome)) << CsvField(row.message);
-        out += f.join(QLatin1Char(',')) + QLatin1Char('\n');
+QString textTable(const ListInfo& list, const std::vector<RowReport>& rows, bool compare) {
+    QString out = fromCp1251Line(ExportTitleLine(list.title, list.fileName)) + QLatin1Char('\n');
+    out += fromCp1251Line(ExportColumnLine()) + QLatin1Char('\n');
+    for (const RowReport& row : rows)
+        out += textRowLine(row, compare);
+    return out;
+}
+
+QString csvHeader(bool compare, bool device) {
+    QString h = QStringLiteral("row,channel,parameter,index,value,units,name,outcome,message");
+    if (compare)
+        h += QStringLiteral(",stored,verdict");
+    return (device ? QStringLiteral("device,") : QString()) + h + QLatin1Char('\n');
+}
+
+QString csvRow(const RowReport& row, bool compare, const QString* device) {
+    const auto& t = row.row.texts;
+    QStringList f;
+    if (device)
+        f << CsvField(*device);
+    f << QString::number(row.listIndex + 1) << QString::number(LeadingInt(t[ColCanal]))
+      << QString::number(LeadingInt(t[ColParam])) << QString::number(LeadingInt(t[ColIndex]))
+      << CsvField(t[ColValue]) << CsvField(t[ColUnits]) << CsvField(t[ColName])
+      << QLatin1String(OutcomeName(row.outcome)) << CsvField(row.message);
+    if (compare)
+        f << CsvField(row.stored) << QLatin1String(verdictName(row.verdict));
+    return f.join(QLatin1Char(',')) + QLatin1Char('\n');
+}
+
+QJsonObject jsonRow(const RowReport& row, bool compare, const QString* device) {
+    const auto& t = row.row.texts;
+    QJsonObject o;
+    if (device)
+        o["device"] = *device;
+    o["row"] = row.listIndex + 1;
+    o["channel"] = LeadingInt(t[ColCanal]);
+    o["parameter"] = LeadingInt(t[ColParam]);
+    o["index"] = LeadingInt(t[ColIndex]);
+    o["kind"] = static_cast<int>(row.row.kind);
+    o["value"] = t[ColValue];
+    o["units"] = t[ColUnits];
+    o["name"] = t[ColName];
+    o["outcome"] = QLatin1String(OutcomeName(row.outcome));
+    o["message"] = row.message;
+    if (compare) {
+        o["stored"] = row.stored;
+        o["verdict"] = QLatin1String(verdictName(row.verdict));
     }
-    return out.toUtf8();
+    return o;
+}
+
+// Counts of rows, added up over devices.
+struct Tally {
+    int selected = 0;
+    int succeeded = 0;
+    int verdicts[4] = {};
+
+    void add(const RowReport& row) {
+        ++selected;
+        succeeded += Succeeded(row.outcome) ? 1 : 0;
+        ++verdicts[static_cast<int>(row.verdict)];
+    }
+    QJsonObject json(bool compare) const {
+        QJsonObject o;
+        o["selected"] = selected;
+        o["succeeded"] = succeeded;
+        o["failed"] = selected - succeeded;
+        if (compare) {
+            o["same"] = verdicts[static_cast<int>(Verdict::Same)];
+            o["differs"] = verdicts[static_cast<int>(Verdict::Differs)];
+            o["notRead"] = verdicts[static_cast<int>(Verdict::NotRead)];
+            o["nothingStored"] = verdicts[static_cast<int>(Verdict::NothingStored)];
+        }
+        return o;
+    }
+};
+
+QJsonObject jsonList(const ListInfo& l) {
+    QJsonObject list;
+    list["title"] = l.title;
+    list["file"] = l.fileName;
+    list["listNumber"] = l.listNumber;
+    list["typeCode"] = l.typeCode;
+    list["typeName"] = l.typeName;
+    return list;
+}
+
+QJsonObject jsonSaved(const SavedList& s) {
+    QJsonObject o;
+    o["number"] = s.number;
+    o["name"] = s.name;
+    o["file"] = s.fileName;
+    o["rows"] = s.rows;
+    return o;
 }
 
 QByteArray formatJson(const ExchangeReport& r) {
     QJsonArray rows;
-    int succeeded = 0;
+    Tally tally;
     for (const RowReport& row : r.rows) {
-        const auto& t = row.row.texts;
-        QJsonObject o;
-        o["row"] = row.listIndex + 1;
-        o["channel"] = LeadingInt(t[ColCanal]);
-        o["parameter"] = LeadingInt(t[ColParam]);
-        o["index"] = LeadingInt(t[ColIndex]);
-        o["kind"] = static_cast<int>(row.row.kind);
-        o["value"] = t[ColValue];
-        o["units"] = t[ColUnits];
-        o["name"] = t[ColName];
-        o["outcome"] = QLatin1String(OutcomeName(row.outcome));
-        o["message"] = row.message;
-        rows.append(o);
-        succeeded += Succeeded(row.outcome) ? 1 : 0;
+        rows.append(jsonRow(row, r.compare, nullptr));
+        tally.add(row);
     }
-    QJsonObject list;
-    list["title"] = r.list.title;
-    list["file"] = r.list.fileName;
-    list["listNumber"] = r.list.listNumber;
-    list["typeCode"] = r.list.typeCode;
-    list["typeName"] = r.list.typeName;
-    QJsonObject summary;
-    summary["selected"] = static_cast<int>(r.rows.size());
-    summary["succeeded"] = succeeded;
-    summary["failed"] = static_cast<int>(r.rows.size()) - succeeded;
     QJsonObject doc;
     doc["command"] = r.command;
-    doc["list"] = list;
+    doc["list"] = jsonList(r.list);
     doc["rows"] = rows;
-    doc["summary"] = summary;
+    doc["summary"] = tally.json(r.compare);
+    if (r.savedAs)
+        doc["savedAs"] = jsonSaved(*r.savedAs);
     doc["exitStatus"] = r.exitStatus;
     return QJsonDocument(doc).toJson(QJsonDocument::Indented);
 }
@@ -149,14 +213,83 @@ QByteArray formatJson(const ExchangeReport& r) {
 
 QByteArray FormatReport(const ExchangeReport& report, Format format) {
     switch (format) {
-    case Format::Csv:
-        return formatCsv(report);
+    case Format::Csv: {
+        QString out = csvHeader(report.compare, false);
+        for (const RowReport& row : report.rows)
+            out += csvRow(row, report.compare, nullptr);
+        return out.toUtf8();
+    }
     case Format::Json:
         return formatJson(report);
     case Format::Text:
         break;
     }
-    return formatText(report);
+    return textTable(report.list, report.rows, report.compare).toUtf8();
+}
+
+QByteArray formatDevicesReport(const DevicesReport& r, Format format) {
+    switch (format) {
+    case Format::Csv: {
+        QString out = csvHeader(r.compare, true);
+        for (const DeviceReport& d : r.devices)
+            for (const RowReport& row : d.rows)
+                out += csvRow(row, r.compare, &d.name);
+        return out.toUtf8();
+    }
+    case Format::Json: {
+        QJsonArray rows, devices;
+        Tally all;
+        for (const DeviceReport& d : r.devices) {
+            Tally mine;
+            for (const RowReport& row : d.rows) {
+                rows.append(jsonRow(row, r.compare, &d.name));
+                mine.add(row);
+                all.add(row);
+            }
+            QJsonObject o;
+            o["name"] = d.name;
+            o["route"] = d.route;
+            o["summary"] = mine.json(r.compare);
+            o["exitStatus"] = d.exitStatus;
+            o["problems"] = QJsonArray::fromStringList(d.problems);
+            devices.append(o);
+        }
+        QJsonObject doc;
+        doc["command"] = r.command;
+        doc["list"] = jsonList(r.list);
+        doc["devices"] = devices;
+        doc["rows"] = rows;
+        doc["summary"] = all.json(r.compare);
+        doc["exitStatus"] = r.exitStatus;
+        return QJsonDocument(doc).toJson(QJsonDocument::Indented);
+    }
+    case Format::Text:
+        break;
+    }
+    QString out;
+    for (const DeviceReport& d : r.devices) {
+        if (!out.isEmpty())
+            out += QLatin1Char('\n');
+        out += QStringLiteral("== %1 (%2) ==\n").arg(d.name, d.route);
+        out += textTable(r.list, d.rows, r.compare);
+    }
+    return out.toUtf8();
+}
+
+QByteArray formatSavedList(const SavedList& list, Format format) {
+    switch (format) {
+    case Format::Csv:
+        return (QStringLiteral("list,list_name,file,rows\n%1,%2,%3,%4\n")
+                    .arg(list.number)
+                    .arg(CsvField(list.name), CsvField(list.fileName))
+                    .arg(list.rows))
+            .toUtf8();
+    case Format::Json:
+        return QJsonDocument(jsonSaved(list)).toJson(QJsonDocument::Indented);
+    case Format::Text:
+        break;
+    }
+    return QStringLiteral("%1  %2  (%3)\n").arg(list.number).arg(list.name, list.fileName).toUtf8();
 }
 
 } // namespace parvault::cli

@@ -3,11 +3,14 @@
 // What became of each row of an exchange, and the three ways of printing it.
 
 #include "cliargs.h"
+#include "compare.h"
 #include "rowtable.h"
 
 #include <QByteArray>
 #include <QString>
+#include <QStringList>
 
+#include <optional>
 #include <vector>
 
 namespace parvault::cli {
@@ -40,6 +43,9 @@ struct RowReport {
     ParamRow row;
     Outcome outcome = Outcome::NotRead;
     QString message;   // the device's text, or why the row was not sent
+    // A compare: the value the list held before the read, and the verdict.
+    QString stored;
+    Verdict verdict = Verdict::NotRead;
 };
 
 struct ListInfo {
@@ -50,17 +56,52 @@ struct ListInfo {
     QString typeName;
 };
 
+// A list made by a save: its number in the tree, name and file.
+struct SavedList {
+    int number = 0;
+    QString name;
+    QString fileName;
+    int rows = 0;
+};
+
 struct ExchangeReport {
     QString command;   // "read" or "write"
     ListInfo list;
     std::vector<RowReport> rows;
     int exitStatus = 0;
+    bool compare = false;
+    std::optional<SavedList> savedAs;
 };
 
 // The rows as the window's text table (the same lines the export writes,
 // as UTF-8 with LF ends), each row followed by its outcome; CSV with a
 // header line; or one JSON document.
 QByteArray FormatReport(const ExchangeReport& report, Format format);
+
+// One device of a --targets run.
+struct DeviceReport {
+    QString name;
+    QString route;     // the connection, as the settings command prints it
+    std::vector<RowReport> rows;
+    int exitStatus = 0;
+    QStringList problems; // why the device failed as a whole, when it did
+};
+
+struct DevicesReport {
+    QString command;
+    ListInfo list;
+    bool compare = false;
+    std::vector<DeviceReport> devices; // in the order of the targets file
+    int exitStatus = 0;                // the worst of the devices'
+};
+
+// As FormatReport, each row naming its device: a section per device in
+// text, a first column "device" in CSV, a "device" field in JSON (whose
+// "devices" array adds each device's route, summary and exit status).
+QByteArray formatDevicesReport(const DevicesReport& report, Format format);
+
+// The list a save made: a tree line ("N  NAME  (FILE)"), CSV or JSON.
+QByteArray formatSavedList(const SavedList& list, Format format);
 
 // CSV field quoting: quotes when the text holds a comma, quote or line break.
 QString CsvField(const QString& text);

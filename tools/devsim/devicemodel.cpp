@@ -486,8 +486,24 @@ void DeviceModel::setLogSink(std::function<void(const LoggedFrame&)> sink) {
     sink_ = std::move(sink);
 }
 
-StreamDevice::StreamDevice(DeviceModel& model, Optical optical)
-    : model_(model), optical_(optical), dataBaud_(optical.enabled ? -1 : 0) {}
+std::optional<Reply> answerOnLine(const std::vector<DeviceModel*>& devices, std::span<const uint8_t> frame,
+                                  const std::string& channel) {
+    std::optional<Reply> first;
+    for (DeviceModel* device : devices) {
+        auto reply = device->handleFrame(frame, channel);
+        if (reply && !first) {
+            reply->device = device;
+            first = std::move(reply);
+        }
+    }
+    return first;
+}
+
+StreamDevice::StreamDevice(DeviceModel& model, Optical optical, std::vector<DeviceModel*> neighbours)
+    : model_(model), optical_(optical), dataBaud_(optical.enabled ? -1 : 0) {
+    lineDevices_.push_back(&model_);
+    lineDevices_.insert(lineDevices_.end(), neighbours.begin(), neighbours.end());
+}
 
 int StreamDevice::dataBaud() const { return dataBaud_; }
 
@@ -578,7 +594,7 @@ void StreamDevice::frameByte(uint8_t b, int lineBaud, std::vector<Reply>& out) {
                                "at " + std::to_string(lineBaud) + " baud, agreed " + std::to_string(dataBaud_));
             return;
         }
-        if (auto r = model_.handleFrame(frame_, "pty"))
+        if (auto r = answerOnLine(lineDevices_, frame_, "pty"))
             out.push_back(std::move(*r));
     }
 }

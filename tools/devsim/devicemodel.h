@@ -78,10 +78,14 @@ struct DeviceConfig {
 };
 
 // One answer and how to deliver it.
+class DeviceModel;
+
 struct Reply {
     Bytes bytes;
     int delayMs = 0;
     int pieces = 1;
+    // The device on the line that answered; unset: the server's own.
+    DeviceModel* device = nullptr;
 };
 
 struct LoggedFrame {
@@ -137,15 +141,21 @@ private:
     std::function<void(const LoggedFrame&)> sink_;
 };
 
+// Hands a request to every device on one line, as a bus does: each hears it,
+// the one it is addressed to answers. The first answer is the line's.
+std::optional<Reply> answerOnLine(const std::vector<DeviceModel*>& devices, std::span<const uint8_t> frame,
+                                  const std::string& channel);
+
 // The device end of a byte-stream line (the pty): cuts request frames out of
-// the stream and, in optical mode, runs the sign-on first.
+// the stream and, in optical mode, runs the sign-on first. Further devices on
+// the line (each with its own address) hear the same frames.
 class StreamDevice {
 public:
     struct Optical {
         bool enabled = false;
         char speedChar = '5'; // character 12 of the identification line
     };
-    StreamDevice(DeviceModel& model, Optical optical);
+    StreamDevice(DeviceModel& model, Optical optical, std::vector<DeviceModel*> neighbours = {});
 
     // Bytes the line delivered while it ran at lineBaud. Returns the replies in order.
     std::vector<Reply> feed(std::span<const uint8_t> bytes, int lineBaud);
@@ -160,6 +170,7 @@ private:
     void frameByte(uint8_t b, int lineBaud, std::vector<Reply>& out);
 
     DeviceModel& model_;
+    std::vector<DeviceModel*> lineDevices_; // model_ first, then its neighbours
     Optical optical_;
     int dataBaud_;
     std::string line_;   // the current optical line, 7-bit

@@ -7,7 +7,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <algorithm>
 #include <iostream>
+#include <memory>
+#include <vector>
 #include <string>
 
 using namespace parvault::devsim;
@@ -32,7 +35,9 @@ Options:
                      (LINK's folder is created when missing)
   --address N        own device address (default 0); a request with an address
                      block for another device is not answered; a request
-                     without an address block always is
+                     without an address block always is. Repeated: one more
+                     device on the same line and UDP address for each further
+                     N, with its own copy of the table
   --answer-any       parameters missing from the table read as "0", and a write
                      creates them
   --fail MODE        failure for every row (may be repeated; a row's own
@@ -122,6 +127,7 @@ int main(int argc, char** argv) {
     std::optional<int> type;
     QString paramsPath;
     bool logFrames = false;
+    std::vector<int> addresses;
 
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
@@ -166,8 +172,12 @@ int main(int argc, char** argv) {
                 return usage("--pty needs a link path");
             options.ptyLink = *v;
         } else if (a == "--address") {
-            if (!number(config.deviceAddress) || config.deviceAddress < 0 || config.deviceAddress > 255)
+            int n = 0;
+            if (!number(n) || n < 0 || n > 255)
                 return usage("--address needs 0..255");
+            if (std::find(addresses.begin(), addresses.end(), n) != addresses.end())
+                return usage("--address " + std::to_string(n) + " given twice");
+            addresses.push_back(n);
         } else if (a == "--answer-any") {
             config.answerAny = true;
         } else if (a == "--fail") {
@@ -204,12 +214,28 @@ int main(int argc, char** argv) {
             return 1;
         }
     }
+    if (!addresses.empty())
+        config.deviceAddress = addresses.front();
+    // Every further address is another device on the same line.
+    std::vector<std::unique_ptr<DeviceModel>> neighbours;
+    for (size_t k = 1; k < addresses.size(); ++k) {
+        DeviceConfig own = config;
+        own.deviceAddress = addresses[k];
+        neighbours.push_back(std::make_unique<DeviceModel>(table, own));
+        options.neighbours.push_back(neighbours.back().get());
+    }
     DeviceModel model(std::move(table), config);
     if (logFrames) {
-        model.setLogSink([](const LoggedFrame& f) {
-            std::cerr << f.channel << (f.incoming ? " rx " : " tx ") << Hex(f.bytes)
-                      << (f.note.empty() ? "" : "  (" + f.note + ")") << std::endl;
-        });
+        std::vector<DeviceModel*> all{&model};
+        all.insert(all.end(), options.neighbours.begin(), options.neighbours.end());
+        for (size_t k = 0; k < all.size(); ++k) {
+            // With several devices on the line each line says whose it is.
+            const std::string who = all.size() > 1 ? " [" + std::to_string(addresses[k]) + "]" : std::string();
+            all[k]->setLogSink([who](const LoggedFrame& f) {
+                std::cerr << f.channel << who << (f.incoming ? " rx " : " tx ") << Hex(f.bytes)
+                          << (f.note.empty() ? "" : "  (" + f.note + ")") << std::endl;
+            });
+        }
     }
 
     // Signals are taken by sigwait below, not by a handler.

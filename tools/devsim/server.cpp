@@ -105,7 +105,7 @@ bool Server::start(std::string* error) {
             std::filesystem::create_directories(folder, ec); // the user's port-link folder may not exist yet
         if (symlink(slavePath_.c_str(), options_.ptyLink->c_str()) != 0)
             return fail("symlink " + *options_.ptyLink);
-        stream_.emplace(model_, options_.optical);
+        stream_.emplace(model_, options_.optical, options_.neighbours);
     }
 
     running_ = true;
@@ -148,7 +148,7 @@ int Server::lineBaud() const {
 }
 
 void Server::schedule(const Reply& reply, bool udp, const std::vector<uint8_t>& peer) {
-    model_.logOutgoing(udp ? "udp" : "pty", reply.bytes);
+    (reply.device ? *reply.device : model_).logOutgoing(udp ? "udp" : "pty", reply.bytes);
     const auto start = Clock::now() + std::chrono::milliseconds(reply.delayMs);
     const size_t pieces = std::clamp<size_t>(static_cast<size_t>(std::max(reply.pieces, 1)), 1,
                                              std::max<size_t>(reply.bytes.size(), 1));
@@ -180,7 +180,9 @@ void Server::serviceUdp() {
         const std::vector<uint8_t> peerBytes(pb, pb + len);
         // One datagram is one frame; a stray prefix before DLE SOH is skipped.
         std::span<const uint8_t> d(buf.data(), static_cast<size_t>(n));
-        if (auto r = model_.handleFrame(d, "udp"))
+        std::vector<DeviceModel*> devices{&model_};
+        devices.insert(devices.end(), options_.neighbours.begin(), options_.neighbours.end());
+        if (auto r = answerOnLine(devices, d, "udp"))
             schedule(*r, true, peerBytes);
     }
 }

@@ -11,6 +11,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace parvault::devsim {
 
@@ -21,6 +22,9 @@ struct ServerOptions {
     bool slowLine = false;              // the pty runs at the baud rate its user set
     int pieceGapMs = 20;                // pause between the pieces of a cut answer
     StreamDevice::Optical optical;
+    // Further devices on the same UDP address and pty line, each answering
+    // for its own address (the caller keeps them alive while the server runs).
+    std::vector<DeviceModel*> neighbours;
 };
 
 class Server {

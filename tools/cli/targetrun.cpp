@@ -1,0 +1,157 @@
+#include "targetrun.h"
+
+#include "connection.h"
+#include "listexport.h"
+#include "requests.h"
+#include "targets.h"
+
+#include <QDir>
+#include <QFile>
+
+#include <filesystem>
+#include <map>
+#include <mutex>
+
+namespace parvault::cli {
+
+namespace {
+
+using Say = std::function<void(const QString&)>;
+
+std::optional<std::vector<DeviceJob>> prepareJobs(const TargetRunSetup& setup, const MemoryRowTable& rows,
+                                                  const ExchangePlan& plan, const Say& say) {
+    QString why;
+    const auto targets = loadTargets(setup.targetsPath, &why);
+    if (!targets) {
+        say(why.replace(setup.targetsPath, setup.targetsShown));
+        return std::nullopt;
+    }
+    std::vector<DeviceJob> jobs;
+    for (const DeviceTarget& t : *targets) {
+        DeviceJob job;
+        job.name = t.name;
+        job.settings = setup.base;
+        ConnectionSettings& s = job.settings;
+        auto bad = [&](const QString& what) {
+            say(QStringLiteral("%1: device %2 (line %3): %4").arg(setup.targetsShown, t.name).arg(t.line).arg(what));
+            return std::nullopt;
+        };
+        if (t.udp) {
+            s.useIp = 1;
+            s.deviceIp = t.ip;
+            s.udpPort = t.port;
+            job.lineKey = QStringLiteral("udp %1:%2").arg(t.ip).arg(t.port);
+        } else {
+            if (!choosePort(s, t.comPort, &why))
+                return bad(why);
+            // Two port numbers may name one device; the device is the line.
+            job.lineKey = QStringLiteral("COM%1").arg(t.comPort);
+            if (const auto path = PortDevicePath(t.comPort, plan.ports)) {
+                std::error_code ec;
+                const auto real = std::filesystem::weakly_canonical(*path, ec);
+                job.lineKey = QString::fromStdString((ec ? *path : real).string());
+            }
+        }
+        if (t.baud)
+            s.speedIndex = speedIndexOf(*t.baud);
+        if (t.deviceAddress) {
+            s.useAddress = 1;
+            s.deviceAddress = *t.deviceAddress;
+        }
+        if (t.optical)
+            s.useOptoport = *t.optical ? 1 : 0;
+        if (!checkConnection(s, &why))
+            return bad(why);
+        if (plan.write)
+            for (int r : plan.picked)
+                if (LayoutWriteRequest(rows.row(r), r, BusAddressFrom(s)).status != WriteRequest::Ok)
+                    return bad(QStringLiteral("row %1: the value is too long for a write request").arg(r + 1));
+        job.route = connectionText(s, plan.ports);
+        job.rows = rows;
+        jobs.push_back(std::move(job));
+    }
+    return jobs;
+}
+
+bool exportDeviceTable(const TargetRunSetup& setup, const DeviceJob& job, QString* why) {
+    const QString path = QDir(*setup.exportFolder).filePath(DefaultExportName(job.name));
+    QByteArray text = ExportTitleLine(setup.list.title, setup.list.fileName);
+    text += ExportColumnLine();
+    for (int i = 0; i < job.rows.rowCount(); ++i)
+        text += ExportRowLine(job.rows.row(i));
+    QFile out(path);
+    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(text) != text.size() || !out.flush()) {
+        *why = QStringLiteral("the table cannot be written to %1: %2").arg(path, out.errorString());
+        return false;
+    }
+    return true;
+}
+
+} // namespace
+
+int runTargets(const TargetRunSetup& setup, const MemoryRowTable& rows, const ExchangePlan& plan,
+               CliEnvironment& env) {
+    const Say say = [&env](const QString& text) {
+        env.err << kProgramName << ": " << text.toStdString() << '\n';
+    };
+    auto fail = [&](const QString& text) {
+        say(text);
+        return kExitError;
+    };
+    auto jobs = prepareJobs(setup, rows, plan, say);
+    if (!jobs)
+        return kExitError;
+    if (setup.exportFolder) {
+        if (!QDir().mkpath(*setup.exportFolder))
+            return fail(QStringLiteral("--export: the folder %1 cannot be made").arg(*setup.exportFolder));
+        std::map<QString, QString> owner;
+        for (const DeviceJob& job : *jobs) {
+            const QString file = DefaultExportName(job.name);
+            const auto [at, fresh] = owner.emplace(file.toCaseFolded(), job.name);
+            if (!fresh)
+                return fail(QStringLiteral("--export: devices \"%1\" and \"%2\" would both be written to %3; "
+                                           "rename one in %4")
+                                .arg(at->second, job.name, file, setup.targetsShown));
+        }
+    }
+
+    const bool progress = setup.progressLine;
+    std::mutex errMutex;
+    size_t done = 0;
+    runDeviceJobs(*jobs, setup.jobs, plan, [&](const DeviceJob&) {
+        if (!progress)
+            return;
+        std::lock_guard lock(errMutex);
+        env.err << "\r\x1b[K" << "devices done: " << ++done << " of " << jobs->size() << std::flush;
+    });
+    if (progress)
+        env.err << "\r\x1b[K" << std::flush;
+
+    DevicesReport report;
+    report.command = plan.write ? QStringLiteral("write") : QStringLiteral("read");
+    report.list = setup.list;
+    report.compare = plan.compare;
+    for (const DeviceJob& job : *jobs) {
+        DeviceReport d;
+        d.name = job.name;
+        d.route = job.route;
+        d.rows = job.result.rows;
+        d.exitStatus = job.result.status;
+        d.problems = job.result.problems;
+        QString why;
+        if (setup.exportFolder && d.exitStatus != kExitError && !exportDeviceTable(setup, job, &why)) {
+            d.problems << why;
+            d.exitStatus = kExitError;
+        }
+        for (const QString& problem : d.problems)
+            say(QStringLiteral("%1: %2").arg(job.name, problem));
+        report.exitStatus = std::max(report.exitStatus, d.exitStatus);
+        report.devices.push_back(std::move(d));
+    }
+    const QByteArray out = formatDevicesReport(report, setup.format);
+    env.out.write(out.constData(), out.size());
+    env.out.flush();
+    return report.exitStatus;
+}
+
+} // namespace parvault::cli
