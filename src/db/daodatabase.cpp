@@ -101,8 +101,7 @@ void CDaoDatabase::Execute(const QString& sql) {
 
 bool CDaoDatabase::TableExists(const QString& table) const {
     DaoStatement st(handle(), "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
-    const std::string name = utf8(table);
-    sqlite3_bind_text(st.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    st.bindText(1, table.toUtf8());
     return st.step();
 }
 

@@ -12,17 +12,13 @@ namespace parvault {
 
 namespace {
 
-void bindValue(sqlite3* db, sqlite3_stmt* stmt, int slot, const DaoValue& v, bool isText) {
-    int rc;
+void bindValue(DaoStatement& st, int slot, const DaoValue& v, bool isText) {
     if (v.null)
-        rc = sqlite3_bind_null(stmt, slot);
-    else if (isText) {
-        const QByteArray bytes = v.text.toUtf8();
-        rc = sqlite3_bind_text(stmt, slot, bytes.constData(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
-    } else
-        rc = sqlite3_bind_int64(stmt, slot, v.longValue);
-    if (rc != SQLITE_OK)
-        fail(db, "bind failed", rc);
+        st.bindNull(slot);
+    else if (isText)
+        st.bindText(slot, v.text.toUtf8());
+    else
+        st.bindInt64(slot, v.longValue);
 }
 
 DaoValue columnValue(sqlite3_stmt* stmt, int col, bool isText) {
@@ -44,7 +40,7 @@ DaoValue columnValue(sqlite3_stmt* stmt, int col, bool isText) {
 
 } // namespace
 
-CDaoRecordset::~CDaoRecordset() { finalizeCached(); }
+CDaoRecordset::~CDaoRecordset() = default;
 
 void CDaoRecordset::runFieldExchange(CDaoFieldExchange& fx) {
     fx.m_field = 0;
@@ -110,7 +106,7 @@ void CDaoRecordset::openOn(const QString& table) {
 }
 
 void CDaoRecordset::Close() {
-    finalizeCached();
+    m_cached = DaoStatement();
     m_open = false;
     m_rows.clear();
     m_columns.clear();
@@ -119,27 +115,13 @@ void CDaoRecordset::Close() {
     m_live = 0;
 }
 
-void CDaoRecordset::finalizeCached() {
-    if (m_cached)
-        sqlite3_finalize(m_cached);
-    m_cached = nullptr;
-    m_cachedSql.clear();
-}
-
-sqlite3_stmt* CDaoRecordset::prepareCached(const std::string& sql) {
-    if (m_cached && m_cachedSql == sql) {
-        sqlite3_reset(m_cached);
-        sqlite3_clear_bindings(m_cached);
+DaoStatement& CDaoRecordset::prepareCached(const std::string& sql) {
+    if (m_cached.isValid() && m_cached.sql() == sql) {
+        m_cached.reset();
         return m_cached;
     }
-    finalizeCached();
-    sqlite3* db = m_pDatabase->handle();
-    const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &m_cached, nullptr);
-    if (rc != SQLITE_OK) {
-        m_cached = nullptr;
-        fail(db, "prepare failed (" + sql + ")", rc);
-    }
-    m_cachedSql = sql;
+    m_cached = DaoStatement(); // the old statement goes before the new one is made
+    m_cached = DaoStatement(m_pDatabase->handle(), sql);
     return m_cached;
 }
 
@@ -287,13 +269,10 @@ void CDaoRecordset::Update() {
             }
             sql += " (" + names + ") VALUES (" + params + ")";
         }
-        sqlite3_stmt* st = prepareCached(sql);
+        DaoStatement& st = prepareCached(sql);
         for (size_t k = 0; k < dirty.size(); ++k)
-            bindValue(db, st, static_cast<int>(k + 1), dirty[k].second, m_columns[dirty[k].first].isText);
-        const int rc = sqlite3_step(st);
-        sqlite3_reset(st);
-        if (rc != SQLITE_DONE)
-            fail(db, "insert failed", rc);
+            bindValue(st, static_cast<int>(k + 1), dirty[k].second, m_columns[dirty[k].first].isText);
+        st.execute("insert failed");
         Row r;
         r.rowid = sqlite3_last_insert_rowid(db);
         r.values.resize(m_columns.size());
@@ -312,15 +291,12 @@ void CDaoRecordset::Update() {
             for (size_t k = 0; k < dirty.size(); ++k)
                 sql += (k ? ", [" : "[") + m_columns[dirty[k].first].name + "]=?" + std::to_string(k + 1);
             sql += " WHERE rowid=?" + std::to_string(dirty.size() + 1);
-            sqlite3_stmt* st = prepareCached(sql);
+            DaoStatement& st = prepareCached(sql);
             for (size_t k = 0; k < dirty.size(); ++k)
-                bindValue(db, st, static_cast<int>(k + 1), dirty[k].second, m_columns[dirty[k].first].isText);
+                bindValue(st, static_cast<int>(k + 1), dirty[k].second, m_columns[dirty[k].first].isText);
             Row& row = m_rows[static_cast<size_t>(m_pos)];
-            sqlite3_bind_int64(st, static_cast<int>(dirty.size() + 1), row.rowid);
-            const int rc = sqlite3_step(st);
-            sqlite3_reset(st);
-            if (rc != SQLITE_DONE)
-                fail(db, "update failed", rc);
+            st.bindInt64(static_cast<int>(dirty.size() + 1), row.rowid);
+            st.execute("update failed");
             for (const auto& [field, value] : dirty)
                 row.values[field] = value;
         }
@@ -331,14 +307,10 @@ void CDaoRecordset::Update() {
 void CDaoRecordset::Delete() {
     requireCurrent();
     m_mode = EditMode::None;
-    sqlite3* db = m_pDatabase->handle();
-    sqlite3_stmt* st = prepareCached("DELETE FROM " + utf8(bracketed(m_table)) + " WHERE rowid=?1");
+    DaoStatement& st = prepareCached("DELETE FROM " + utf8(bracketed(m_table)) + " WHERE rowid=?1");
     Row& row = m_rows[static_cast<size_t>(m_pos)];
-    sqlite3_bind_int64(st, 1, row.rowid);
-    const int rc = sqlite3_step(st);
-    sqlite3_reset(st);
-    if (rc != SQLITE_DONE)
-        fail(db, "delete failed", rc);
+    st.bindInt64(1, row.rowid);
+    st.execute("delete failed");
     row.deleted = true;
     --m_live;
 }

@@ -1,14 +1,13 @@
 #pragma once
 
 #include "daofieldexchange.h"
+#include "daostatement.h"
 
 #include <QString>
 
 #include <cstdint>
 #include <string>
 #include <vector>
-
-struct sqlite3_stmt;
 
 namespace parvault {
 
@@ -83,8 +82,8 @@ private:
     void requireOpen() const;
     void requireCurrent() const;
     bool seek(long from, int direction); // first live row at or beyond `from`
-    sqlite3_stmt* prepareCached(const std::string& sql);
-    void finalizeCached();
+    // The statement of the last write, kept for the next one of the same text.
+    DaoStatement& prepareCached(const std::string& sql);
 
     bool m_open = false;
     QString m_table;
@@ -95,8 +94,7 @@ private:
     long m_live = 0; // records not deleted
     EditMode m_mode = EditMode::None;
     std::vector<DaoValue> m_snapshot;
-    sqlite3_stmt* m_cached = nullptr;
-    std::string m_cachedSql;
+    DaoStatement m_cached;
 };
 
 } // namespace parvault

@@ -103,8 +103,7 @@ std::vector<CDaoFieldInfo> CDaoTableDef::readFields() const {
     if (!m_open)
         throw CDaoException("table definition is not open");
     DaoStatement st(m_db->handle(), "SELECT name, type, pk FROM pragma_table_info(?1) ORDER BY cid");
-    const std::string name = utf8(m_name);
-    sqlite3_bind_text(st.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    st.bindText(1, m_name.toUtf8());
     std::vector<CDaoFieldInfo> out;
     while (st.step()) {
         CDaoFieldInfo f;
@@ -129,8 +128,7 @@ int CDaoTableDef::GetIndexCount() const {
     if (!m_open)
         throw CDaoException("table definition is not open");
     DaoStatement st(m_db->handle(), "SELECT count(*) FROM pragma_index_list(?1)");
-    const std::string name = utf8(m_name);
-    sqlite3_bind_text(st.get(), 1, name.c_str(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
+    st.bindText(1, m_name.toUtf8());
     st.step();
     return sqlite3_column_int(st.get(), 0);
 }
