@@ -2,6 +2,9 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
+
+struct sqlite3;
 
 namespace parvault {
 
@@ -20,5 +23,11 @@ private:
     int m_sqliteCode;
     int m_systemErrno;
 };
+
+// Every result of an SQLite call passes through here. Returns rc when it is
+// SQLITE_OK, SQLITE_ROW or SQLITE_DONE; raises CDaoException for any other,
+// with rc, "what: " and SQLite's message, and the system's error behind it.
+// db is the connection the call used, or null when there is none yet.
+int checkSqlite(sqlite3* db, int rc, std::string_view what);
 
 } // namespace parvault

@@ -1,10 +1,6 @@
 #include "daosql.h"
 
-#include "daoexception.h"
-
 #include <QStringList>
-
-#include <sqlite3.h>
 
 namespace parvault {
 
@@ -34,13 +30,6 @@ QString bracketSort(const QString& sort) {
             terms << bracketed(term.left(space)) + term.mid(space);
     }
     return terms.join(QLatin1Char(','));
-}
-
-void fail(sqlite3* db, const std::string& what, int code) {
-    std::string text = what;
-    if (db)
-        text += std::string(": ") + sqlite3_errmsg(db);
-    throw CDaoException(text, code, db ? sqlite3_system_errno(db) : 0);
 }
 
 } // namespace parvault

@@ -6,8 +6,6 @@
 
 #include <string>
 
-struct sqlite3;
-
 namespace parvault {
 
 // "[name]" for an identifier; closing brackets cannot occur in our names.
@@ -19,7 +17,5 @@ QString stripBrackets(QString s);
 QString bracketSort(const QString& sort);
 
 inline std::string utf8(const QString& s) { return s.toUtf8().toStdString(); }
-
-[[noreturn]] void fail(sqlite3* db, const std::string& what, int code);
 
 } // namespace parvault

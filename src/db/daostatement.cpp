@@ -1,6 +1,6 @@
 #include "daostatement.h"
 
-#include "daosql.h"
+#include "daoexception.h"
 
 #include <sqlite3.h>
 
@@ -9,12 +9,9 @@
 namespace parvault {
 
 DaoStatement::DaoStatement(sqlite3* db, const std::string& sql) : m_db(db), m_sql(sql) {
-    const int rc = sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &m_stmt, nullptr);
-    if (rc != SQLITE_OK) {
-        // A failed prepare leaves no statement behind.
-        m_stmt = nullptr;
-        fail(db, "prepare failed (" + sql + ")", rc);
-    }
+    // A failed prepare leaves no statement behind.
+    checkSqlite(db, sqlite3_prepare_v2(db, sql.c_str(), static_cast<int>(sql.size()), &m_stmt, nullptr),
+                "prepare failed (" + sql + ")");
 }
 
 DaoStatement::~DaoStatement() { release(); }
@@ -37,51 +34,44 @@ DaoStatement& DaoStatement::operator=(DaoStatement&& other) noexcept {
 }
 
 void DaoStatement::release() {
-    // The result repeats the last step's failure, which was raised then.
+    // Finalizing always frees the statement; its result only repeats the
+    // last step's failure, which was raised then.
     sqlite3_finalize(m_stmt);
     m_stmt = nullptr;
 }
 
-bool DaoStatement::step() {
-    const int rc = sqlite3_step(m_stmt);
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc == SQLITE_DONE)
-        return false;
-    fail(m_db, "step failed", rc);
-}
+bool DaoStatement::step() { return checkSqlite(m_db, sqlite3_step(m_stmt), "step failed") == SQLITE_ROW; }
 
 void DaoStatement::execute(const char* what) {
-    const int rc = sqlite3_step(m_stmt);
+    const int stepRc = sqlite3_step(m_stmt);
     // Reset at once, also after a failure, so that the statement keeps no
-    // lock on the file between runs.
-    sqlite3_reset(m_stmt);
-    if (rc != SQLITE_DONE)
-        fail(m_db, what, rc);
+    // lock on the file between runs; after a failed step the reset only
+    // repeats that failure.
+    const int resetRc = sqlite3_reset(m_stmt);
+    checkSqlite(m_db, stepRc, what);
+    checkSqlite(m_db, resetRc, what);
 }
 
 void DaoStatement::reset() {
-    sqlite3_reset(m_stmt);
-    sqlite3_clear_bindings(m_stmt);
+    if (!m_stmt)
+        return;
+    checkSqlite(m_db, sqlite3_reset(m_stmt), "reset failed");
+    sqlite3_clear_bindings(m_stmt); // cannot fail on a live statement
 }
 
 void DaoStatement::bindNull(int slot) {
-    const int rc = sqlite3_bind_null(m_stmt, slot);
-    if (rc != SQLITE_OK)
-        fail(m_db, "bind failed", rc);
+    checkSqlite(m_db, sqlite3_bind_null(m_stmt, slot), "bind failed");
 }
 
 void DaoStatement::bindInt64(int slot, int64_t value) {
-    const int rc = sqlite3_bind_int64(m_stmt, slot, value);
-    if (rc != SQLITE_OK)
-        fail(m_db, "bind failed", rc);
+    checkSqlite(m_db, sqlite3_bind_int64(m_stmt, slot, value), "bind failed");
 }
 
 void DaoStatement::bindText(int slot, const QByteArray& utf8Text) {
-    const int rc = sqlite3_bind_text(m_stmt, slot, utf8Text.constData(), static_cast<int>(utf8Text.size()),
-                                     SQLITE_TRANSIENT);
-    if (rc != SQLITE_OK)
-        fail(m_db, "bind failed", rc);
+    checkSqlite(m_db,
+                sqlite3_bind_text(m_stmt, slot, utf8Text.constData(), static_cast<int>(utf8Text.size()),
+                                  SQLITE_TRANSIENT),
+                "bind failed");
 }
 
 } // namespace parvault

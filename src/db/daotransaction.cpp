@@ -1,16 +1,21 @@
 #include "daotransaction.h"
 
 #include "daodatabase.h"
-
-#include <sqlite3.h>
+#include "daoexception.h"
 
 namespace parvault {
 
 DaoTransaction::DaoTransaction(CDaoDatabase& db) : m_db(db) { m_db.Execute(QStringLiteral("BEGIN IMMEDIATE")); }
 
 DaoTransaction::~DaoTransaction() {
-    if (!m_done && m_db.IsOpen())
-        sqlite3_exec(m_db.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
+    if (m_done || !m_db.IsOpen())
+        return;
+    try {
+        m_db.Execute(QStringLiteral("ROLLBACK"));
+    } catch (const CDaoException&) {
+        // Never from a destructor: a rollback that fails leaves the
+        // transaction to SQLite, which undoes it when the file is closed.
+    }
 }
 
 void DaoTransaction::Commit() {

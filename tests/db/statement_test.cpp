@@ -59,6 +59,47 @@ TEST_F(Statement, ExecuteLeavesItReadyToRunAgain) {
     EXPECT_EQ(query(dir.file("t.mdb"), "SELECT count(*) FROM t WHERE a=7"), std::vector<std::string>({"2"}));
 }
 
+TEST_F(Statement, FailuresRaiseTheStorageExceptionWithSqlitesCode) {
+    try {
+        DaoStatement missing(db.handle(), "SELECT a FROM nosuchtable");
+        ADD_FAILURE() << "a statement on a missing table was prepared";
+    } catch (const CDaoException& e) {
+        EXPECT_EQ(e.sqliteCode(), SQLITE_ERROR);
+        EXPECT_STREQ(e.what(), "prepare failed (SELECT a FROM nosuchtable): no such table: nosuchtable");
+    }
+
+    DaoStatement echo(db.handle(), "SELECT ?1");
+    try {
+        echo.bindInt64(2, 1);
+        ADD_FAILURE() << "a parameter that is not there was bound";
+    } catch (const CDaoException& e) {
+        EXPECT_EQ(e.sqliteCode(), SQLITE_RANGE);
+        EXPECT_STREQ(e.what(), "bind failed: column index out of range");
+    }
+    // Longer than the connection allows: refused, not bound as Null.
+    sqlite3_limit(db.handle(), SQLITE_LIMIT_LENGTH, 100);
+    try {
+        echo.bindText(1, QByteArray(200, 'x'));
+        ADD_FAILURE() << "an over-long text was bound";
+    } catch (const CDaoException& e) {
+        EXPECT_EQ(e.sqliteCode(), SQLITE_TOOBIG);
+    }
+}
+
+TEST(CheckSqlite, PassesSuccessAndRowResultsAndRaisesTheRestEvenWithoutAConnection) {
+    EXPECT_EQ(checkSqlite(nullptr, SQLITE_OK, "x"), SQLITE_OK);
+    EXPECT_EQ(checkSqlite(nullptr, SQLITE_ROW, "x"), SQLITE_ROW);
+    EXPECT_EQ(checkSqlite(nullptr, SQLITE_DONE, "x"), SQLITE_DONE);
+    try {
+        checkSqlite(nullptr, SQLITE_NOMEM, "cannot open a.mdb");
+        ADD_FAILURE() << "no exception";
+    } catch (const CDaoException& e) {
+        EXPECT_EQ(e.sqliteCode(), SQLITE_NOMEM);
+        EXPECT_EQ(e.systemErrno(), 0);
+        EXPECT_STREQ(e.what(), "cannot open a.mdb: out of memory");
+    }
+}
+
 TEST_F(Statement, IsFinalizedWhenItGoesOrIsReplacedAndMovesWithoutACopy) {
     {
         DaoStatement first(db.handle(), "SELECT a FROM t");
