@@ -8,7 +8,7 @@ namespace parvault {
 DaoTransaction::DaoTransaction(CDaoDatabase& db) : m_db(db) { m_db.Execute(QStringLiteral("BEGIN IMMEDIATE")); }
 
 DaoTransaction::~DaoTransaction() {
-    if (m_done || !m_db.IsOpen())
+    if (m_state != State::Active || !m_db.IsOpen())
         return;
     try {
         m_db.Execute(QStringLiteral("ROLLBACK"));
@@ -18,11 +18,25 @@ DaoTransaction::~DaoTransaction() {
     }
 }
 
+void DaoTransaction::requireActive() const {
+    if (m_state == State::Committed)
+        throw CDaoException("transaction already committed");
+    if (m_state == State::RolledBack)
+        throw CDaoException("transaction already rolled back");
+}
+
 void DaoTransaction::Commit() {
-    if (m_done)
-        return;
+    requireActive();
     m_db.Execute(QStringLiteral("COMMIT"));
-    m_done = true;
+    m_state = State::Committed;
+}
+
+void DaoTransaction::Rollback() {
+    requireActive();
+    // Ended even if the rollback fails: SQLite then undoes the transaction
+    // at close, and a later commit must not claim what was given up.
+    m_state = State::RolledBack;
+    m_db.Execute(QStringLiteral("ROLLBACK"));
 }
 
 } // namespace parvault

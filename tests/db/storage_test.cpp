@@ -1,3 +1,4 @@
+#include "daostatement.h"
 #include "daostorage.h"
 #include "dbtestutil.h"
 #include "recordsets.h"
@@ -202,6 +203,55 @@ TEST_F(Storage, TransactionRollsBackUnlessCommitted) {
         rs.Update();
         tx.Commit();
     }
+    EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"changed"}));
+}
+
+TEST_F(Storage, CommittingTwiceOrAfterARollbackIsAnError) {
+    makeListFile(dir.file("l.mdb"), 5, "x", {{1, 1, 0, 0, 0, 5, "a"}});
+    CDaoDatabase db;
+    db.Open(QStringLiteral("l.mdb"));
+    {
+        DaoTransaction tx(db);
+        db.Execute(QStringLiteral("UPDATE [Параметры] SET text='committed'"));
+        tx.Commit();
+        EXPECT_THROW(tx.Commit(), CDaoException);
+        EXPECT_THROW(tx.Rollback(), CDaoException);
+    }
+    EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"committed"}));
+    {
+        DaoTransaction tx(db);
+        db.Execute(QStringLiteral("UPDATE [Параметры] SET text='rolled back'"));
+        tx.Rollback();
+        EXPECT_THROW(tx.Commit(), CDaoException);
+        EXPECT_THROW(tx.Rollback(), CDaoException);
+        // The connection is free for the next transaction.
+        DaoTransaction next(db);
+        next.Commit();
+    }
+    EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"committed"}));
+}
+
+// A commit that failed (the file held by another connection) may be tried
+// again; only a commit that went through ends the transaction.
+TEST_F(Storage, ACommitThatFailedCanBeTriedAgain) {
+    makeListFile(dir.file("l.mdb"), 5, "x", {{1, 1, 0, 0, 0, 5, "a"}});
+    CDaoDatabase db;
+    db.Open(QStringLiteral("l.mdb"));
+    CDaoDatabase reader;
+    reader.Open(QStringLiteral("l.mdb"));
+    DaoTransaction tx(db);
+    db.Execute(QStringLiteral("UPDATE [Параметры] SET text='changed'"));
+    {
+        DaoStatement reading(reader.handle(), "SELECT text FROM [Параметры]");
+        ASSERT_TRUE(reading.step()); // holds a read lock until reset
+        try {
+            tx.Commit();
+            ADD_FAILURE() << "committed past a reader";
+        } catch (const CDaoException& e) {
+            EXPECT_EQ(e.sqliteCode() & 0xFF, SQLITE_BUSY);
+        }
+    }
+    tx.Commit();
     EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"changed"}));
 }
 
