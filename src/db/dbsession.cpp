@@ -1,16 +1,12 @@
 #include "dbsession.h"
 
+#include "dbreasons.h"
 #include "listexport.h"
 #include "recordsets.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <sqlite3.h>
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 
@@ -56,62 +52,6 @@ bool isLeftoverOfFailedSave(const QString& fileName) {
     } catch (const CDaoException&) {
         return false; // not ours to overwrite
     }
-}
-
-// What the database's own failure says, in the user's words.
-QString reasonOf(const CDaoException& e) {
-    // The system's error is the cause only of a failed file access.
-    const int code = e.sqliteCode() & 0xFF;
-    const bool fileAccess = code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL;
-    switch (fileAccess ? e.systemErrno() : 0) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("на диске нет места");
-    case EFBIG:
-        return QStringLiteral("превышен допустимый размер файла");
-    default:
-        break;
-    }
-    switch (code) {
-    case SQLITE_FULL:
-        return QStringLiteral("на диске нет места");
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-        return QStringLiteral("файл занят другой программой");
-    case SQLITE_READONLY:
-        return QStringLiteral("нет права записи в файл");
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-        return QStringLiteral("файл повреждён");
-    case SQLITE_IOERR:
-        return QStringLiteral("ошибка чтения или записи диска");
-    default:
-        return QStringLiteral("ошибка базы данных (%1)").arg(QString::fromUtf8(e.what()));
-    }
-}
-
-// Why a file in the working folder could not be made or used, in the
-// user's words: the folder and permissions first, as the database's own
-// codes cannot tell a missing folder from a forbidden one.
-QString whyUnusable(const QString& fileName, const CDaoException& e) {
-    struct stat folder {};
-    if (::stat(".", &folder) == 0 && folder.st_nlink == 0)
-        return QStringLiteral("рабочей папки больше нет");
-    const bool exists = QFileInfo::exists(fileName);
-    if (!exists && ::access(".", W_OK) != 0)
-        return QStringLiteral("нет права записи в папку %1").arg(QDir::currentPath());
-    if (exists && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0)
-        return QStringLiteral("нет права записи в файл");
-    return reasonOf(e);
-}
-
-// Why a file could not be read as a database, in the user's words.
-QString whyUnreadable(const QString& fileName, const CDaoException& e) {
-    if (!QFileInfo::exists(fileName))
-        return QStringLiteral("файла больше нет");
-    if (::access(QFile::encodeName(fileName).constData(), R_OK) != 0)
-        return QStringLiteral("нет права чтения файла");
-    return reasonOf(e);
 }
 
 } // namespace
@@ -430,19 +370,29 @@ void DbSession::SaveList() {
         m_ui.message(kMsgListFileNotMade.arg(fileName, whyNot.isEmpty() ? why : whyNot), kAppCaption);
     };
 
-    std::optional<DaoTransaction> tx;
-    CParametr dest(&newList);
     try {
         if (!newList.IsOpen())
             newList.Open(fileName);
         // Emptying and refilling happen whole or not at all.
-        tx.emplace(newList);
+        DaoTransaction tx(newList);
+        const QString why = fillListFile(newList, tx, existed, listName);
+        if (!why.isEmpty()) {
+            giveUp(why);
+            return;
+        }
     } catch (const CDaoException& e) {
         giveUp(whyUnusable(fileName, e));
         return;
     }
+    newList.Close();
+
+    BuildTree();
+}
+
+QString DbSession::fillListFile(CDaoDatabase& newList, DaoTransaction& tx, bool existed, const QString& listName) {
     if (existed && !emptyListFile(newList))
         m_ui.message(kMsgEraseFailed, kAppCaption);
+    CParametr dest(&newList);
     try {
         dest.Open();
     } catch (const CDaoException& e) {
@@ -451,10 +401,35 @@ void DbSession::SaveList() {
             noTable = !newList.TableExists(kTableParams);
         } catch (const CDaoException&) {
         }
-        giveUp(noTable ? QStringLiteral("в файле нет таблицы «%1»").arg(kTableParams) : whyUnusable(fileName, e));
-        return;
+        return noTable ? QStringLiteral("в файле нет таблицы «%1»").arg(kTableParams)
+                       : whyUnusable(newList.GetName(), e);
     }
+    copySelectedRows(dest);
+    dest.Close();
 
+    bool headerWritten = false;
+    try {
+        CMySpisok head(&newList);
+        head.Open();
+        head.AddNew();
+        head.kod_type_pribor = currentTypeCode;
+        head.name = listName.isNull() ? QString("") : listName; // typed, even if empty
+        head.Update();
+        head.Close();
+        headerWritten = true;
+    } catch (const CDaoException&) {
+        m_ui.message(kMsgListNotWritten, kAppCaption);
+    }
+    try {
+        tx.Commit();
+    } catch (const CDaoException&) {
+        if (headerWritten)
+            m_ui.message(kMsgListNotWritten, kAppCaption);
+    }
+    return {};
+}
+
+void DbSession::copySelectedRows(CParametr& dest) {
     try {
         // The rows pair with the records of the database they were loaded
         // from, whatever was opened in between.
@@ -486,31 +461,6 @@ void DbSession::SaveList() {
     } catch (const CDaoException&) {
         // The records copied so far are kept.
     }
-    dest.Close();
-
-    bool headerWritten = false;
-    try {
-        CMySpisok head(&newList);
-        head.Open();
-        head.AddNew();
-        head.kod_type_pribor = currentTypeCode;
-        head.name = listName.isNull() ? QString("") : listName; // typed, even if empty
-        head.Update();
-        head.Close();
-        headerWritten = true;
-    } catch (const CDaoException&) {
-        m_ui.message(kMsgListNotWritten, kAppCaption);
-    }
-    try {
-        tx->Commit();
-    } catch (const CDaoException&) {
-        if (headerWritten)
-            m_ui.message(kMsgListNotWritten, kAppCaption);
-    }
-    tx.reset();
-    newList.Close();
-
-    BuildTree();
 }
 
 // ------------------------------------------------- saving values, export
@@ -532,34 +482,7 @@ void DbSession::SaveValues() {
             m_ui.message(kMsgDataNotWritten, kAppCaption);
             return;
         }
-        std::optional<DaoTransaction> tx;
-        try {
-            // Storing the values happens whole or not at all.
-            tx.emplace(currentDatabase);
-            CParametr rs(&currentDatabase);
-            rs.m_strSort = kParamSort;
-            rs.Open();
-            rs.MoveFirst();
-            const int n = m_rows.rowCount();
-            // Records beyond the last row are left as they are.
-            for (int i = 0; i < n; ++i) {
-                waitCursor.step();
-                const QString value = CutText(m_rows.text(i, ColValue), kStoredValueChars);
-                rs.Edit();
-                rs.data = value.isNull() ? QString("") : value;
-                rs.flag_dt = IsDiagnosticText(value) ? 0 : 1;
-                rs.Update();
-                rs.MoveNext();
-            }
-            rs.Close();
-            tx->Commit();
-        } catch (const CDaoException&) {
-            // The records updated before the failure keep their new values.
-            try {
-                if (tx)
-                    tx->Commit();
-            } catch (const CDaoException&) {
-            }
+        if (!storeValueColumn()) {
             m_ui.message(kMsgDataNotWritten, kAppCaption);
             return;
         }
@@ -591,6 +514,43 @@ void DbSession::SaveValues() {
             m_ui.message(kMsgExportOpenText, kMsgExportOpenCaption);
     }
     QDir::setCurrent(workingDirectory);
+}
+
+bool DbSession::storeValueColumn() {
+    try {
+        // Storing the values happens whole or not at all.
+        DaoTransaction tx(currentDatabase);
+        try {
+            CParametr rs(&currentDatabase);
+            rs.m_strSort = kParamSort;
+            rs.Open();
+            rs.MoveFirst();
+            const int n = m_rows.rowCount();
+            // Records beyond the last row are left as they are.
+            for (int i = 0; i < n; ++i) {
+                waitCursor.step();
+                const QString value = CutText(m_rows.text(i, ColValue), kStoredValueChars);
+                rs.Edit();
+                rs.data = value.isNull() ? QString("") : value;
+                rs.flag_dt = IsDiagnosticText(value) ? 0 : 1;
+                rs.Update();
+                rs.MoveNext();
+            }
+            rs.Close();
+            tx.Commit();
+            return true;
+        } catch (const CDaoException&) {
+            // The records updated before the failure keep their new values;
+            // a commit that failed is tried once more.
+            try {
+                tx.Commit();
+            } catch (const CDaoException&) {
+            }
+            return false;
+        }
+    } catch (const CDaoException&) {
+        return false; // no transaction could begin
+    }
 }
 
 bool DbSession::ReopenCurrentDatabase() {

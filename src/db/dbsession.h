@@ -26,6 +26,8 @@
 
 namespace parvault {
 
+class CParametr;
+
 // Time-stamped names of the seconds after a taken one are tried in turn.
 inline constexpr int kMaxListNameProbes = 600;
 
@@ -88,6 +90,16 @@ private:
     // Empty when the file and its tables were made; otherwise why not.
     QString createListFile(const QString& fileName);
     bool emptyListFile(CDaoDatabase& db);
+    // Fills a new list file inside tx: empties it when it held a list, copies
+    // the selected rows, writes the header and commits. Empty when the save
+    // went through to its end, otherwise why it cannot go on. Raises nothing.
+    QString fillListFile(CDaoDatabase& newList, DaoTransaction& tx, bool existed, const QString& listName);
+    // Copies the selected rows' records from the database they were loaded
+    // from; a failure keeps the records copied so far.
+    void copySelectedRows(CParametr& dest);
+    // Writes the value column into currentDatabase's records. False when a
+    // record could not be written; those written before are kept.
+    bool storeValueColumn();
 
     DbUi& m_ui;
     RowTable& m_rows;
