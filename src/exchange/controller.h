@@ -11,6 +11,7 @@
 #include "channel.h"
 #include "connectionsettings.h"
 #include "exchangedisplay.h"
+#include "exchangeevents.h"
 #include "exchangeshared.h"
 #include "frame.h"
 #include "rowtable.h"
@@ -64,6 +65,8 @@ struct ExchangeContext {
     // network change needs no restart. Without it localIp stays as given.
     std::function<uint32_t()> localAddress;
     AnswerWaits waits = {};
+    // Told of resends, time-outs, set-aside answers and the like; may be null.
+    ExchangeEvents* events = nullptr;
 };
 
 class ExchangeController : public FrameSink {
@@ -146,6 +149,10 @@ private:
     void PickChannel();
     ExchangeChannel& link();
     void FinishWriteRow(int icon);
+    void Note(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) {
+        if (ctx_.events)
+            ctx_.events->event(kind, a, b);
+    }
 
     ExchangeContext ctx_;
     ExchangeChannel* channel_ = nullptr; // the current command's link
