@@ -8,6 +8,7 @@
 #include "rowselect.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -15,6 +16,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <set>
 
@@ -106,6 +108,8 @@ int Cli::run() {
     // Paths given on the command line are the caller's, not the work folder's.
     if (o_.exportPath)
         o_.exportPath = QFileInfo(*o_.exportPath).absoluteFilePath();
+    if (o_.trace && *o_.trace != QLatin1String("-"))
+        o_.trace = QFileInfo(*o_.trace).absoluteFilePath();
     if (o_.connection.portLinkFolder)
         o_.connection.portLinkFolder = QFileInfo(*o_.connection.portLinkFolder).absoluteFilePath();
 
@@ -550,8 +554,35 @@ int Cli::commandExchange(bool write) {
                 return fail(QStringLiteral("row %1: the value is too long for a write request").arg(r + 1));
     }
 
+    // The trace: the same lines as the window's exchange log, written as
+    // the exchange goes.
+    std::ofstream traceFile;
+    std::optional<ExchangeLog> log;
+    std::ostream* trace = nullptr;
+    if (o_.trace) {
+        if (*o_.trace == QLatin1String("-")) {
+            trace = &env_.err;
+        } else {
+            traceFile.open(QFile::encodeName(*o_.trace).toStdString(), std::ios::binary | std::ios::trunc);
+            if (!traceFile)
+                return fail(QStringLiteral("cannot write the trace to %1").arg(*o_.trace));
+            trace = &traceFile;
+        }
+        log.emplace();
+    }
+    std::optional<TraceReader> traceReader;
+    if (log)
+        traceReader.emplace(*log);
+    auto writeTrace = [&] {
+        if (!traceReader)
+            return;
+        for (const QString& line : traceReader->newLines())
+            *trace << line.toUtf8().constData() << '\n';
+    };
+
     const uint32_t localIp = settings_.useIp == 1 ? LocalIpFor(settings_.deviceIp) : LocalIpFromHostName();
-    HeadlessExchange ex(settings_, rows, portNaming(), localIp, [&db] { db.ReopenCurrentDatabase(); });
+    HeadlessExchange ex(settings_, rows, portNaming(), localIp, [&db] { db.ReopenCurrentDatabase(); },
+                        log ? &*log : nullptr);
     for (int r : picked)
         rows.setSelected(r, true);
     std::vector<QString> typed;
@@ -563,6 +594,7 @@ int Cli::commandExchange(bool write) {
         ex.controller.OnWriteCommand();
     else
         ex.controller.OnReadCommand();
+    writeTrace();
     if (!ex.controller.busy() && settings_.useIp != 1 &&
         (ex.display.portStatus == texts::NoPort || ex.display.portStatus == texts::PortBusy)) {
         saveSettingsIfAsked();
@@ -573,9 +605,11 @@ int Cli::commandExchange(bool write) {
         return fail(message);
     }
 
-    const bool progress = env_.progressLine && !o_.quiet;
+    // A trace on standard error takes the place of the progress line there.
+    const bool progress = env_.progressLine && !o_.quiet && trace != &env_.err;
     std::string shown;
     auto showProgress = [&] {
+        writeTrace();
         if (!progress)
             return;
         const QString line = ex.display.status + ex.display.progressText;
@@ -588,6 +622,9 @@ int Cli::commandExchange(bool write) {
     const bool finished = env_.driver ? env_.driver(ex) : RunRealTime(ex, env_.stop, showProgress);
     if (progress)
         env_.err << "\r\x1b[K" << std::flush;
+    writeTrace();
+    if (trace)
+        trace->flush();
 
     ExchangeReport report;
     report.command = write ? QStringLiteral("write") : QStringLiteral("read");

@@ -29,7 +29,7 @@ constexpr OptionDef kOptions[] = {
     {"--format", true},   {"--udp", true},        {"--port", true},        {"--speed", true},
     {"--optical", false}, {"--no-optical", false}, {"--address", true},    {"--no-address", false},
     {"--wait", true},     {"--port-links", true}, {"--save-settings", false}, {"--dir", true},
-    {"--quiet", false},   {"--help", false},      {"--version", false},
+    {"--quiet", false},   {"--help", false},      {"--version", false},    {"--trace", true},
 };
 
 const OptionDef* findOption(const QString& name) {
@@ -120,6 +120,10 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
         o.saveSettings = true;
     } else if (name == "--dir") {
         o.workDir = value;
+    } else if (name == "--trace") {
+        if (value.isEmpty())
+            return QStringLiteral("--trace wants a file name, or - for standard error");
+        o.trace = value;
     } else if (name == "--quiet") {
         o.quiet = true;
     } else if (name == "--help") {
@@ -293,6 +297,10 @@ ParseResult ParseArgs(const QStringList& args) {
         r.error = QStringLiteral("--rows belongs to the read and write commands");
         return r;
     }
+    if (o.trace && !takesList) {
+        r.error = QStringLiteral("--trace belongs to the read and write commands");
+        return r;
+    }
     if ((o.save || o.exportPath) && !takesList) {
         r.error = QStringLiteral("--save and --export belong to the read and write commands");
         return r;
@@ -357,6 +365,9 @@ Connection (default: Parvault2.i; each option overrides one item):
 Output:
   --format FORMAT        text (the window's text table), csv or json
   --quiet                no progress line on a terminal
+  --trace FILE           the exchange log of read or write: every frame sent
+                         and taken, decoded, and the events between them, one
+                         line each in UTF-8 (- for standard error)
   --dir DIR              work in DIR instead of the current folder
 
 Exit status: 0 every row succeeded, 1 some row failed, 2 usage, connection,

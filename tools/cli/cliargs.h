@@ -56,6 +56,7 @@ struct CliOptions {
     Format format = Format::Text;
     bool quiet = false;
     std::optional<QString> workDir;
+    std::optional<QString> trace;   // --trace FILE, "-" for standard error
     ConnectionOverrides connection;
 };
 

@@ -8,11 +8,21 @@ void HeadlessDbUi::message(const QString& text, const QString& caption) {
     messages << QStringLiteral("%1: %2").arg(caption, text.trimmed());
 }
 
+namespace {
+
+StackSetup WithLog(StackSetup setup, ExchangeLog* log) {
+    setup.log = log;
+    return setup;
+}
+
+} // namespace
+
 HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports,
-                                   uint32_t localIp, std::function<void()> reopenDatabase)
-    : stack(StackSetup{settings, rows, display, std::move(ports), localIp, std::move(reopenDatabase),
-                       // One run, one exchange: the address the caller chose for it.
-                       nullptr}),
+                                   uint32_t localIp, std::function<void()> reopenDatabase, ExchangeLog* log)
+    : stack(WithLog(StackSetup{settings, rows, display, std::move(ports), localIp, std::move(reopenDatabase),
+                               // One run, one exchange: the address the caller chose for it.
+                               nullptr},
+                    log)),
       controller(stack.controller()) {
     // The window's link count starts at the limit and passes it with the
     // first tick, long before anyone can press a button. A command line
