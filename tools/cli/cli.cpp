@@ -568,11 +568,13 @@ int Cli::commandExchange(bool write) {
                 return fail(QStringLiteral("cannot write the trace to %1").arg(*o_.trace));
             trace = &traceFile;
         }
-        log.emplace();
+        if (!env_.log)
+            log.emplace();
     }
+    ExchangeLog* recordInto = o_.trace ? (env_.log ? env_.log : &*log) : nullptr;
     std::optional<TraceReader> traceReader;
-    if (log)
-        traceReader.emplace(*log);
+    if (recordInto)
+        traceReader.emplace(*recordInto);
     auto writeTrace = [&] {
         if (!traceReader)
             return;
@@ -582,7 +584,7 @@ int Cli::commandExchange(bool write) {
 
     const uint32_t localIp = settings_.useIp == 1 ? LocalIpFor(settings_.deviceIp) : LocalIpFromHostName();
     HeadlessExchange ex(settings_, rows, portNaming(), localIp, [&db] { db.ReopenCurrentDatabase(); },
-                        log ? &*log : nullptr);
+                        recordInto);
     for (int r : picked)
         rows.setSelected(r, true);
     std::vector<QString> typed;
