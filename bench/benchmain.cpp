@@ -5,7 +5,8 @@
 //   parvault2-bench            every benchmark, each in a process of its own
 //   parvault2-bench --quick    fewer rows, for a smoke run
 //   parvault2-bench --only NAME[,NAME...]   some of: cadence-udp cadence-115200
-//                              cadence-9600 load tree responsiveness memory
+//                              cadence-9600 cadence-log load tree responsiveness
+//                              stall-log memory
 // The window runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include "bench.h"
@@ -20,8 +21,8 @@ using namespace parvault::bench;
 
 namespace {
 
-const char* const kAll[] = {"cadence-udp", "cadence-115200", "cadence-9600", "load",
-                            "tree",        "responsiveness", "memory"};
+const char* const kAll[] = {"cadence-udp", "cadence-115200", "cadence-9600", "cadence-log", "load",
+                            "tree",        "responsiveness", "stall-log",    "memory"};
 
 int RunOne(const QString& name, bool quick) {
     const int exchangeRows = quick ? 100 : 500;
@@ -35,6 +36,15 @@ int RunOne(const QString& name, bool quick) {
         figures.push_back(CadenceFigure({QStringLiteral("pty 115200 baud"), false, 9}, exchangeRows));
     else if (name == "cadence-9600")
         figures.push_back(CadenceFigure({QStringLiteral("pty 9600 baud"), false, 5}, exchangeRows));
+    else if (name == "cadence-log") {
+        ExchangeRoute udp{QStringLiteral("UDP 127.0.0.1, log window open"), true, 9};
+        udp.logOpen = true;
+        ExchangeRoute pty{QStringLiteral("pty 115200 baud, log window open"), false, 9};
+        pty.logOpen = true;
+        figures.push_back(CadenceFigure(udp, exchangeRows));
+        figures.push_back(CadenceFigure(pty, exchangeRows));
+    } else if (name == "stall-log")
+        figures.push_back(ExchangeStallFigure(slowRows, true));
     else if (name == "load")
         figures = ListLoadFigures(listRows, repeats);
     else if (name == "tree")
