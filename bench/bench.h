@@ -10,6 +10,7 @@ struct ExchangeRoute {
     QString name;
     bool udp = false;
     int speedIndex = 9; // into SpeedTable, for the serial routes
+    bool logOpen = false; // the exchange log window open (and recording) throughout
 };
 
 struct ExchangeRun {
@@ -22,6 +23,7 @@ struct ExchangeRun {
     double maxStallMs = 0;
     std::vector<std::pair<double, double>> stallsOver; // (ms after start, ms stalled)
     QString error;
+    int logLines = 0; // lines the log window showed at the end, with logOpen
 };
 
 // Reads n rows through the window from the simulator program.
@@ -33,6 +35,8 @@ Figure PacingFigure(const ExchangeRoute& route, int n, bool fast);
 std::vector<Figure> ListLoadFigures(int rows, int repeats);
 std::vector<Figure> TreeBuildFigures(int repeats);
 std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows);
+// The longest stall of the window during a 300-baud exchange.
+Figure ExchangeStallFigure(int exchangeRows, bool logOpen);
 std::vector<Figure> MemoryFigures(int listRows);
 
 } // namespace parvault::bench

@@ -5,7 +5,8 @@
 //   parvault2-bench            every benchmark, each in a process of its own
 //   parvault2-bench --quick    fewer rows, for a smoke run
 //   parvault2-bench --only NAME[,NAME...]   some of: cadence-udp cadence-115200
-//                              cadence-9600 load tree responsiveness memory
+//                              cadence-9600 cadence-log load tree responsiveness
+//                              stall-log memory
 // The window runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include "bench.h"
@@ -20,8 +21,9 @@ using namespace parvault::bench;
 
 namespace {
 
-const char* const kAll[] = {"cadence-udp", "cadence-115200", "cadence-9600", "pacing-udp",
-                            "pacing-115200", "pacing-9600", "load", "tree", "responsiveness", "memory"};
+const char* const kAll[] = {"cadence-udp",    "cadence-115200", "cadence-9600", "cadence-log",
+                            "pacing-udp",     "pacing-115200",  "pacing-9600",  "load",
+                            "tree",           "responsiveness", "stall-log",    "memory"};
 
 int RunOne(const QString& name, bool quick) {
     const int exchangeRows = quick ? 100 : 500;
@@ -41,7 +43,16 @@ int RunOne(const QString& name, bool quick) {
                                                               : ExchangeRoute{QStringLiteral("pty 9600 baud"), false, 5};
         figures.push_back(PacingFigure(route, exchangeRows, false));
         figures.push_back(PacingFigure(route, exchangeRows, true));
-    } else if (name == "load")
+    } else if (name == "cadence-log") {
+        ExchangeRoute udp{QStringLiteral("UDP 127.0.0.1, log window open"), true, 9};
+        udp.logOpen = true;
+        ExchangeRoute pty{QStringLiteral("pty 115200 baud, log window open"), false, 9};
+        pty.logOpen = true;
+        figures.push_back(CadenceFigure(udp, exchangeRows));
+        figures.push_back(CadenceFigure(pty, exchangeRows));
+    } else if (name == "stall-log")
+        figures.push_back(ExchangeStallFigure(slowRows, true));
+    else if (name == "load")
         figures = ListLoadFigures(listRows, repeats);
     else if (name == "tree")
         figures = TreeBuildFigures(repeats);

@@ -11,6 +11,7 @@
 #include "benchutil.h"
 
 #include "controller.h"
+#include "exchangelogwindow.h"
 #include "devicemodel.h"
 #include "iconbutton.h"
 #include "mainwiring.h"
@@ -109,6 +110,8 @@ ExchangeRun RunExchange(const ExchangeRoute& route, int n, bool probeStalls) {
         run.meanLineMs = bound.meanLineMs;
         run.lineRangeMs = {bound.minLineMs, bound.maxLineMs};
 
+        if (route.logOpen)
+            window.ShowExchangeLog();
         // Let the window settle before the clock starts.
         RunUntil([] { return false; }, std::chrono::milliseconds(300));
         StallProbe probe;
@@ -130,6 +133,10 @@ ExchangeRun RunExchange(const ExchangeRoute& route, int n, bool probeStalls) {
             if (window.rows().icon(i) == IconNeutral && !window.rows().text(i, ColValue).isEmpty())
                 ++run.rowsRead;
         run.rowsPerSecond = run.rowsRead * 1000.0 / run.elapsedMs;
+        if (ExchangeLogWindow* log = window.exchangeLogWindow()) {
+            log->pull();
+            run.logLines = static_cast<int>(log->lines().size());
+        }
     }
     QDir::setCurrent(oldCwd);
     return run;
@@ -147,6 +154,8 @@ Figure CadenceFigure(const ExchangeRoute& route, int n) {
     f.note = QString::asprintf("%d of %d rows read in %.0f ms; line time per row %.1f ms (%.1f..%.1f)",
                                run.rowsRead, n, run.elapsedMs, run.meanLineMs, run.lineRangeMs.first,
                                run.lineRangeMs.second);
+    if (route.logOpen)
+        f.note += QStringLiteral("; the log window showed %1 lines").arg(run.logLines);
     if (!run.error.isEmpty())
         f.note += QStringLiteral("; ") + run.error;
     return f;

@@ -3,6 +3,7 @@
 #include "aboutbox.h"
 #include "artwork.h"
 #include "connectdlg.h"
+#include "exchangelogwindow.h"
 #include "helpwindow.h"
 #include "iconbutton.h"
 #include "ipthread.h"
@@ -22,6 +23,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QScreen>
+#include <QShortcut>
 #include <QStyledItemDelegate>
 #include <QTreeView>
 #include <QTreeWidget>
@@ -82,11 +84,16 @@ CMainDlg::CMainDlg(MainWindowOptions options, QWidget* parent)
     setWindowTitle(QStringLiteral("Parvault 2"));
     CreateControls();
     Startup();
+    // The exchange log: a key the window's key filter leaves alone.
+    auto* logKey = new QShortcut(kExchangeLogKey, this);
+    connect(logKey, &QShortcut::activated, this, &CMainDlg::ShowExchangeLog);
 }
 
 CMainDlg::~CMainDlg() {
     Shutdown();
     handlers_ = &defaultHandlers_;
+    delete logWindow_; // it reads the log the wiring owns
+    logWindow_ = nullptr;
     wiring_.reset();
     qApp->removeEventFilter(this);
 }
@@ -355,7 +362,20 @@ void CMainDlg::timerEvent(QTimerEvent* e) {
 void CMainDlg::contextMenuEvent(QContextMenuEvent* e) {
     QMenu menu(this);
     menu.addAction(QStringLiteral("&About Parvault..."), this, &CMainDlg::ShowAbout);
+    QAction* log = menu.addAction(QString::fromUtf8(kExchangeLogTitle), this, &CMainDlg::ShowExchangeLog);
+    log->setShortcut(kExchangeLogKey);
+    log->setEnabled(wiring_ != nullptr);
     menu.exec(e->globalPos());
+}
+
+void CMainDlg::ShowExchangeLog() {
+    if (!wiring_)
+        return;
+    if (!logWindow_)
+        logWindow_ = new ExchangeLogWindow(wiring_->log(), this);
+    logWindow_->show();
+    logWindow_->raise();
+    logWindow_->activateWindow();
 }
 
 void CMainDlg::ShowAbout() {

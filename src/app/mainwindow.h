@@ -8,6 +8,7 @@
 #include "windowrules.h"
 
 #include <QDialog>
+#include <QKeySequence>
 #include <QHash>
 
 #include <cstdint>
@@ -86,6 +87,11 @@ struct MainWindowOptions {
     bool startTimers = true;
 };
 
+class ExchangeLogWindow;
+
+// Opens the exchange log window; the window's key filter passes it through.
+inline const QKeySequence kExchangeLogKey{Qt::CTRL | Qt::Key_L};
+
 class CMainDlg : public QDialog, public MessagePoster {
     Q_OBJECT
 public:
@@ -123,6 +129,9 @@ public:
 
     void ShowAbout();
     void ShowHelp();
+    // Opens the exchange log window (or brings it up); it stays across exchanges.
+    void ShowExchangeLog();
+    ExchangeLogWindow* exchangeLogWindow() const { return logWindow_; }
     void OpenSettings();
 
 
@@ -144,6 +153,7 @@ private:
     WindowHandlers defaultHandlers_;
     WindowHandlers* handlers_ = &defaultHandlers_;
     std::unique_ptr<MainWiring> wiring_;
+    ExchangeLogWindow* logWindow_ = nullptr; // a separate window, made when first asked for
 
     QHash<int, QWidget*> controls_;
     QTreeWidget* tree_ = nullptr;

@@ -49,7 +49,7 @@ MainWiring::MainWiring(CMainDlg& window, PortNaming ports)
       stack_(StackSetup{window.settings, window.rows(), *this, std::move(ports), window.localIp,
                         [this] { db_.ReopenCurrentDatabase(); },
                         [&window] { return window.localIp = LocalIpFromHostName(); }, &window.exchange,
-                        &window}) {
+                        &window, UdpPauses{}, AnswerWaits{}, Pacing{}, nullptr, &log_}) {
     db_.waitCursor.setDisplay(this);
 }
 

@@ -55,6 +55,7 @@ public:
     ExchangeController& controller() { return stack_.controller(); }
     SerialChannel& serial() { return stack_.serial(); }
     ExchangeStack& stack() { return stack_; }
+    ExchangeLog& log() { return log_; }
 
 private:
     // The parameter list as the database commands see it: whatever replaces
@@ -86,6 +87,7 @@ private:
     CMainDlg& window_;
     ExchangeSafeRows dbRows_;
     DbSession db_;
+    ExchangeLog log_; // every exchange of the window, for the log window
     ExchangeStack stack_;
     QList<QCursor> waitFrames_;
     bool overrideCursor_ = false;

@@ -98,6 +98,7 @@ void ExchangeController::ShowPercent() {
 }
 
 void ExchangeController::EndExchange() {
+    Note(ExchangeEvent::Ended);
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
     ShowFinalStatus();
@@ -107,6 +108,8 @@ void ExchangeController::EndExchange() {
 }
 
 void ExchangeController::StopExchange() {
+    if (busy())
+        Note(ExchangeEvent::Stopped);
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.opticState = STATE_IDLE;
@@ -158,6 +161,10 @@ ExchangeController::Verdict ExchangeController::TakeAnswer() {
     if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
         SaveDataBlock(a);
     const bool forThisRow = a.matchesRow(curRow_);
+    if (a.crcFailed)
+        Note(ExchangeEvent::CrcFailed, curRow_);
+    else if (a.result != ANSWER_PENDING && !forThisRow)
+        Note(ExchangeEvent::OtherSequence, a.sequence, SequenceOf(curRow_));
     if (a.result == ANSWER_OK && forThisRow) {
         ApplyAnswer(ctx_.rows, curRow_, a);
         return Verdict::Accepted;

@@ -11,6 +11,7 @@
 #include "channel.h"
 #include "connectionsettings.h"
 #include "exchangedisplay.h"
+#include "exchangeevents.h"
 #include "exchangeshared.h"
 #include "frame.h"
 #include "rowtable.h"
@@ -77,6 +78,8 @@ struct ExchangeContext {
     std::function<uint32_t()> localAddress;
     AnswerWaits waits = {};
     Pacing pacing = {};
+    // Told of resends, time-outs, set-aside answers and the like; may be null.
+    ExchangeEvents* events = nullptr;
 };
 
 class ExchangeController : public FrameSink {
@@ -168,6 +171,10 @@ private:
     // Fast pacing: whether the quiet time after the last answer has passed.
     bool QuietAfterAnswer() const;
     void NoteAnswerTaken();
+    void Note(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) {
+        if (ctx_.events)
+            ctx_.events->event(kind, a, b);
+    }
 
     ExchangeContext ctx_;
     ExchangeChannel* channel_ = nullptr; // the current command's link

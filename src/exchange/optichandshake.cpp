@@ -72,12 +72,15 @@ void ExchangeController::OpticStep() {
     }
     if (first == '/') {
         ctx_.settings.speedIndex = IdentSpeedIndex(assembler_.asmBuffer()[kIdentSpeedPos]);
+        Note(ExchangeEvent::IdentSpeed, ctx_.settings.speedIndex,
+             SpeedTable[static_cast<size_t>(ctx_.settings.speedIndex)]);
         ctx_.display.setStatusText(
             texts::Baud(SpeedTable[static_cast<size_t>(ctx_.settings.speedIndex)]));
         SendOptionSelect(sh, *this, ctx_.settings.speedIndex);
         sh.waitTicks = 0;
         sh.opticState = OPTIC_AWAIT_ACK;
     } else if (first == ACK) {
+        Note(ExchangeEvent::Acknowledged);
         sh.opticState = STATE_IDLE;
         link().reopen(ctx_.settings, ctx_.display);
         StartPending();

@@ -9,6 +9,7 @@ namespace parvault {
 
 void ExchangeController::OnReadCommand() {
     BeginExchange();
+    Note(ExchangeEvent::Started, 0);
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.lastSocketError = 0;
@@ -33,6 +34,8 @@ void ExchangeController::OnReadCommand() {
 
 void ExchangeController::SendReadRequest(int32_t nextState) {
     ctx_.shared.readState = STATE_STEP;
+    if (nextState != STATE_SENT_1)
+        Note(ExchangeEvent::Resent, curRow_, nextState == STATE_SENT_2 ? 2 : 3);
     BuildReadRequest(ctx_.shared, *this, ctx_.rows, curRow_, BusAddressFrom(ctx_.settings));
     ctx_.shared.waitTicks = 0;
     readSentState_ = nextState;
@@ -108,6 +111,7 @@ void ExchangeController::OnReadTimeout() {
         return; // the exchange ended before this message was handled
     if (!KeepRow(curRow_))
         return;
+    Note(ExchangeEvent::TimedOut, curRow_);
     ctx_.shared.readState = STATE_TIMEOUT;
     ctx_.rows.setIcon(curRow_, IconReadUnanswered);
     if (AdvanceReadRow()) {

@@ -9,6 +9,7 @@ namespace parvault {
 
 void ExchangeController::OnWriteCommand() {
     BeginExchange();
+    Note(ExchangeEvent::Started, 1);
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.readState = STATE_IDLE;
     writeTicks_ = 0;
@@ -74,6 +75,8 @@ void ExchangeController::StepWriteMachine(bool tick) {
     const int64_t L = readLimitTicks();
     auto sendNext = [&](int32_t nextState) {
         sh.writeState = STATE_STEP;
+        if (nextState != STATE_SENT_1)
+            Note(ExchangeEvent::Resent, curRow_, nextState == STATE_SENT_2 ? 2 : 3);
         const WriteStep result = BuildWriteRequest(curRow_);
         if (result == WriteStep::NoRowLeft) {
             sh.writeState = STATE_IDLE;
@@ -166,6 +169,7 @@ void ExchangeController::OnWriteTimeout() {
         return; // the exchange ended before this message was handled
     if (!KeepRow(curRow_))
         return;
+    Note(ExchangeEvent::TimedOut, curRow_);
     ctx_.shared.writeState = STATE_IDLE;
     FinishWriteRow(IconWriteUnanswered);
 }

@@ -26,10 +26,16 @@ std::deque<int> PostQueue::waitUntil(std::chrono::steady_clock::time_point deadl
 ExchangeStack::ExchangeStack(StackSetup setup)
     : shared_(setup.shared ? setup.shared : &ownShared_), poster_(setup.poster ? setup.poster : &queue_),
       serial_(std::move(setup.ports)), udp_(*shared_, *poster_, setup.udpPauses), links_(serial_, udp_, setup.settings),
+      log_(setup.log),
+      recorder_(setup.log ? std::make_unique<RecordingPicker>(setup.channels ? *setup.channels : links_, *setup.log)
+                          : nullptr),
       controller_(ExchangeContext{*shared_, setup.settings, setup.rows, setup.display,
-                                  setup.channels ? *setup.channels : links_, *poster_, setup.localIp,
-                                  std::move(setup.reopenDatabase), std::move(setup.localAddress),
-                                  setup.waits, std::move(setup.pacing)}) {}
+                                  recorder_ ? *recorder_
+                                            : setup.channels ? *setup.channels : static_cast<ChannelPicker&>(links_),
+                                  *poster_, setup.localIp, std::move(setup.reopenDatabase),
+                                  std::move(setup.localAddress), setup.waits, std::move(setup.pacing), setup.log}) {
+    udp_.setEvents(setup.log);
+}
 
 ExchangeStack::~ExchangeStack() { releaseLinks(); }
 

@@ -7,9 +7,11 @@
 // one process may run several at once (one per device).
 
 #include "controller.h"
+#include "exchangelog.h"
 #include "exchangeshared.h"
 #include "ipthread.h"
 #include "portnaming.h"
+#include "recordingchannel.h"
 #include "routechannels.h"
 #include "serialchannel.h"
 
@@ -18,6 +20,7 @@
 #include <condition_variable>
 #include <deque>
 #include <functional>
+#include <memory>
 #include <mutex>
 
 namespace parvault {
@@ -63,6 +66,8 @@ struct StackSetup {
     // Links to use in place of the serial port and UDP (a test's simulated
     // device); the stack's own when empty.
     ChannelPicker* channels = nullptr;
+    // Where every frame and exchange event is recorded; nothing is when null.
+    ExchangeLog* log = nullptr;
 };
 
 class ExchangeStack {
@@ -79,6 +84,7 @@ public:
     SerialChannel& serial() { return serial_; }
     UdpChannel& udp() { return udp_; }
     ExchangeController& controller() { return controller_; }
+    ExchangeLog* log() { return log_; }
     bool busy() const { return controller_.busy(); }
 
     // One 100 ms tick, as the tick thread runs it.
@@ -103,6 +109,8 @@ private:
     SerialChannel serial_;
     UdpChannel udp_;
     RouteChannels links_;
+    ExchangeLog* log_;
+    std::unique_ptr<RecordingPicker> recorder_; // between the controller and its links, with a log
     ExchangeController controller_;
 };
 

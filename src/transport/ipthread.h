@@ -1,5 +1,6 @@
 #pragma once
 
+#include "exchangeevents.h"
 #include "exchangeshared.h"
 
 #include <array>
@@ -70,7 +71,7 @@ public:
     // Takes its copy of the frame in txFrame now, so that the window may lay
     // out the next frame while this thread still runs.
     IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
-             const UdpPauses& pauses = {});
+             const UdpPauses& pauses = {}, ExchangeEvents* events = nullptr);
     ~IPThread(); // stops the thread
     IPThread(const IPThread&) = delete;
     IPThread& operator=(const IPThread&) = delete;
@@ -98,6 +99,7 @@ private:
     MessagePoster& poster_;
     UdpTarget target_;
     UdpPauses pauses_;
+    ExchangeEvents* events_ = nullptr; // told of datagrams from other addresses
     int stopRead_ = -1;
     int stopWrite_ = -1;
     int socketError_ = 0;
@@ -123,11 +125,14 @@ public:
     bool threadRunning() const;
     // The waits every thread of this channel uses.
     const UdpPauses& pauses() const { return pauses_; }
+    // Where the threads report datagrams from other addresses; null for nobody.
+    void setEvents(ExchangeEvents* events) { events_ = events; }
 
 private:
     ExchangeShared& shared_;
     MessagePoster& poster_;
     UdpPauses pauses_;
+    ExchangeEvents* events_ = nullptr;
     std::unique_ptr<IPThread> thread_;
 };
 

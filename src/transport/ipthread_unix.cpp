@@ -71,8 +71,8 @@ uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp) {
 // ---------------------------------------------------------------- IPThread
 
 IPThread::IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
-                   const UdpPauses& pauses)
-    : shared_(shared), poster_(poster), target_(target), pauses_(pauses) {
+                   const UdpPauses& pauses, ExchangeEvents* events)
+    : shared_(shared), poster_(poster), target_(target), pauses_(pauses), events_(events) {
     const int length = shared.txLength() > kTxFrameMax ? kTxFrameMax : shared.txLength();
     frame_.assign(shared.txFrame.begin() + 2, shared.txFrame.begin() + 2 + length);
     int fds[2];
@@ -170,6 +170,9 @@ IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
                     return Receive::Answer;
                 }
                 error = EMSGSIZE;
+            } else if (got >= 0) {
+                if (events_)
+                    events_->event(ExchangeEvent::ForeignDatagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
             } else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
                 error = errno;
             }
@@ -295,7 +298,7 @@ bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
         shared_.writeState = writeState;
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto next = std::make_unique<IPThread>(shared_, poster_, target, pauses_);
+        auto next = std::make_unique<IPThread>(shared_, poster_, target, pauses_, events_);
         if (next->start()) {
             thread_ = std::move(next);
             return true;

@@ -130,7 +130,7 @@ public:
           stack(StackSetup{settings, rows, display, PortNaming{dir.path(), "/dev"}, 0x7F000001,
                            [this] { ++reopens; },
                            [this] { return localAddress ? localAddress() : 0x7F000001; }, nullptr, nullptr,
-                           udpPauses, waits, std::move(pacing), real_ ? nullptr : &links}),
+                           udpPauses, waits, std::move(pacing), real_ ? nullptr : &links, &log}),
           shared(stack.shared()), poster(stack.queue()), serial(stack.serial()), udp(stack.udp()),
           controller(stack.controller()) {
         links.attach(stack.shared(), stack.queue());
@@ -260,6 +260,9 @@ public:
     int sinceTick_ = 0;
     // Asked at each exchange; loopback unless a test changes it.
     std::function<uint32_t()> localAddress;
+    // Every frame and event of the rig's exchanges, timed by its steps. The
+    // stack only keeps its address until the first command.
+    ExchangeLog log{kExchangeLogCapacity, [this] { return int64_t{steps} * kExchangeTimerMs; }};
 };
 
 // A rig whose device answers on the manual clock.

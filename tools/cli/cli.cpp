@@ -12,12 +12,15 @@
 #include "targetrun.h"
 
 #include <QDir>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 
 #include <algorithm>
+#include <cstring>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -108,6 +111,8 @@ int Cli::run() {
         targetsTyped_ = *o_.targetsPath; // messages name the file as the user did
         o_.targetsPath = QFileInfo(*o_.targetsPath).absoluteFilePath();
     }
+    if (o_.trace && *o_.trace != QLatin1String("-"))
+        o_.trace = QFileInfo(*o_.trace).absoluteFilePath();
     if (o_.connection.portLinkFolder)
         o_.connection.portLinkFolder = QFileInfo(*o_.connection.portLinkFolder).absoluteFilePath();
 
@@ -525,6 +530,8 @@ int Cli::commandExchange(bool write) {
     plan.ports = portNaming();
     plan.stop = env_.stop;
     plan.driver = env_.driver;
+    plan.pacing.fast = o_.fastPace;
+    plan.pacing.gapMs = o_.gapMs.value_or(0);
 
     if (!prepareSettings(&why))
         return fail(why);
@@ -556,10 +563,44 @@ int Cli::commandExchange(bool write) {
     }
     plan.reopenDatabase = [&db] { db.ReopenCurrentDatabase(); };
 
-    const bool progress = env_.progressLine && !o_.quiet;
+    // The trace: the same lines as the window's exchange log, written as
+    // the exchange goes.
+    std::ofstream traceFile;
+    std::optional<ExchangeLog> log;
+    std::ostream* trace = nullptr;
+    if (o_.trace) {
+        if (*o_.trace == QLatin1String("-")) {
+            trace = &env_.err;
+        } else {
+            traceFile.open(QFile::encodeName(*o_.trace).toStdString(), std::ios::binary | std::ios::trunc);
+            if (!traceFile)
+                return fail(QStringLiteral("cannot write the trace to %1").arg(*o_.trace));
+            trace = &traceFile;
+        }
+        if (!env_.log)
+            log.emplace();
+    }
+    ExchangeLog* recordInto = o_.trace ? (env_.log ? env_.log : &*log) : nullptr;
+    std::optional<TraceReader> traceReader;
+    if (recordInto)
+        traceReader.emplace(*recordInto);
+    auto writeTrace = [&] {
+        if (!traceReader)
+            return;
+        for (const QString& line : traceReader->newLines())
+            *trace << line.toUtf8().constData() << '\n';
+    };
+
+    plan.log = recordInto;
+
+    // A trace on standard error takes the place of the progress line there.
+    const bool progress = env_.progressLine && !o_.quiet && trace != &env_.err;
     std::string shown;
-    if (progress)
+    if (progress || trace)
         plan.onStep = [&](const HeadlessDisplay& display) {
+            writeTrace();
+            if (!progress)
+                return;
             const std::string text = (display.status + display.progressText).toStdString();
             if (text != shown) {
                 env_.err << "\r\x1b[K" << text << std::flush;
@@ -568,6 +609,9 @@ int Cli::commandExchange(bool write) {
         };
     const QString connection = connectionText(settings_, portNaming());
     const DeviceResult result = runDeviceExchange(settings_, rows, connection, plan);
+    writeTrace();
+    if (trace)
+        trace->flush();
     if (!result.opened) {
         saveSettingsIfAsked();
         return fail(result.problems.join(QStringLiteral("; ")));

@@ -28,6 +28,9 @@ struct CliEnvironment {
     const std::atomic<bool>* stop = nullptr;
     // Unset: real time (RunRealTime). Tests may step a manual clock instead.
     ExchangeDriver driver;
+    // With --trace, record into this log rather than one of the run's own
+    // (a test's log window reads the same entries).
+    ExchangeLog* log = nullptr;
 };
 
 // args without the program name. Returns the exit status. The current

@@ -31,6 +31,7 @@ constexpr OptionDef kOptions[] = {
     {"--wait", true},     {"--port-links", true}, {"--save-settings", false}, {"--dir", true},
     {"--quiet", false},   {"--help", false},      {"--version", false},    {"--name", true},
     {"--save-as", true},  {"--compare", false},   {"--targets", true},     {"--jobs", true},
+    {"--trace", true},    {"--pace", true},       {"--gap", true},
 };
 
 const OptionDef* findOption(const QString& name) {
@@ -121,6 +122,10 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
         o.saveSettings = true;
     } else if (name == "--dir") {
         o.workDir = value;
+    } else if (name == "--trace") {
+        if (value.isEmpty())
+            return QStringLiteral("--trace wants a file name, or - for standard error");
+        o.trace = value;
     } else if (name == "--quiet") {
         o.quiet = true;
     } else if (name == "--name") {
@@ -143,6 +148,18 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
             return QStringLiteral("--jobs is a number of devices from 1 to %1, not \"%2\"").arg(kMaxJobs).arg(value);
         o.jobs = n;
         o.jobsGiven = true;
+    } else if (name == "--pace") {
+        if (value == QLatin1String("fast"))
+            o.fastPace = true;
+        else if (value == QLatin1String("specified"))
+            o.fastPace = false;
+        else
+            return QStringLiteral("--pace is specified or fast, not \"%1\"").arg(value);
+    } else if (name == "--gap") {
+        int n = 0;
+        if (!parseInt(value, n) || n < 0 || n > kMaxGapMs)
+            return QStringLiteral("--gap is a number of milliseconds from 0 to %1, not \"%2\"").arg(kMaxGapMs).arg(value);
+        o.gapMs = n;
     } else if (name == "--help") {
         o.command = Command::Help;
     } else if (name == "--version") {
@@ -317,6 +334,18 @@ ParseResult ParseArgs(const QStringList& args) {
         r.error = QStringLiteral("--rows belongs to the read, write and save commands");
         return r;
     }
+    if ((o.fastPace || o.gapMs) && !exchange) {
+        r.error = QStringLiteral("--pace and --gap belong to the read and write commands");
+        return r;
+    }
+    if (o.gapMs && !o.fastPace) {
+        r.error = QStringLiteral("--gap goes with --pace fast");
+        return r;
+    }
+    if (o.trace && !exchange) {
+        r.error = QStringLiteral("--trace belongs to the read and write commands");
+        return r;
+    }
     if ((o.save || o.exportPath) && !exchange) {
         r.error = QStringLiteral("--save and --export belong to the read and write commands");
         return r;
@@ -436,10 +465,18 @@ Many devices (read and write):
                          on one serial port or UDP address take turns, others
                          run at the same time; every row names its device
   --jobs N               devices exchanged at the same time, 1..64 (default 4)
+  --pace fast            send each request as soon as the previous answer is
+                         taken instead of at the window's 25 ms steps; waits,
+                         resends and outcomes stay the same (default: specified)
+  --gap MS               with --pace fast: quiet time after each answer before
+                         the next request, 0..10000 ms (default 0)
 
 Output:
   --format FORMAT        text (the window's text table), csv or json
   --quiet                no progress line on a terminal
+  --trace FILE           the exchange log of read or write: every frame sent
+                         and taken, decoded, and the events between them, one
+                         line each in UTF-8 (- for standard error)
   --dir DIR              work in DIR instead of the current folder
 
 Exit status: 0 every row succeeded (with --compare: every row the same),

@@ -30,6 +30,7 @@ inline constexpr int kMaxBusAddress = 31;
 // Devices of a --targets run exchanged at the same time, by default and at most.
 inline constexpr int kDefaultJobs = 4;
 inline constexpr int kMaxJobs = 64;
+inline constexpr int kMaxGapMs = 10000;
 
 // Connection overrides; each one unset keeps the settings file's value.
 struct ConnectionOverrides {
@@ -66,6 +67,9 @@ struct CliOptions {
     Format format = Format::Text;
     bool quiet = false;
     std::optional<QString> workDir;
+    std::optional<QString> trace;   // --trace FILE, "-" for standard error
+    bool fastPace = false;          // --pace fast
+    std::optional<int> gapMs;       // --gap MS
     ConnectionOverrides connection;
 };
 

@@ -56,7 +56,7 @@ DeviceResult deviceNotRun(const RowTable& rows, const ExchangePlan& plan, const 
 DeviceResult runDeviceExchange(ConnectionSettings& settings, RowTable& rows, const QString& route,
                                const ExchangePlan& plan) {
     const uint32_t localIp = settings.useIp == 1 ? LocalIpFor(settings.deviceIp) : LocalIpFromHostName();
-    HeadlessExchange ex(settings, rows, plan.ports, localIp, plan.reopenDatabase);
+    HeadlessExchange ex(settings, rows, plan.ports, localIp, plan.reopenDatabase, plan.log, plan.pacing);
     for (int r : plan.picked)
         rows.setSelected(r, true);
 

@@ -27,6 +27,10 @@ struct ExchangePlan {
     ExchangeDriver driver;       // unset: real time
     // Given to the controller; called from the device's thread.
     std::function<void()> reopenDatabase;
+    // Where the exchange's frames and events are recorded; none when null.
+    ExchangeLog* log = nullptr;
+    // How requests follow answers (the command line's --pace and --gap).
+    Pacing pacing = {};
     // After every 25 ms step in real time (a progress line).
     std::function<void(const HeadlessDisplay&)> onStep;
 };

@@ -8,11 +8,27 @@ void HeadlessDbUi::message(const QString& text, const QString& caption) {
     messages << QStringLiteral("%1: %2").arg(caption, text.trimmed());
 }
 
+namespace {
+
+StackSetup withLogAndPacing(StackSetup setup, ExchangeLog* log, Pacing pacing) {
+    setup.log = log;
+    // Fast pacing drops the UDP thread's pauses after sending too: they are
+    // waits between steps like the 25 ms step's.
+    if (pacing.fast)
+        setup.udpPauses.readPauseMs = setup.udpPauses.writePauseMs = 0;
+    setup.pacing = std::move(pacing);
+    return setup;
+}
+
+} // namespace
+
 HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports,
-                                   uint32_t localIp, std::function<void()> reopenDatabase)
-    : stack(StackSetup{settings, rows, display, std::move(ports), localIp, std::move(reopenDatabase),
-                       // One run, one exchange: the address the caller chose for it.
-                       nullptr}),
+                                   uint32_t localIp, std::function<void()> reopenDatabase, ExchangeLog* log,
+                                   Pacing pacing)
+    : stack(withLogAndPacing(StackSetup{settings, rows, display, std::move(ports), localIp, std::move(reopenDatabase),
+                               // One run, one exchange: the address the caller chose for it.
+                               nullptr},
+                    log, std::move(pacing))),
       controller(stack.controller()) {
     // The window's link count starts at the limit and passes it with the
     // first tick, long before anyone can press a button. A command line

@@ -63,8 +63,9 @@ public:
 // An exchange stack with a display that remembers what it was shown.
 class HeadlessExchange {
 public:
+    // With a log, every frame and exchange event is recorded into it.
     HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports, uint32_t localIp,
-                     std::function<void()> reopenDatabase);
+                     std::function<void()> reopenDatabase, ExchangeLog* log = nullptr, Pacing pacing = {});
     HeadlessExchange(const HeadlessExchange&) = delete;
     HeadlessExchange& operator=(const HeadlessExchange&) = delete;
 

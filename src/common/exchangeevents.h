@@ -1,0 +1,32 @@
+#pragma once
+
+// What an exchange does besides sending and taking bytes: resends, time-outs,
+// answers it set aside, the optical sign-on's steps, its end. The controller
+// and the UDP thread report them here when someone listens (a log); nobody
+// listens by default. A listener must return at once: it is called from the
+// 25 ms step and from the UDP thread.
+
+#include <cstdint>
+
+namespace parvault {
+
+enum class ExchangeEvent {
+    Started,          // a: 1 for a write, 0 for a read
+    Resent,           // a: row, b: which try (2 or 3)
+    TimedOut,         // a: row
+    OtherSequence,    // a: the answer's sequence number, b: the row's
+    CrcFailed,        // a: row
+    IdentSpeed,       // a: speed index the identification line announced, b: its baud rate
+    Acknowledged,     // the device acknowledged the option select
+    Ended,            // the last row is done
+    Stopped,          // stopped before the end (the stop command, or the list was replaced)
+    ForeignDatagram,  // a: sender address (host order), b: sender port
+};
+
+class ExchangeEvents {
+public:
+    virtual ~ExchangeEvents() = default;
+    virtual void event(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) = 0;
+};
+
+} // namespace parvault

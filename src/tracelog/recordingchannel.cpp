@@ -1,0 +1,92 @@
+#include "recordingchannel.h"
+
+namespace parvault {
+
+namespace {
+
+QString UdpPeer(const ConnectionSettings& s) {
+    const uint32_t ip = s.deviceIp;
+    return QStringLiteral("UDP %1.%2.%3.%4:%5")
+        .arg(ip >> 24)
+        .arg((ip >> 16) & 0xFF)
+        .arg((ip >> 8) & 0xFF)
+        .arg(ip & 0xFF)
+        .arg(s.udpPortNumber());
+}
+
+QString ComPort(const ConnectionSettings& s) {
+    const auto port = s.chosenPortNumber();
+    return port ? QStringLiteral("COM%1").arg(*port) : QStringLiteral("COM?");
+}
+
+QString Baud(const ConnectionSettings& s) {
+    const auto baud = s.baudRate();
+    return baud ? QStringLiteral("%1 бод").arg(*baud) : QStringLiteral("? бод");
+}
+
+} // namespace
+
+LinkStart RecordingChannel::connect(const LinkRequest& request) {
+    const ConnectionSettings& s = request.settings;
+    const LinkStart start = inner_.connect(request);
+    if (s.useIp == 1) {
+        port_ = route_ = UdpPeer(s);
+        open_ = true;
+        log_.link(port_, QStringLiteral("обмен по UDP"));
+        return start;
+    }
+    port_ = ComPort(s);
+    ConnectionSettings opened = s;
+    // The optical port is woken at 300 baud, whatever speed is configured.
+    if (s.useOptoport == 1 && request.linkExpired)
+        opened.speedIndex = 0;
+    route_ = QStringLiteral("%1 %2").arg(port_, Baud(opened));
+    open_ = start != LinkStart::Failed;
+    log_.link(port_, open_ ? QStringLiteral("порт открыт, %1").arg(Baud(opened))
+                           : QStringLiteral("порт не открыт"));
+    return start;
+}
+
+bool RecordingChannel::reopen(const ConnectionSettings& settings, ExchangeDisplay& display) {
+    const bool ok = inner_.reopen(settings, display);
+    if (settings.useIp == 1)
+        return ok;
+    port_ = ComPort(settings);
+    route_ = QStringLiteral("%1 %2").arg(port_, Baud(settings));
+    open_ = ok;
+    log_.link(port_, ok ? QStringLiteral("порт открыт заново, %1").arg(Baud(settings))
+                        : QStringLiteral("порт не открыт заново"));
+    return ok;
+}
+
+void RecordingChannel::send(ExchangeShared& shared) {
+    const int length = std::min(shared.txLength(), kTxFrameMax);
+    log_.frame(EntryKind::Sent, route_, std::span<const uint8_t>(shared.txFrame.data() + 2, static_cast<size_t>(length)));
+    inner_.send(shared);
+}
+
+int RecordingChannel::takeArrived(ExchangeShared& shared) {
+    const int n = inner_.takeArrived(shared);
+    if (n > 0) {
+        const int length = std::min(n, kRxReadMax);
+        log_.frame(EntryKind::Arrived, route_, std::span<const uint8_t>(shared.rxBuffer.data(), static_cast<size_t>(length)));
+    }
+    return n;
+}
+
+void RecordingChannel::release() {
+    inner_.release();
+    if (open_ && !port_.startsWith(QStringLiteral("UDP")))
+        log_.link(port_, QStringLiteral("порт закрыт"));
+    open_ = false;
+}
+
+ExchangeChannel& RecordingPicker::channelForCommand() {
+    ExchangeChannel& inner = inner_.channelForCommand();
+    auto& wrapper = wrappers_[&inner];
+    if (!wrapper)
+        wrapper = std::make_unique<RecordingChannel>(inner, log_);
+    return *wrapper;
+}
+
+} // namespace parvault
