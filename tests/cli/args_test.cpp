@@ -142,6 +142,12 @@ TEST(CliArgs, UsageErrorsNameTheProblem) {
         {"read 1 --jobs 2", "--jobs belongs to --targets"},
         {"read 1 --targets t.csv --jobs 0", "from 1 to 64"},
         {"read 1 --targets t.csv --jobs 65", "from 1 to 64"},
+        {"read 1 --pace slow", "specified or fast"},
+        {"read 1 --gap 5", "--gap goes with --pace fast"},
+        {"read 1 --pace fast --gap -1", "from 0 to 10000"},
+        {"read 1 --pace fast --gap 10001", "from 0 to 10000"},
+        {"tree --pace fast", "belong to the read and write commands"},
+        {"read 1 --targets t.csv --trace t.log", "--trace does not go with --targets"},
     };
     for (const auto& [line, expected] : cases) {
         const ParseResult r = parse(line);

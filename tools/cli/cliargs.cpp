@@ -378,6 +378,8 @@ ParseResult ParseArgs(const QStringList& args) {
         else if (o.saveSettings)
             clash = QStringLiteral("--save-settings does not go with --targets: one settings file cannot "
                                    "keep the connections of many devices");
+        else if (o.trace)
+            clash = QStringLiteral("--trace does not go with --targets: trace one device at a time");
         if (!clash.isEmpty()) {
             r.error = clash;
             return r;

@@ -1,0 +1,53 @@
+// Fast pacing on the command line: in real time against the simulator on UDP
+// and on a pty, the same rows and outcomes as the window's pacing.
+
+#include "clitest.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+using namespace parvault;
+using namespace parvault::clitest;
+
+namespace {
+
+QJsonArray rowsOf(const CliRun& r) {
+    return QJsonDocument::fromJson(QByteArray::fromStdString(r.out)).object()["rows"].toArray();
+}
+
+} // namespace
+
+TEST_F(CliFixture, FastPaceReadsWhatTheSpecifiedPaceReadsOverUdpAndPty) {
+    devsim::Failure silent;
+    silent.silent = true;
+    model->setRowFailure({0, 4, 0}, silent);
+    const QStringList read = {"read", "type:20", "--rows", "1-8,p310", "--format", "json"};
+    for (const QStringList& route : {udp(), pty()}) {
+        const CliRun specified = run(read + route, /*realTime=*/true);
+        const CliRun fast = run(read + route + QStringList{"--pace", "fast"}, /*realTime=*/true);
+        EXPECT_EQ(specified.status, 1) << specified.err << " (the silent row)";
+        EXPECT_EQ(fast.status, 1) << fast.err;
+        const QJsonArray a = rowsOf(specified), b = rowsOf(fast);
+        ASSERT_EQ(a.size(), b.size());
+        ASSERT_GT(a.size(), 8);
+        for (qsizetype i = 0; i < a.size(); ++i)
+            EXPECT_EQ(a[i].toObject(), b[i].toObject()) << route.join(' ').toStdString() << " row " << i;
+    }
+    EXPECT_EQ(model->requestCount({0, 4, 0}), 4 * 3) << "three requests for the silent row in each run";
+}
+
+TEST_F(CliFixture, FastPaceWithAGapWritesAndConfirms) {
+    for (const QStringList& route : {udp(), pty()}) {
+        const CliRun r = run(QStringList{"write", "type:20", "--set", "0:8=17", "--set", "0:310:2=0,25",
+                                         "--pace", "fast", "--gap", "5", "--format", "json"} +
+                                 route,
+                             /*realTime=*/true);
+        ASSERT_EQ(r.status, 0) << r.err;
+        for (const auto& v : rowsOf(r))
+            EXPECT_EQ(v.toObject()["outcome"].toString(), "written");
+        EXPECT_EQ(model->entry({0, 8, 0})->value, "17");
+        EXPECT_EQ(model->entry({0, 310, 2})->value, "0,25");
+        model->setEntry({0, 8, 0}, {"0", "", false, {}});
+    }
+}
