@@ -2,7 +2,7 @@
 
 #include "codepage.h"
 
-#include <QFile>
+#include <QSaveFile>
 
 #include <algorithm>
 
@@ -141,11 +141,16 @@ bool ApplyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
 bool SaveDataBlock(const ParsedAnswer& answer, const QString& path) {
     if (answer.function != FN_DATA_BLOCK)
         return false;
-    QFile file(path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+    // Written beside and then renamed over the old file: whoever reads it,
+    // and devices of one run saving theirs at the same moment, see one whole
+    // block, never a cut or mixed one.
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly))
         return false;
     const auto n = static_cast<qint64>(answer.dataBlock.size());
-    return file.write(reinterpret_cast<const char*>(answer.dataBlock.data()), n) == n;
+    if (file.write(reinterpret_cast<const char*>(answer.dataBlock.data()), n) != n)
+        return false;
+    return file.commit();
 }
 
 void AnswerAssembler::store(uint8_t b) {

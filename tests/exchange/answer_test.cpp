@@ -9,7 +9,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <random>
+#include <thread>
 
 using namespace parvault;
 using namespace parvault::testing;
@@ -426,4 +428,47 @@ TEST(AnswerAssembler, ResetForgetsAFrameInItsChecksum) {
     const auto r = a.AssembleAnswer(answer);
     EXPECT_EQ(r.result, ANSWER_OK);
     EXPECT_EQ(r.value, QString("5"));
+}
+
+// Several devices of one command line run save their data blocks at the same
+// time into the one file: whoever looks at it finds one whole block, never a
+// cut or mixed one.
+TEST(SaveDataBlock, ConcurrentSavesLeaveOneWholeBlock) {
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.file("__data.hh"));
+    auto block = [](uint8_t fill, size_t size) {
+        ParsedAnswer a;
+        a.function = FN_DATA_BLOCK;
+        a.dataBlock.assign(size, fill);
+        return a;
+    };
+    const ParsedAnswer a = block('A', 40000), b = block('B', 60000);
+    ASSERT_TRUE(SaveDataBlock(a, path));
+    std::atomic<bool> done{false};
+    std::atomic<int> bad{0};
+    std::thread reader([&] {
+        while (!done) {
+            QFile f(path);
+            if (!f.open(QIODevice::ReadOnly)) {
+                ++bad;
+                continue;
+            }
+            const QByteArray got = f.readAll();
+            const bool whole = (got == QByteArray(40000, 'A')) || (got == QByteArray(60000, 'B'));
+            bad += whole ? 0 : 1;
+        }
+    });
+    std::thread writerA([&] {
+        for (int i = 0; i < 300; ++i)
+            SaveDataBlock(a, path);
+    });
+    std::thread writerB([&] {
+        for (int i = 0; i < 300; ++i)
+            SaveDataBlock(b, path);
+    });
+    writerA.join();
+    writerB.join();
+    done = true;
+    reader.join();
+    EXPECT_EQ(bad, 0);
 }
