@@ -49,7 +49,7 @@ Bound ComputeBound(const std::vector<ParamRow>& rows, const QString& params, con
     double lineMs = 0;
     double minMs = 1e9, maxMs = 0;
     for (size_t i = 0; i < rows.size(); ++i) {
-        std::vector<uint8_t> frame = LayoutReadRequest(rows[i], static_cast<int>(i), BusAddressFrom(s));
+        std::vector<uint8_t> frame = layoutReadRequest(rows[i], static_cast<int>(i), busAddressFrom(s));
         const uint16_t crc = Crc16(std::span<const uint8_t>(frame).subspan(2));
         frame.push_back(static_cast<uint8_t>(crc >> 8));
         frame.push_back(static_cast<uint8_t>(crc & 0xFF));

@@ -40,7 +40,7 @@ double LineSeconds(const std::vector<ParamRow>& rows, const QString& params, con
     devsim::DeviceModel model(table, {});
     double seconds = 0;
     for (size_t i = 0; i < rows.size(); ++i) {
-        std::vector<uint8_t> frame = LayoutReadRequest(rows[i], static_cast<int>(i), BusAddressFrom(s));
+        std::vector<uint8_t> frame = layoutReadRequest(rows[i], static_cast<int>(i), busAddressFrom(s));
         const uint16_t crc = Crc16(std::span<const uint8_t>(frame).subspan(2));
         frame.push_back(static_cast<uint8_t>(crc >> 8));
         frame.push_back(static_cast<uint8_t>(crc & 0xFF));

@@ -28,7 +28,7 @@ void CheckParsed(const ParsedAnswer& a) {
         std::abort();
 }
 
-// A row table the size of a real list, so that ApplyAnswer writes somewhere.
+// A row table the size of a real list, so that applyAnswer writes somewhere.
 MemoryRowTable& Rows() {
     static MemoryRowTable rows = [] {
         MemoryRowTable t;
@@ -56,7 +56,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         for (const auto& piece : fuzzing::Pieces(fdp, kRxReadMax + 8)) {
             const ParsedAnswer a = assembler.AssembleAnswer(piece);
             CheckParsed(a);
-            ApplyAnswer(Rows(), row, a);
+            applyAnswer(Rows(), row, a);
             if (assembler.asmLength() < 0 || assembler.asmLength() >= AnswerAssembler::kBufferSize)
                 std::abort();
         }
@@ -84,7 +84,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (mode == 3) {
         const ParsedAnswer a = ParseAnswer(body);
         CheckParsed(a);
-        ApplyAnswer(Rows(), row, a);
+        applyAnswer(Rows(), row, a);
         return 0;
     }
     std::vector<uint8_t> frame = {DLE, SOH};
@@ -99,7 +99,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const size_t n = std::min(maxPiece, frame.size() - p);
         const ParsedAnswer a = assembler.AssembleAnswer(std::span<const uint8_t>(frame).subspan(p, n));
         CheckParsed(a);
-        ApplyAnswer(Rows(), row, a);
+        applyAnswer(Rows(), row, a);
     }
     return 0;
 }

@@ -52,7 +52,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     // What the exchange builds from the record.
-    const BusAddress address = BusAddressFrom(s);
+    const BusAddress address = busAddressFrom(s);
     (void)AddressBlock(address);
     (void)s.udpPortNumber();
 

@@ -146,8 +146,8 @@ void MakeFrames(const QString& root) {
     };
     for (const Case& c : cases) {
         std::vector<uint8_t> request =
-            c.write ? LayoutWriteRequest(c.row, c.rowIndex, c.address).frame
-                    : LayoutReadRequest(c.row, c.rowIndex, c.address);
+            c.write ? layoutWriteRequest(c.row, c.rowIndex, c.address).frame
+                    : layoutReadRequest(c.row, c.rowIndex, c.address);
         const std::vector<uint8_t> whole = WithCrc(request);
         // fuzz_devsim: mode 0 takes the body and adds DLE SOH and the CRC; mode 2 a stream.
         WriteBytes(root + "/devsim/" + c.name + "-body",
@@ -168,7 +168,7 @@ void MakeFrames(const QString& root) {
     devsim::StreamDevice device(model, {true, '5'});
     WriteBytes(root + "/ident/ident-line", Cat(device.identLine(), {0x20, 0x00}));
     WriteBytes(root + "/ident/ack", {ACK, 0x01, 0x00});
-    WriteBytes(root + "/devsim/sign-on", Cat(Cat(SignOnMessage(), OptionSelectMessage(5)),
+    WriteBytes(root + "/devsim/sign-on", Cat(Cat(signOnMessage(), optionSelectMessage(5)),
                                              {0x40, 0x00, 0x40, 0x00, 0x01, 0x35, 0x01, 0x02, 0x00, 0x00}));
     // Settings files: the defaults, a short one, and one choosing what does not exist.
     ConnectionSettings s;

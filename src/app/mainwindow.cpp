@@ -215,7 +215,7 @@ void CMainDlg::Startup() {
     settings.portIndex = -1;
     exchange.lastSocketError = 0;
 
-    localIp = LocalIpFromHostName();
+    localIp = localIpFromHostName();
     wiring_ = std::make_unique<MainWiring>(*this, options_.ports);
     handlers_ = wiring_.get();
     LoadSettings(settings);
@@ -267,7 +267,7 @@ void CMainDlg::Startup() {
 
     if (options_.startTimers) {
         exchangeTimerId_ = startTimer(kExchangeTimerMs, Qt::PreciseTimer);
-        tick_.Start(std::chrono::milliseconds(kTickMs), [this] {
+        tick_.start(std::chrono::milliseconds(kTickMs), [this] {
             exchange.TickCallback(*this);
             wiring_->OnTickThread();
         });
@@ -386,7 +386,7 @@ void CMainDlg::ShowAbout() {
 void CMainDlg::OpenSettings() {
     ConnectTargets targets{settings, exchange.linkIdleTicks,
                            [this](const QString& text) { portStatusText_->setText(text); },
-                           options_.portSources ? options_.portSources() : SystemPortSources(),
+                           options_.portSources ? options_.portSources() : systemPortSources(),
                            options_.showMessage};
     CConnectDlg dialog(std::move(targets), this);
     dialog.exec();
@@ -410,7 +410,7 @@ void CMainDlg::Shutdown() {
         killTimer(exchangeTimerId_);
         exchangeTimerId_ = 0;
     }
-    tick_.Stop();
+    tick_.stop();
     SaveSettings(settings);
     handlers_->StopUdpThread();
 }

@@ -83,7 +83,7 @@ struct MainWindowOptions {
                                          const QString& defaultExtension)>
         askSaveFile;
     // How port numbers name devices.
-    PortNaming ports = DefaultPortNaming();
+    PortNaming ports = defaultPortNaming();
     bool startTimers = true;
 };
 

@@ -48,7 +48,7 @@ MainWiring::MainWiring(CMainDlg& window, PortNaming ports)
       db_(*this, dbRows_),
       stack_(StackSetup{window.settings, window.rows(), *this, std::move(ports), window.localIp,
                         [this] { db_.ReopenCurrentDatabase(); },
-                        [&window] { return window.localIp = LocalIpFromHostName(); }, &window.exchange,
+                        [&window] { return window.localIp = localIpFromHostName(); }, &window.exchange,
                         &window, UdpPauses{}, AnswerWaits{}, Pacing{}, nullptr, &log_}) {
     db_.waitCursor.setDisplay(this);
 }
@@ -123,7 +123,7 @@ bool MainWiring::OpenMainDatabase() { return db_.OpenMainDatabase(); }
 
 void MainWiring::ClosePort() { ComClose(stack_.serial()); }
 
-void MainWiring::StopUdpThread() { stack_.udp().StopUdpExchange(); }
+void MainWiring::StopUdpThread() { stack_.udp().stopUdpExchange(); }
 
 // ---------------------------------------------------------------- database UI
 

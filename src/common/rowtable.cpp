@@ -2,7 +2,7 @@
 
 namespace parvault {
 
-int LeadingInt(const QString& text) {
+int leadingInt(const QString& text) {
     int i = 0;
     const int n = static_cast<int>(text.size());
     while (i < n && (text[i] == QLatin1Char(' ') || (text[i] >= QChar(9) && text[i] <= QChar(13))))

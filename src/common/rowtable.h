@@ -10,7 +10,7 @@ namespace parvault {
 
 // atoi, as the row numbers in the list's columns are read: leading blanks
 // skipped, optional sign, digits; 0 when there are none.
-int LeadingInt(const QString& text);
+int leadingInt(const QString& text);
 
 // Columns of the parameter list, in display order.
 enum Column : int {

@@ -4,19 +4,19 @@
 
 namespace parvault {
 
-bool TickThread::Start(std::chrono::milliseconds period, Callback callback) {
-    Stop();
+bool TickThread::start(std::chrono::milliseconds period, Callback callback) {
+    stop();
     callback_ = std::move(callback);
     stop_ = false;
     try {
-        thread_ = std::thread([this, period] { Run(period); });
+        thread_ = std::thread([this, period] { run(period); });
     } catch (const std::system_error&) {
         return false;
     }
     return true;
 }
 
-void TickThread::Stop() {
+void TickThread::stop() {
     if (!thread_.joinable())
         return;
     {
@@ -27,7 +27,7 @@ void TickThread::Stop() {
     thread_.join();
 }
 
-void TickThread::Run(std::chrono::milliseconds period) {
+void TickThread::run(std::chrono::milliseconds period) {
     auto next = std::chrono::steady_clock::now() + period;
     std::unique_lock lock(mutex_);
     while (!wake_.wait_until(lock, next, [this] { return stop_; })) {

@@ -15,18 +15,18 @@ public:
     using Callback = std::function<void()>;
 
     TickThread() = default;
-    ~TickThread() { Stop(); }
+    ~TickThread() { stop(); }
     TickThread(const TickThread&) = delete;
     TickThread& operator=(const TickThread&) = delete;
 
     // Returns false when a thread could not be started.
-    bool Start(std::chrono::milliseconds period, Callback callback);
+    bool start(std::chrono::milliseconds period, Callback callback);
     // Stops and joins; returns at once when not running.
-    void Stop();
+    void stop();
     bool running() const { return thread_.joinable(); }
 
 private:
-    void Run(std::chrono::milliseconds period);
+    void run(std::chrono::milliseconds period);
 
     Callback callback_;
     std::thread thread_;

@@ -128,7 +128,7 @@ ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
     return a;
 }
 
-bool ApplyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
+bool applyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
     if (row < 0 || row >= table.rowCount() || !answer.matchesRow(row))
         return false;
     if (answer.value)
@@ -138,7 +138,7 @@ bool ApplyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
     return true;
 }
 
-bool SaveDataBlock(const ParsedAnswer& answer, const QString& path) {
+bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
     if (answer.function != FN_DATA_BLOCK)
         return false;
     // Written beside and then renamed over the old file: whoever reads it,
@@ -226,7 +226,7 @@ ParsedAnswer AnswerAssembler::AssembleAnswer(std::span<const uint8_t> delivery) 
     return ParsedAnswer{};
 }
 
-void AnswerAssembler::Reset() {
+void AnswerAssembler::reset() {
     asmLength_ = 0;
     dleSeen_ = false;
     endPhase_ = 0;

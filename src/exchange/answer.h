@@ -27,7 +27,7 @@ inline constexpr const char* kDataBlockMark = "-OK-";
 inline constexpr const char* kDataBlockFile = "__data.hh";
 
 // What an answer says. The parse never touches the list: the texts reach a row
-// only through ApplyAnswer, and only when the sequence number is that row's,
+// only through applyAnswer, and only when the sequence number is that row's,
 // so a late answer for an earlier row cannot overwrite the current one.
 struct ParsedAnswer {
     int result = ANSWER_PENDING; // ANSWER_OK, ANSWER_REJECTED or ANSWER_PENDING
@@ -38,7 +38,7 @@ struct ParsedAnswer {
     std::optional<QString> units; // for column 4
     std::vector<uint8_t> dataBlock; // function 0x21: the whole assembled frame
 
-    bool matchesRow(int row) const { return sequence != kNoSequence && sequence == SequenceOf(row); }
+    bool matchesRow(int row) const { return sequence != kNoSequence && sequence == sequenceOf(row); }
 };
 
 // Parses an assembled frame: every byte after DLE SOH through the second CRC
@@ -47,11 +47,11 @@ ParsedAnswer ParseAnswer(std::span<const uint8_t> frame);
 
 // Puts the answer's texts into the row when the answer's sequence number is
 // the row's. Returns whether it did; a mismatch or a bad row index changes nothing.
-bool ApplyAnswer(RowTable& table, int row, const ParsedAnswer& answer);
+bool applyAnswer(RowTable& table, int row, const ParsedAnswer& answer);
 
 // Writes a data-block answer's frame to the file (created or emptied).
 // Returns false when the answer has no data block or the file cannot be written.
-bool SaveDataBlock(const ParsedAnswer& answer, const QString& path = QString::fromLatin1(kDataBlockFile));
+bool saveDataBlock(const ParsedAnswer& answer, const QString& path = QString::fromLatin1(kDataBlockFile));
 
 // Cuts answers out of the received bytes. The controller owns one for the whole
 // run; its state carries over between deliveries, so a frame may arrive in any
@@ -76,7 +76,7 @@ public:
     int identLineLength() const;
 
     // Forgets any partial frame or line.
-    void Reset();
+    void reset();
 
     const std::array<uint8_t, kBufferSize>& asmBuffer() const { return asmBuffer_; }
     int asmLength() const { return asmLength_; }

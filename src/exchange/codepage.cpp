@@ -22,7 +22,7 @@ std::vector<uint8_t> AnsiToOem(const QString& text) {
     return {bytes.begin(), bytes.end()};
 }
 
-QByteArray ToAnsiBytes(const QString& text) {
+QByteArray toAnsiBytes(const QString& text) {
     thread_local QStringEncoder encoder("windows-1251");
     encoder.resetState();
     return encoder.encode(text);

@@ -16,6 +16,6 @@ QString OemToAnsi(std::span<const uint8_t> bytes);
 // Text to OEM 866 bytes; characters 866 lacks become '?'.
 std::vector<uint8_t> AnsiToOem(const QString& text);
 // Text to Windows-1251 bytes: the form the digit fields are read in.
-QByteArray ToAnsiBytes(const QString& text);
+QByteArray toAnsiBytes(const QString& text);
 
 } // namespace parvault

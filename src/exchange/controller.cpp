@@ -34,7 +34,7 @@ ExchangeChannel& ExchangeController::link() {
     return *channel_;
 }
 
-void ExchangeController::PickChannel() {
+void ExchangeController::pickChannel() {
     ExchangeChannel& next = ctx_.channels.channelForCommand();
     if (channel_ && channel_ != &next)
         channel_->release();
@@ -43,13 +43,13 @@ void ExchangeController::PickChannel() {
 
 void ExchangeController::send(ExchangeShared& shared) { link().send(shared); }
 
-void ExchangeController::ReleaseChannel() { link().release(); }
+void ExchangeController::releaseChannel() { link().release(); }
 
 // ---------------------------------------------------------------- shared steps
 
-void ExchangeController::ConnectSequence(Pending next) {
+void ExchangeController::connectSequence(Pending next) {
     opticNext_ = static_cast<int>(next);
-    PickChannel();
+    pickChannel();
     const auto localIp = [this] {
         if (ctx_.localAddress)
             ctx_.localIp = ctx_.localAddress();
@@ -57,7 +57,7 @@ void ExchangeController::ConnectSequence(Pending next) {
     };
     switch (link().connect(LinkRequest{ctx_.settings, ctx_.display, linkExpired(), localIp})) {
     case LinkStart::Now:
-        StartPending();
+        startPending();
         break;
     case LinkStart::SignOn:
         ctx_.shared.opticState = OPTIC_SIGN_ON;
@@ -68,7 +68,7 @@ void ExchangeController::ConnectSequence(Pending next) {
     }
 }
 
-void ExchangeController::StartPending() {
+void ExchangeController::startPending() {
     if (opticNext_ == static_cast<int>(Pending::Read))
         ctx_.shared.readState = STATE_START;
     else
@@ -78,20 +78,20 @@ void ExchangeController::StartPending() {
 int ExchangeController::FindNextRow() const {
     const int count = std::min(rowCount_, ctx_.rows.rowCount());
     for (int r = std::max(curRow_, 0); r < count; ++r) {
-        if (IsWanted(r))
+        if (isWanted(r))
             return r;
     }
     return rowCount_;
 }
 
-bool ExchangeController::IsWanted(int row) const {
+bool ExchangeController::isWanted(int row) const {
     if (!ctx_.rows.isSelected(row))
         return false;
-    const bool low = LeadingInt(ctx_.rows.text(row, ColParam)) < kFirstPassLimit;
+    const bool low = leadingInt(ctx_.rows.text(row, ColParam)) < kFirstPassLimit;
     return secondPass_ == 0 ? low : !low;
 }
 
-void ExchangeController::ShowPercent() {
+void ExchangeController::showPercent() {
     percentDone_ = percentOf(rowsLeft_, selectedTotal_);
     ctx_.display.setProgressText(texts::Done(percentDone_));
     ctx_.display.setProgressPos(percentDone_);
@@ -101,10 +101,10 @@ void ExchangeController::EndExchange() {
     Note(ExchangeEvent::Ended);
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
-    ShowFinalStatus();
+    showFinalStatus();
     ctx_.display.setProgressText(texts::Done(100));
     ctx_.display.setProgressPos(100);
-    ReleaseChannel();
+    releaseChannel();
 }
 
 void ExchangeController::StopExchange() {
@@ -114,13 +114,13 @@ void ExchangeController::StopExchange() {
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.opticState = STATE_IDLE;
     writeAnswerOutstanding_ = false;
-    ReleaseChannel();
-    ShowFinalStatus();
+    releaseChannel();
+    showFinalStatus();
 }
 
 // A blank status, unless rows were refused as too long: that reason must
 // outlast the exchange, or the user sees a red mark with no word.
-void ExchangeController::ShowFinalStatus() {
+void ExchangeController::showFinalStatus() {
     if (tooLongRows_.empty()) {
         ctx_.display.setStatusText(texts::Blank);
         ctx_.display.setStatusToolTip(QString());
@@ -133,7 +133,7 @@ void ExchangeController::ShowFinalStatus() {
 // What every read and write starts from: the selected rows counted from the
 // first, no partial frame of an earlier exchange, no outstanding answer, no
 // old note.
-void ExchangeController::BeginExchange() {
+void ExchangeController::beginExchange() {
     secondPass_ = 0;
     curRow_ = 0;
     rowCount_ = ctx_.rows.rowCount();
@@ -141,13 +141,13 @@ void ExchangeController::BeginExchange() {
     for (int r = 0; r < rowCount_; ++r)
         rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
     selectedTotal_ = rowsLeft_;
-    assembler_.Reset();
+    assembler_.reset();
     writeAnswerOutstanding_ = false;
     tooLongRows_.clear();
     ctx_.display.setStatusToolTip(QString());
 }
 
-bool ExchangeController::KeepRow(int row) {
+bool ExchangeController::keepRow(int row) {
     const int n = ctx_.rows.rowCount();
     if (n == rowCount_ && row >= 0 && row < n)
         return true;
@@ -155,25 +155,25 @@ bool ExchangeController::KeepRow(int row) {
     return false;
 }
 
-ExchangeController::Verdict ExchangeController::TakeAnswer() {
+ExchangeController::Verdict ExchangeController::takeAnswer() {
     const ParsedAnswer a = assembler_.AssembleAnswer(ctx_.shared);
     ctx_.shared.waitTicks = 0;
     if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
-        SaveDataBlock(a);
+        saveDataBlock(a);
     const bool forThisRow = a.matchesRow(curRow_);
     if (a.crcFailed)
         Note(ExchangeEvent::CrcFailed, curRow_);
     else if (a.result != ANSWER_PENDING && !forThisRow)
-        Note(ExchangeEvent::OtherSequence, a.sequence, SequenceOf(curRow_));
+        Note(ExchangeEvent::OtherSequence, a.sequence, sequenceOf(curRow_));
     if (a.result == ANSWER_OK && forThisRow) {
-        ApplyAnswer(ctx_.rows, curRow_, a);
+        applyAnswer(ctx_.rows, curRow_, a);
         return Verdict::Accepted;
     }
     // A frame whose checksum failed belongs to nobody we can tell, so it
     // counts against this row; an error answer counts only when it is this
     // row's, never a late one for an earlier row.
     if (a.result == ANSWER_REJECTED && (a.crcFailed || forThisRow)) {
-        ApplyAnswer(ctx_.rows, curRow_, a);
+        applyAnswer(ctx_.rows, curRow_, a);
         return Verdict::Rejected;
     }
     return Verdict::Wait; // pending, or another row's answer
@@ -186,30 +186,30 @@ void ExchangeController::OnTimer() {
     ctx_.display.setOpticMark(linkExpired() && useOptoport() ? texts::OpticBullet : QString());
     if (sh.readState.load() != STATE_IDLE) {
         ctx_.display.setStatusText(texts::Reading);
-        ShowPercent();
+        showPercent();
     }
     if (sh.writeState.load() != STATE_IDLE)
         ctx_.display.setStatusText(texts::Writing);
     if (sh.readState.load() != STATE_IDLE)
-        StepReadMachine();
+        stepReadMachine();
     if (sh.opticState.load() != STATE_IDLE)
-        OpticStep();
+        opticStep();
 }
 
-void ExchangeController::OnPaceStep() {
+void ExchangeController::paceStep() {
     OnTimer();
     if (ctx_.shared.writeState.load() != STATE_IDLE)
-        StepWriteMachine(false);
+        stepWriteMachine(false);
 }
 
-bool ExchangeController::QuietAfterAnswer() const {
+bool ExchangeController::quietAfterAnswer() const {
     if (!ctx_.pacing.fast || ctx_.pacing.gapMs <= 0)
         return true;
     const auto now = ctx_.pacing.clock ? ctx_.pacing.clock() : std::chrono::steady_clock::now();
     return now - lastAnswerAt_ >= std::chrono::milliseconds(ctx_.pacing.gapMs);
 }
 
-void ExchangeController::NoteAnswerTaken() {
+void ExchangeController::noteAnswerTaken() {
     if (ctx_.pacing.fast && ctx_.pacing.gapMs > 0)
         lastAnswerAt_ = ctx_.pacing.clock ? ctx_.pacing.clock() : std::chrono::steady_clock::now();
 }

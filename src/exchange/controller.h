@@ -53,7 +53,7 @@ enum OpticState : int32_t {
 
 // How requests follow answers. By default at most one request goes out per
 // 25 ms step and an answer is taken at a later step. Fast pacing is for an
-// owner that steps the machines as often as it can (OnPaceStep): the next
+// owner that steps the machines as often as it can (paceStep): the next
 // request goes as soon as the answer is taken, after `gapMs` of quiet for
 // devices that need it. Waits, resends and outcomes stay the same.
 struct Pacing {
@@ -96,7 +96,7 @@ public:
     void OnTimer();
     // With fast pacing, as often as the owner can: the 25 ms step, and the
     // write machine's step without counting a tick.
-    void OnPaceStep();
+    void paceStep();
     bool fastPace() const { return ctx_.pacing.fast; }
     // The posted window messages: MSG_READ_TIMEOUT, MSG_WRITE_*, MSG_TICK.
     void OnMessage(int message);
@@ -112,7 +112,7 @@ public:
     // The exchange's rows are still the ones it started on and `row` is one
     // of them; otherwise the exchange is ended as Stop ends it (the list was
     // replaced under it) and false comes back.
-    bool KeepRow(int row);
+    bool keepRow(int row);
 
     // FrameSink: a finished txFrame goes to the command's channel.
     void send(ExchangeShared& shared) override;
@@ -145,32 +145,32 @@ private:
     int64_t readLimitTicks() const { return ctx_.settings.waitSeconds * ctx_.waits.answerTicksPerWaitSecond; }
     int64_t opticLimitTicks() const { return ctx_.settings.waitSeconds * ctx_.waits.opticTicksPerWaitSecond; }
 
-    void ConnectSequence(Pending next);
-    void StartPending();
-    bool AdvanceReadRow();
-    void StepReadMachine();
-    void SendReadRequest(int32_t nextState);
-    void HandleReadAnswer();
+    void connectSequence(Pending next);
+    void startPending();
+    bool advanceReadRow();
+    void stepReadMachine();
+    void sendReadRequest(int32_t nextState);
+    void handleReadAnswer();
     // Assembles what arrived and judges it for the current row, putting the
     // answer's texts into the row when they are its own.
-    Verdict TakeAnswer();
+    Verdict takeAnswer();
     WriteStep BuildWriteRequest(int& row);
-    bool IsWanted(int row) const;
-    void ShowPercent();
-    void BeginExchange();
-    void ShowFinalStatus();
-    void OpticStep();
-    void ReleaseChannel();
+    bool isWanted(int row) const;
+    void showPercent();
+    void beginExchange();
+    void showFinalStatus();
+    void opticStep();
+    void releaseChannel();
     // Takes the channel for a new command, letting go of another one the
     // previous command used.
-    void PickChannel();
+    void pickChannel();
     ExchangeChannel& link();
-    void FinishWriteRow(int icon);
+    void finishWriteRow(int icon);
     // One step of the write machine; the 100 ms tick counts towards its waits.
-    void StepWriteMachine(bool tick);
+    void stepWriteMachine(bool tick);
     // Fast pacing: whether the quiet time after the last answer has passed.
-    bool QuietAfterAnswer() const;
-    void NoteAnswerTaken();
+    bool quietAfterAnswer() const;
+    void noteAnswerTaken();
     void Note(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) {
         if (ctx_.events)
             ctx_.events->event(kind, a, b);

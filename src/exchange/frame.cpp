@@ -4,7 +4,7 @@
 
 namespace parvault {
 
-int SequenceOf(int row) {
+int sequenceOf(int row) {
     if (row < 0)
         return 0;
     return row % 1000;
@@ -39,14 +39,14 @@ std::vector<uint8_t> AddressBlock(const BusAddress& address) {
     return {device, own};
 }
 
-void InsertAddressBlock(std::vector<uint8_t>& frame, const BusAddress& address) {
+void insertAddressBlock(std::vector<uint8_t>& frame, const BusAddress& address) {
     if (frame.size() < 2)
         return;
     const auto block = AddressBlock(address);
     frame.insert(frame.begin() + 2, block.begin(), block.end());
 }
 
-bool LayoutTxFrame(ExchangeShared& shared, std::span<const uint8_t> frame) {
+bool layoutTxFrame(ExchangeShared& shared, std::span<const uint8_t> frame) {
     if (frame.size() < 2 || frame.size() + 2 > static_cast<size_t>(kTxFrameMax))
         return false;
     const uint16_t crc = Crc16(frame.subspan(2));
@@ -61,13 +61,13 @@ bool LayoutTxFrame(ExchangeShared& shared, std::span<const uint8_t> frame) {
 }
 
 int SendFrame(ExchangeShared& shared, FrameSink& sink, std::span<const uint8_t> frame) {
-    if (!LayoutTxFrame(shared, frame))
+    if (!layoutTxFrame(shared, frame))
         return -1;
     sink.send(shared);
     return 0;
 }
 
-uint8_t WithEvenParity(uint8_t c) {
+uint8_t withEvenParity(uint8_t c) {
     c &= 0x7F;
     int ones = 0;
     for (int bit = 0; bit < 7; ++bit)
@@ -78,19 +78,19 @@ uint8_t WithEvenParity(uint8_t c) {
 uint8_t ParityDigit(int speedIndex) {
     if (speedIndex < 0 || speedIndex > 9)
         return '0';
-    return WithEvenParity(static_cast<uint8_t>('0' + speedIndex));
+    return withEvenParity(static_cast<uint8_t>('0' + speedIndex));
 }
 
-std::vector<uint8_t> SignOnMessage() {
+std::vector<uint8_t> signOnMessage() {
     std::vector<uint8_t> m;
     for (uint8_t c : {uint8_t('/'), uint8_t('?'), uint8_t('!'), CR, LF})
-        m.push_back(WithEvenParity(c));
+        m.push_back(withEvenParity(c));
     return m;
 }
 
-std::vector<uint8_t> OptionSelectMessage(int speedIndex) {
-    return {WithEvenParity(ACK), WithEvenParity('0'), ParityDigit(speedIndex), WithEvenParity('3'),
-            WithEvenParity(CR), WithEvenParity(LF)};
+std::vector<uint8_t> optionSelectMessage(int speedIndex) {
+    return {withEvenParity(ACK), withEvenParity('0'), ParityDigit(speedIndex), withEvenParity('3'),
+            withEvenParity(CR), withEvenParity(LF)};
 }
 
 namespace {
@@ -105,14 +105,14 @@ void sendRaw(ExchangeShared& shared, FrameSink& sink, const std::vector<uint8_t>
 } // namespace
 
 void SendSignOn(ExchangeShared& shared, FrameSink& sink) {
-    sendRaw(shared, sink, SignOnMessage());
+    sendRaw(shared, sink, signOnMessage());
 }
 
 void SendOptionSelect(ExchangeShared& shared, FrameSink& sink, int speedIndex) {
-    sendRaw(shared, sink, OptionSelectMessage(speedIndex));
+    sendRaw(shared, sink, optionSelectMessage(speedIndex));
 }
 
-int IdentSpeedIndex(uint8_t char12) {
+int identSpeedIndex(uint8_t char12) {
     return std::min(char12 & 0x0F, 9);
 }
 

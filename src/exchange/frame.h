@@ -45,7 +45,7 @@ inline constexpr int kNoSequence = -1;
 
 // The sequence number of a row: its index reduced below 1000. A negative index
 // cannot come from a list; it is taken as row 0 rather than printed as "-01".
-int SequenceOf(int row);
+int sequenceOf(int row);
 
 // CRC-16/XMODEM: polynomial 0x1021, initial 0, no reflection, no final XOR.
 uint16_t Crc16(std::span<const uint8_t> bytes);
@@ -64,7 +64,7 @@ struct BusAddress {
 std::vector<uint8_t> AddressBlock(const BusAddress& address);
 // Inserts the address block after byte 1 (DLE SOH) of a frame laid out
 // without one. A frame shorter than two bytes is left alone.
-void InsertAddressBlock(std::vector<uint8_t>& frame, const BusAddress& address);
+void insertAddressBlock(std::vector<uint8_t>& frame, const BusAddress& address);
 
 // Where SendFrame and the optical messages deliver the finished txFrame: the
 // serial channel's write, or the start of a UDP transaction. The transport
@@ -80,21 +80,21 @@ public:
 // length + 2 (low byte first), the frame, CRC high, CRC low. The CRC covers
 // everything after DLE SOH. Returns false, leaving txFrame alone, for a frame
 // shorter than DLE SOH or one txFrame cannot hold with its CRC.
-bool LayoutTxFrame(ExchangeShared& shared, std::span<const uint8_t> frame);
-// LayoutTxFrame, then hands txFrame to the sink. Returns 0 when it was sent,
+bool layoutTxFrame(ExchangeShared& shared, std::span<const uint8_t> frame);
+// layoutTxFrame, then hands txFrame to the sink. Returns 0 when it was sent,
 // -1 when the frame was refused and nothing was sent.
 int SendFrame(ExchangeShared& shared, FrameSink& sink, std::span<const uint8_t> frame);
 
 // A character with even parity in bit 7, as the optical port expects.
-uint8_t WithEvenParity(uint8_t c);
+uint8_t withEvenParity(uint8_t c);
 // The speed digit of the option select: '0' + speedIndex with even parity;
 // 0x30 for an index outside 0..9.
 uint8_t ParityDigit(int speedIndex);
 
 // The optical messages (no CRC): sign-on "/?!" CR LF and option select
 // ACK '0' Z '3' CR LF, each character with even parity.
-std::vector<uint8_t> SignOnMessage();
-std::vector<uint8_t> OptionSelectMessage(int speedIndex);
+std::vector<uint8_t> signOnMessage();
+std::vector<uint8_t> optionSelectMessage(int speedIndex);
 void SendSignOn(ExchangeShared& shared, FrameSink& sink);
 void SendOptionSelect(ExchangeShared& shared, FrameSink& sink, int speedIndex);
 
@@ -102,6 +102,6 @@ void SendOptionSelect(ExchangeShared& shared, FrameSink& sink, int speedIndex);
 inline constexpr int kIdentSpeedPos = 12;
 // The speed index an identification line announces in its character 12
 // (low four bits; anything above 9 means the fastest speed).
-int IdentSpeedIndex(uint8_t char12);
+int identSpeedIndex(uint8_t char12);
 
 } // namespace parvault

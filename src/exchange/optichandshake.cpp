@@ -8,7 +8,7 @@
 
 namespace parvault {
 
-void ExchangeController::OpticStep() {
+void ExchangeController::opticStep() {
     ExchangeShared& sh = ctx_.shared;
     const int64_t H = opticLimitTicks();
     switch (sh.opticState.load()) {
@@ -31,7 +31,7 @@ void ExchangeController::OpticStep() {
             // No identification: go on at the configured speed.
             sh.opticState = STATE_IDLE;
             link().reopen(ctx_.settings, ctx_.display);
-            StartPending();
+            startPending();
         }
         break;
     case OPTIC_AWAIT_ACK:
@@ -47,7 +47,7 @@ void ExchangeController::OpticStep() {
             // No acknowledgement: go on at the speed the device announced.
             link().reopen(ctx_.settings, ctx_.display);
             sh.opticState = STATE_IDLE;
-            StartPending();
+            startPending();
         }
         break;
     default:
@@ -71,7 +71,7 @@ void ExchangeController::OpticStep() {
         return;
     }
     if (first == '/') {
-        ctx_.settings.speedIndex = IdentSpeedIndex(assembler_.asmBuffer()[kIdentSpeedPos]);
+        ctx_.settings.speedIndex = identSpeedIndex(assembler_.asmBuffer()[kIdentSpeedPos]);
         Note(ExchangeEvent::IdentSpeed, ctx_.settings.speedIndex,
              SpeedTable[static_cast<size_t>(ctx_.settings.speedIndex)]);
         ctx_.display.setStatusText(
@@ -83,7 +83,7 @@ void ExchangeController::OpticStep() {
         Note(ExchangeEvent::Acknowledged);
         sh.opticState = STATE_IDLE;
         link().reopen(ctx_.settings, ctx_.display);
-        StartPending();
+        startPending();
     }
     // Any other complete line ends the handshake; nothing starts.
 }

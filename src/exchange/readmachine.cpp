@@ -8,7 +8,7 @@
 namespace parvault {
 
 void ExchangeController::OnReadCommand() {
-    BeginExchange();
+    beginExchange();
     Note(ExchangeEvent::Started, 0);
     ctx_.shared.readState = STATE_IDLE;
     ctx_.shared.writeState = STATE_IDLE;
@@ -29,38 +29,38 @@ void ExchangeController::OnReadCommand() {
         secondPass_ = 1; // every selected row is 300 or above
     curRow_ = 0;
     curRow_ = FindNextRow();
-    ConnectSequence(Pending::Read);
+    connectSequence(Pending::Read);
 }
 
-void ExchangeController::SendReadRequest(int32_t nextState) {
+void ExchangeController::sendReadRequest(int32_t nextState) {
     ctx_.shared.readState = STATE_STEP;
     if (nextState != STATE_SENT_1)
         Note(ExchangeEvent::Resent, curRow_, nextState == STATE_SENT_2 ? 2 : 3);
-    BuildReadRequest(ctx_.shared, *this, ctx_.rows, curRow_, BusAddressFrom(ctx_.settings));
+    BuildReadRequest(ctx_.shared, *this, ctx_.rows, curRow_, busAddressFrom(ctx_.settings));
     ctx_.shared.waitTicks = 0;
     readSentState_ = nextState;
     ctx_.shared.readState = nextState;
 }
 
-void ExchangeController::StepReadMachine() {
+void ExchangeController::stepReadMachine() {
     ExchangeShared& sh = ctx_.shared;
-    if (!KeepRow(curRow_))
+    if (!keepRow(curRow_))
         return;
     const int32_t state = sh.readState.load();
     const int32_t machine = link().machineState(state);
     const int64_t L = readLimitTicks();
     switch (machine) {
     case STATE_START:
-        if (QuietAfterAnswer())
-            SendReadRequest(STATE_SENT_1);
+        if (quietAfterAnswer())
+            sendReadRequest(STATE_SENT_1);
         break;
     case STATE_SENT_1:
         if (sh.waitTicks.load() > L)
-            SendReadRequest(STATE_SENT_2);
+            sendReadRequest(STATE_SENT_2);
         break;
     case STATE_SENT_2:
         if (sh.waitTicks.load() > L)
-            SendReadRequest(STATE_SENT_3);
+            sendReadRequest(STATE_SENT_3);
         break;
     case STATE_SENT_3:
         if (sh.waitTicks.load() > L) {
@@ -77,22 +77,22 @@ void ExchangeController::StepReadMachine() {
     if (link().answerDue(s)) {
         sh.readState = s + STATE_BUSY_FLAG;
         if (link().takeArrived(sh) != 0)
-            HandleReadAnswer();
+            handleReadAnswer();
         else
             link().resumeWaiting(sh.readState, readSentState_); // nothing came, or an empty datagram
     }
     sh.readState = sh.readState.load() & 0xFF;
 }
 
-void ExchangeController::HandleReadAnswer() {
+void ExchangeController::handleReadAnswer() {
     ExchangeShared& sh = ctx_.shared;
     sh.waitTicks = 0; // every received chunk restarts the wait
-    const Verdict verdict = TakeAnswer();
+    const Verdict verdict = takeAnswer();
     if (verdict == Verdict::Wait) {
         link().resumeWaiting(sh.readState, readSentState_);
         return;
     }
-    NoteAnswerTaken();
+    noteAnswerTaken();
     if (verdict == Verdict::Accepted) {
         sh.linkIdleTicks = 0;
         ctx_.rows.setIcon(curRow_, IconNeutral);
@@ -100,7 +100,7 @@ void ExchangeController::HandleReadAnswer() {
     } else {
         ctx_.rows.setIcon(curRow_, IconSent);
     }
-    if (AdvanceReadRow())
+    if (advanceReadRow())
         sh.readState = STATE_START;
     else
         EndExchange();
@@ -109,12 +109,12 @@ void ExchangeController::HandleReadAnswer() {
 void ExchangeController::OnReadTimeout() {
     if (ctx_.shared.readState.load() == STATE_IDLE)
         return; // the exchange ended before this message was handled
-    if (!KeepRow(curRow_))
+    if (!keepRow(curRow_))
         return;
     Note(ExchangeEvent::TimedOut, curRow_);
     ctx_.shared.readState = STATE_TIMEOUT;
     ctx_.rows.setIcon(curRow_, IconReadUnanswered);
-    if (AdvanceReadRow()) {
+    if (advanceReadRow()) {
         ctx_.shared.readState = STATE_START;
         --rowsLeft_;
         return;
@@ -122,7 +122,7 @@ void ExchangeController::OnReadTimeout() {
     EndExchange();
 }
 
-bool ExchangeController::AdvanceReadRow() {
+bool ExchangeController::advanceReadRow() {
     ++curRow_;
     for (;;) {
         curRow_ = FindNextRow();

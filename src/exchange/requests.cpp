@@ -30,7 +30,7 @@ void putField(std::vector<uint8_t>& f, size_t at, const std::array<uint8_t, 3>& 
 
 void putSequence(std::vector<uint8_t>& f, int rowIndex) {
     char digits[8];
-    std::snprintf(digits, sizeof digits, "%03d", SequenceOf(rowIndex));
+    std::snprintf(digits, sizeof digits, "%03d", sequenceOf(rowIndex));
     f[5] = U(digits[0]);
     f[6] = U(digits[1]);
     f[7] = U(digits[2]);
@@ -41,27 +41,27 @@ std::vector<uint8_t> head(uint8_t function, const ParamRow& row, int rowIndex) {
     std::vector<uint8_t> f = {DLE, SOH, DLE, US, function, '0', '0', '0', DLE, STX, HT, '0', '0', '0',
                               HT,  '0', '0', '3', FF, HT, 0, 0, 0};
     putSequence(f, rowIndex);
-    putField(f, 15, ParameterField(row.texts[ColParam]));
-    putField(f, 11, ChannelField(row.texts[ColCanal]));
+    putField(f, 15, parameterField(row.texts[ColParam]));
+    putField(f, 11, channelField(row.texts[ColCanal]));
     return f;
 }
 
 } // namespace
 
-BusAddress BusAddressFrom(const ConnectionSettings& settings) {
+BusAddress busAddressFrom(const ConnectionSettings& settings) {
     return {settings.useAddress == 1, settings.deviceAddress, settings.ownAddress};
 }
 
 char PadDigit(char c) { return c == ' ' ? '0' : c; }
 
-std::array<uint8_t, 3> ChannelField(const QString& text) {
-    return threeWide(ToAnsiBytes(text)).value_or(kZeroField);
+std::array<uint8_t, 3> channelField(const QString& text) {
+    return threeWide(toAnsiBytes(text)).value_or(kZeroField);
 }
 
-std::array<uint8_t, 3> ParameterField(const QString& text) {
+std::array<uint8_t, 3> parameterField(const QString& text) {
     // Printed "%4d": the first character is the blank in front of a number
     // below 1000, so it is dropped and the last three are kept.
-    const QByteArray t = ToAnsiBytes(text);
+    const QByteArray t = toAnsiBytes(text);
     switch (t.size()) {
     case 2: return {'0', '0', U(t[1])};
     case 3: return {'0', P(t[1]), U(t[2])};
@@ -70,11 +70,11 @@ std::array<uint8_t, 3> ParameterField(const QString& text) {
     }
 }
 
-std::array<uint8_t, 3> IndexField(const QString& text) {
-    return threeWide(ToAnsiBytes(text)).value_or(std::array<uint8_t, 3>{HT, 0, 0});
+std::array<uint8_t, 3> indexField(const QString& text) {
+    return threeWide(toAnsiBytes(text)).value_or(std::array<uint8_t, 3>{HT, 0, 0});
 }
 
-std::vector<uint8_t> LayoutReadRequest(const ParamRow& row, int rowIndex, const BusAddress& address) {
+std::vector<uint8_t> layoutReadRequest(const ParamRow& row, int rowIndex, const BusAddress& address) {
     std::vector<uint8_t> f = head(FN_READ, row, rowIndex);
     size_t length = 16;
     switch (row.kind) {
@@ -84,7 +84,7 @@ std::vector<uint8_t> LayoutReadRequest(const ParamRow& row, int rowIndex, const 
     case KindIndexed:
         f[4] = FN_READ_INDEXED;
         f[18] = HT;
-        putField(f, 19, IndexField(row.texts[ColIndex]));
+        putField(f, 19, indexField(row.texts[ColIndex]));
         f[22] = HT;
         f.resize(25);
         f[23] = '1';
@@ -104,7 +104,7 @@ std::vector<uint8_t> LayoutReadRequest(const ParamRow& row, int rowIndex, const 
     f.resize(length);
     f.push_back(DLE);
     f.push_back(ETX);
-    InsertAddressBlock(f, address);
+    insertAddressBlock(f, address);
     return f;
 }
 
@@ -112,11 +112,11 @@ void BuildReadRequest(ExchangeShared& shared, FrameSink& sink, const RowTable& t
                       const BusAddress& address) {
     if (rowIndex < 0 || rowIndex >= table.rowCount())
         return;
-    const auto frame = LayoutReadRequest(table.row(rowIndex), rowIndex, address);
+    const auto frame = layoutReadRequest(table.row(rowIndex), rowIndex, address);
     SendFrame(shared, sink, frame);
 }
 
-WriteRequest LayoutWriteRequest(const ParamRow& row, int rowIndex, const BusAddress& address) {
+WriteRequest layoutWriteRequest(const ParamRow& row, int rowIndex, const BusAddress& address) {
     std::vector<uint8_t> f = head(FN_WRITE, row, rowIndex);
     size_t length = 16;
     switch (row.kind) {
@@ -126,7 +126,7 @@ WriteRequest LayoutWriteRequest(const ParamRow& row, int rowIndex, const BusAddr
     case KindIndexed:
         f[4] = FN_WRITE_INDEXED;
         f[18] = HT;
-        putField(f, 19, IndexField(row.texts[ColIndex]));
+        putField(f, 19, indexField(row.texts[ColIndex]));
         f.resize(26);
         f[22] = HT;
         f[23] = '1';
@@ -146,7 +146,7 @@ WriteRequest LayoutWriteRequest(const ParamRow& row, int rowIndex, const BusAddr
     f.push_back(FF);
     f.push_back(DLE);
     f.push_back(ETX);
-    InsertAddressBlock(f, address);
+    insertAddressBlock(f, address);
     return {WriteRequest::Ok, std::move(f)};
 }
 

@@ -22,7 +22,7 @@ inline constexpr const char* kDataBlockParam = "65530";
 // address block and a terminating zero.
 inline constexpr int kWriteBufferSize = 128;
 
-BusAddress BusAddressFrom(const ConnectionSettings& settings);
+BusAddress busAddressFrom(const ConnectionSettings& settings);
 
 // A blank becomes '0'; every other character stays.
 char PadDigit(char c);
@@ -32,13 +32,13 @@ char PadDigit(char c);
 // parameter), except an index text of 0 or more than 3 characters, which
 // leaves HT NUL NUL: a device cannot mistake that for a real index and
 // answers with an error rather than with another index's value.
-std::array<uint8_t, 3> ChannelField(const QString& text);
-std::array<uint8_t, 3> ParameterField(const QString& text);
-std::array<uint8_t, 3> IndexField(const QString& text);
+std::array<uint8_t, 3> channelField(const QString& text);
+std::array<uint8_t, 3> parameterField(const QString& text);
+std::array<uint8_t, 3> indexField(const QString& text);
 
 // The read request for a row (kinds 0, 1 and 25; any other kind is cut after
 // the first parameter digit), DLE SOH through DLE ETX, address block included.
-std::vector<uint8_t> LayoutReadRequest(const ParamRow& row, int rowIndex, const BusAddress& address);
+std::vector<uint8_t> layoutReadRequest(const ParamRow& row, int rowIndex, const BusAddress& address);
 // Lays out the read request for table row rowIndex and sends it.
 void BuildReadRequest(ExchangeShared& shared, FrameSink& sink, const RowTable& table, int rowIndex,
                       const BusAddress& address);
@@ -51,6 +51,6 @@ struct WriteRequest {
 
 // The write request for a row: its value column converted to OEM 866. A value
 // that would not fit the write buffer is refused whole, never sent cut.
-WriteRequest LayoutWriteRequest(const ParamRow& row, int rowIndex, const BusAddress& address);
+WriteRequest layoutWriteRequest(const ParamRow& row, int rowIndex, const BusAddress& address);
 
 } // namespace parvault

@@ -8,7 +8,7 @@
 namespace parvault {
 
 void ExchangeController::OnWriteCommand() {
-    BeginExchange();
+    beginExchange();
     Note(ExchangeEvent::Started, 1);
     ctx_.shared.writeState = STATE_IDLE;
     ctx_.shared.readState = STATE_IDLE;
@@ -19,7 +19,7 @@ void ExchangeController::OnWriteCommand() {
         ctx_.reopenDatabase();
     if (rowCount_ == 0)
         return;
-    ConnectSequence(Pending::Write);
+    connectSequence(Pending::Write);
 }
 
 // `row` names the row a request was sent for, or the row whose value is too long.
@@ -39,24 +39,24 @@ ExchangeController::WriteStep ExchangeController::BuildWriteRequest(int& row) {
     };
     if (!wrap())
         return WriteStep::NoRowLeft;
-    while (!IsWanted(r)) {
+    while (!isWanted(r)) {
         ++r;
         if (!wrap())
             return WriteStep::NoRowLeft;
     }
     const WriteRequest request =
-        LayoutWriteRequest(ctx_.rows.row(r), r, BusAddressFrom(ctx_.settings));
+        layoutWriteRequest(ctx_.rows.row(r), r, busAddressFrom(ctx_.settings));
     row = r;
     if (request.status != WriteRequest::Ok)
         return WriteStep::ValueTooLong;
     SendFrame(ctx_.shared, *this, request.frame);
     ctx_.rows.setIcon(r, IconSent);
-    ShowPercent();
+    showPercent();
     return WriteStep::Sent;
 }
 
-void ExchangeController::FinishWriteRow(int icon) {
-    if (!KeepRow(curRow_))
+void ExchangeController::finishWriteRow(int icon) {
+    if (!keepRow(curRow_))
         return;
     ctx_.rows.setIcon(curRow_, icon);
     --rowsLeft_;
@@ -68,9 +68,9 @@ void ExchangeController::FinishWriteRow(int icon) {
         EndExchange();
 }
 
-void ExchangeController::OnWriteTick() { StepWriteMachine(true); }
+void ExchangeController::OnWriteTick() { stepWriteMachine(true); }
 
-void ExchangeController::StepWriteMachine(bool tick) {
+void ExchangeController::stepWriteMachine(bool tick) {
     ExchangeShared& sh = ctx_.shared;
     const int64_t L = readLimitTicks();
     auto sendNext = [&](int32_t nextState) {
@@ -85,7 +85,7 @@ void ExchangeController::StepWriteMachine(bool tick) {
             // The value does not fit a write frame: refuse this row, keep
             // the typed value, say why at the end, go on with the next one.
             tooLongRows_.push_back(curRow_);
-            FinishWriteRow(IconEdited);
+            finishWriteRow(IconEdited);
         } else {
             writeTicks_ = 0;
             writeSentState_ = nextState;
@@ -103,7 +103,7 @@ void ExchangeController::StepWriteMachine(bool tick) {
     switch (sh.writeState.load()) {
     case STATE_START:
         sh.readState = STATE_IDLE;
-        if (QuietAfterAnswer())
+        if (quietAfterAnswer())
             sendNext(STATE_SENT_1);
         break;
     case STATE_SENT_1:
@@ -143,18 +143,18 @@ void ExchangeController::OnWriteAnswer() {
     const int32_t remembered = sh.writeState.load();
     if (remembered == STATE_IDLE)
         return; // the exchange ended before this message was handled
-    if (!KeepRow(curRow_))
+    if (!keepRow(curRow_))
         return;
     sh.writeState = STATE_STEP;
-    const Verdict verdict = TakeAnswer();
+    const Verdict verdict = takeAnswer();
     if (verdict != Verdict::Wait)
-        NoteAnswerTaken();
+        noteAnswerTaken();
     switch (verdict) {
     case Verdict::Accepted:
-        FinishWriteRow(IconWritten);
+        finishWriteRow(IconWritten);
         return;
     case Verdict::Rejected:
-        FinishWriteRow(IconEdited);
+        finishWriteRow(IconEdited);
         return;
     case Verdict::Wait:
         // Keep collecting for this row.
@@ -167,11 +167,11 @@ void ExchangeController::OnWriteAnswer() {
 void ExchangeController::OnWriteTimeout() {
     if (ctx_.shared.writeState.load() == STATE_IDLE)
         return; // the exchange ended before this message was handled
-    if (!KeepRow(curRow_))
+    if (!keepRow(curRow_))
         return;
     Note(ExchangeEvent::TimedOut, curRow_);
     ctx_.shared.writeState = STATE_IDLE;
-    FinishWriteRow(IconWriteUnanswered);
+    finishWriteRow(IconWriteUnanswered);
 }
 
 // No further row to write: the same closing as the end of any exchange.

@@ -41,7 +41,7 @@ ExchangeStack::~ExchangeStack() { releaseLinks(); }
 
 void ExchangeStack::releaseLinks() {
     ComClose(serial_);
-    udp_.StopUdpExchange();
+    udp_.stopUdpExchange();
 }
 
 int ExchangeStack::handle(const std::deque<int>& messages) {
@@ -74,7 +74,7 @@ bool runRealTime(ExchangeStack& stack, const std::atomic<bool>* stop, const std:
     const bool fast = controller.fastPace();
     const auto step = fast ? Clock::duration(fastStep) : Clock::duration(std::chrono::milliseconds(kExchangeTimerMs));
     TickThread ticker;
-    ticker.Start(std::chrono::milliseconds(kTickMs), [&stack] { stack.tick(); });
+    ticker.start(std::chrono::milliseconds(kTickMs), [&stack] { stack.tick(); });
 
     bool finished = true;
     auto next = Clock::now() + step;
@@ -88,7 +88,7 @@ bool runRealTime(ExchangeStack& stack, const std::atomic<bool>* stop, const std:
         const auto now = Clock::now();
         if (now >= next) {
             if (fast)
-                controller.OnPaceStep();
+                controller.paceStep();
             else
                 controller.OnTimer();
             if (onStep)
@@ -99,7 +99,7 @@ bool runRealTime(ExchangeStack& stack, const std::atomic<bool>* stop, const std:
                 next = now + step;
         }
     }
-    ticker.Stop();
+    ticker.stop();
     stack.drain();
     return finished;
 }

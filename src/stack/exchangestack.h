@@ -46,7 +46,7 @@ struct StackSetup {
     ConnectionSettings& settings;
     RowTable& rows;
     ExchangeDisplay& display;
-    PortNaming ports = DefaultPortNaming();
+    PortNaming ports = defaultPortNaming();
     uint32_t localIp = 0;
     // Reopens the current list's file before a write (see ExchangeContext).
     std::function<void()> reopenDatabase;

@@ -177,7 +177,7 @@ std::optional<QString> DecodeOptical(std::span<const uint8_t> bytes, FrameDirect
     if (bytes.empty())
         return std::nullopt;
     const std::vector<uint8_t> c = SevenBit(bytes);
-    const std::vector<uint8_t> signOn = SignOnMessage();
+    const std::vector<uint8_t> signOn = signOnMessage();
     if (direction == FrameDirection::Request) {
         if (std::equal(bytes.begin(), bytes.end(), signOn.begin(), signOn.end()))
             return QStringLiteral("вход в оптический порт «/?!»");
@@ -198,7 +198,7 @@ std::optional<QString> DecodeOptical(std::span<const uint8_t> bytes, FrameDirect
             return QStringLiteral("строка идентификации %1 без CR: не принята").arg(Quoted(line));
         if (textLength <= static_cast<size_t>(kIdentSpeedPos))
             return QStringLiteral("строка идентификации %1: слишком коротка для скорости").arg(Quoted(line));
-        const int speed = IdentSpeedIndex(c[kIdentSpeedPos]);
+        const int speed = identSpeedIndex(c[kIdentSpeedPos]);
         return QStringLiteral("строка идентификации %1: скорость %2 (%3)")
             .arg(Quoted(line))
             .arg(speed)

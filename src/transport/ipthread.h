@@ -48,17 +48,17 @@ struct UdpTarget {
     uint16_t port() const { return static_cast<uint16_t>(udpPort & 0xFFFFu); }
 };
 
-UdpTarget MakeUdpTarget(const ConnectionSettings& settings, uint32_t localIp);
+UdpTarget makeUdpTarget(const ConnectionSettings& settings, uint32_t localIp);
 
 // The first IPv4 address of the host's own name, or the name read as a dotted
 // address; 0 (any address) when neither works.
-uint32_t LocalIpFromHostName();
+uint32_t localIpFromHostName();
 
 // The address a transaction's socket is bound to. A host name that resolves to
 // a loopback address (as Debian's 127.0.1.1 does) would make every send to a
 // real device fail, so a loopback localIp binds to any address unless the
 // device itself is on loopback.
-uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp);
+uint32_t udpBindAddress(uint32_t localIp, uint32_t deviceIp);
 
 // The UDP channel's worker: serves the pending read request, then the pending
 // write request, one datagram transaction each, handing answers over through
@@ -120,7 +120,7 @@ public:
     // a thread runs afterwards.
     bool StartUdpExchange(const UdpTarget& target);
     // End of an exchange: stops the thread if there is one.
-    void StopUdpExchange();
+    void stopUdpExchange();
     // A thread exists that has not ended by itself.
     bool threadRunning() const;
     // The waits every thread of this channel uses.

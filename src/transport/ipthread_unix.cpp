@@ -32,7 +32,7 @@ sockaddr_in ipv4Address(uint32_t hostOrderAddress, uint16_t port) {
 
 } // namespace
 
-UdpTarget MakeUdpTarget(const ConnectionSettings& settings, uint32_t localIp) {
+UdpTarget makeUdpTarget(const ConnectionSettings& settings, uint32_t localIp) {
     UdpTarget target;
     target.deviceIp = settings.deviceIp;
     target.udpPort = settings.udpPort;
@@ -41,7 +41,7 @@ UdpTarget MakeUdpTarget(const ConnectionSettings& settings, uint32_t localIp) {
     return target;
 }
 
-uint32_t LocalIpFromHostName() {
+uint32_t localIpFromHostName() {
     char name[64] = {};
     if (::gethostname(name, sizeof name - 1) != 0)
         return 0;
@@ -62,7 +62,7 @@ uint32_t LocalIpFromHostName() {
     return 0;
 }
 
-uint32_t UdpBindAddress(uint32_t localIp, uint32_t deviceIp) {
+uint32_t udpBindAddress(uint32_t localIp, uint32_t deviceIp) {
     if (isLoopback(localIp) && !isLoopback(deviceIp))
         return INADDR_ANY;
     return localIp;
@@ -129,7 +129,7 @@ int IPThread::makeSocket() {
         shared_.lastSocketError = socketError_;
         return -1;
     }
-    sockaddr_in local = ipv4Address(UdpBindAddress(target_.localIp, target_.deviceIp), 0);
+    sockaddr_in local = ipv4Address(udpBindAddress(target_.localIp, target_.deviceIp), 0);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
         socketError_ = errno;
         shared_.lastSocketError = socketError_;
@@ -283,7 +283,7 @@ void IPThread::run() {
 UdpChannel::UdpChannel(ExchangeShared& shared, MessagePoster& poster, const UdpPauses& pauses)
     : shared_(shared), poster_(poster), pauses_(pauses) {}
 
-UdpChannel::~UdpChannel() { StopUdpExchange(); }
+UdpChannel::~UdpChannel() { stopUdpExchange(); }
 
 bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
     if (thread_) {
@@ -307,7 +307,7 @@ bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
     return false;
 }
 
-void UdpChannel::StopUdpExchange() { thread_.reset(); }
+void UdpChannel::stopUdpExchange() { thread_.reset(); }
 
 bool UdpChannel::threadRunning() const { return thread_ && !thread_->finished(); }
 

@@ -10,7 +10,7 @@
 
 namespace parvault {
 
-PortSources SystemPortSources(const PortNaming& naming) {
+PortSources systemPortSources(const PortNaming& naming) {
     PortSources sources;
     for (const QSerialPortInfo& info : QSerialPortInfo::availablePorts()) {
         const std::string path = info.systemLocation().toStdString();
@@ -25,12 +25,12 @@ PortSources SystemPortSources(const PortNaming& naming) {
             sources.deviceInfo[path] = about.join(QStringLiteral(", "));
     }
     sources.linkFolder = naming.linkFolder;
-    sources.heldPorts = PortsHeldOpen();
+    sources.heldPorts = portsHeldOpen();
     sources.naming = naming;
     return sources;
 }
 
-QString PortListText(int32_t number) { return QString::asprintf("COM%02d", number); }
+QString portListText(int32_t number) { return QString::asprintf("COM%02d", number); }
 
 namespace {
 
@@ -42,10 +42,10 @@ std::filesystem::path resolved(const std::filesystem::path& path) {
 
 } // namespace
 
-QString PortDeviceDescription(int32_t number, const PortSources& sources) {
+QString portDeviceDescription(int32_t number, const PortSources& sources) {
     PortNaming naming = sources.naming;
     naming.linkFolder = sources.linkFolder;
-    const auto path = PortDevicePath(number, naming);
+    const auto path = portDevicePath(number, naming);
     if (!path)
         return {};
     QStringList lines;
@@ -97,10 +97,10 @@ std::vector<PortListEntry> DiscoverPorts(ConnectionSettings& settings, const Por
     // The port we hold first: it is certainly there, whatever the library says.
     for (int number : sources.heldPorts)
         add(number);
-    for (int number : LinkedPortNumbers(sources.linkFolder))
+    for (int number : linkedPortNumbers(sources.linkFolder))
         add(number);
     for (const std::string& device : sources.systemDevices) {
-        if (auto number = PortNumberForDevice(device))
+        if (auto number = portNumberForDevice(device))
             add(*number);
     }
     std::optional<int32_t> absent;
@@ -116,7 +116,7 @@ std::vector<PortListEntry> DiscoverPorts(ConnectionSettings& settings, const Por
     entries.reserve(static_cast<size_t>(count));
     for (int k = 0; k < count; ++k) {
         const int32_t number = settings.portNumbers[static_cast<size_t>(k)];
-        PortListEntry entry{PortListText(number), number, number != absent, PortDeviceDescription(number, sources)};
+        PortListEntry entry{portListText(number), number, number != absent, portDeviceDescription(number, sources)};
         entries.push_back(std::move(entry));
     }
     return entries;

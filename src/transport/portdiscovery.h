@@ -44,7 +44,7 @@ struct PortSources {
 
 // The machine's serial devices as the serial port library sees them, the
 // user's link folder and the ports this program holds open.
-PortSources SystemPortSources(const PortNaming& naming = DefaultPortNaming());
+PortSources systemPortSources(const PortNaming& naming = defaultPortNaming());
 
 // Rebuilds settings.portNumbers and returns the list entries: every port once,
 // at most kMaxListedPorts, in ascending number order. Entry k and
@@ -58,9 +58,9 @@ std::vector<PortListEntry> DiscoverPorts(ConnectionSettings& settings, const Por
 
 // Which device port N is: its device path, the stable by-id names that lead
 // to it, and what the serial port library knows of it. One item a line.
-QString PortDeviceDescription(int32_t number, const PortSources& sources);
+QString portDeviceDescription(int32_t number, const PortSources& sources);
 
 // The list text of a port number: "COM%02d".
-QString PortListText(int32_t number);
+QString portListText(int32_t number);
 
 } // namespace parvault

@@ -27,23 +27,23 @@ inline constexpr int kMaxPortNumber = 65535; // the open port is kept as 16 bits
 
 // ~/.parvault2/ports of the user running the program, taken from the password
 // database rather than the environment.
-std::filesystem::path DefaultPortLinkFolder();
-PortNaming DefaultPortNaming();
+std::filesystem::path defaultPortLinkFolder();
+PortNaming defaultPortNaming();
 
 // The number of "COM<N>" (exactly these letters, N decimal without sign or
 // leading zero, 1..kMaxPortNumber), or nothing.
-std::optional<int> ParsePortLinkName(const std::string& name);
+std::optional<int> parsePortLinkName(const std::string& name);
 
 // The port number the built-in rules give a device path such as /dev/ttyUSB1,
 // or nothing for devices outside the three families.
-std::optional<int> PortNumberForDevice(const std::filesystem::path& device);
+std::optional<int> portNumberForDevice(const std::filesystem::path& device);
 
 // The path to open for port N: the link when the folder has one (even a
 // dangling one: the user's link wins), else the device of the rules above.
 // Nothing when N names no device.
-std::optional<std::filesystem::path> PortDevicePath(int port, const PortNaming& naming);
+std::optional<std::filesystem::path> portDevicePath(int port, const PortNaming& naming);
 
 // Port numbers of the links in the folder whose target exists, ascending.
-std::vector<int> LinkedPortNumbers(const std::filesystem::path& linkFolder);
+std::vector<int> linkedPortNumbers(const std::filesystem::path& linkFolder);
 
 } // namespace parvault

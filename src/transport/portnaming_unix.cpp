@@ -40,7 +40,7 @@ std::optional<int> parsePlainNumber(std::string_view digits, int lo, int hi) {
 
 } // namespace
 
-std::filesystem::path DefaultPortLinkFolder() {
+std::filesystem::path defaultPortLinkFolder() {
     long size = sysconf(_SC_GETPW_R_SIZE_MAX);
     std::string buffer(size > 0 ? static_cast<size_t>(size) : 16384, '\0');
     passwd entry{};
@@ -51,20 +51,20 @@ std::filesystem::path DefaultPortLinkFolder() {
     return std::filesystem::path(found->pw_dir) / ".parvault2" / "ports";
 }
 
-PortNaming DefaultPortNaming() {
+PortNaming defaultPortNaming() {
     PortNaming naming;
-    naming.linkFolder = DefaultPortLinkFolder();
+    naming.linkFolder = defaultPortLinkFolder();
     return naming;
 }
 
-std::optional<int> ParsePortLinkName(const std::string& name) {
+std::optional<int> parsePortLinkName(const std::string& name) {
     std::string_view view(name);
     if (!view.starts_with("COM"))
         return std::nullopt;
     return parsePlainNumber(view.substr(3), 1, kMaxPortNumber);
 }
 
-std::optional<int> PortNumberForDevice(const std::filesystem::path& device) {
+std::optional<int> portNumberForDevice(const std::filesystem::path& device) {
     const std::string name = device.filename().string();
     for (const PortFamily& family : kFamilies) {
         if (!std::string_view(name).starts_with(family.prefix))
@@ -79,7 +79,7 @@ std::optional<int> PortNumberForDevice(const std::filesystem::path& device) {
     return std::nullopt;
 }
 
-std::optional<std::filesystem::path> PortDevicePath(int port, const PortNaming& naming) {
+std::optional<std::filesystem::path> portDevicePath(int port, const PortNaming& naming) {
     if (port < 1 || port > kMaxPortNumber)
         return std::nullopt;
     if (!naming.linkFolder.empty()) {
@@ -96,7 +96,7 @@ std::optional<std::filesystem::path> PortDevicePath(int port, const PortNaming& 
     return std::nullopt;
 }
 
-std::vector<int> LinkedPortNumbers(const std::filesystem::path& linkFolder) {
+std::vector<int> linkedPortNumbers(const std::filesystem::path& linkFolder) {
     std::vector<int> numbers;
     if (linkFolder.empty())
         return numbers;
@@ -107,7 +107,7 @@ std::vector<int> LinkedPortNumbers(const std::filesystem::path& linkFolder) {
     for (; it != std::filesystem::directory_iterator(); it.increment(ec)) {
         if (ec)
             break;
-        auto number = ParsePortLinkName(it->path().filename().string());
+        auto number = parsePortLinkName(it->path().filename().string());
         if (!number)
             continue;
         // A dangling link names a device that is not there (an adapter pulled

@@ -52,7 +52,7 @@ int ComWriterBusy(SerialChannel& channel) { return channel.writerBusy(); }
 int ComModemStatus(SerialChannel& channel, uint32_t& status) { return channel.modemStatus(status); }
 int ComStatusText(SerialChannel& channel, std::string& text) { return channel.statusText(text); }
 
-QString ComOpenFailureText(const ComOpenError& e) {
+QString comOpenFailureText(const ComOpenError& e) {
     const QString device = QString::fromStdString(e.device);
     switch (e.failure) {
     case ComOpenFailure::None:
@@ -75,6 +75,6 @@ QString ComOpenFailureText(const ComOpenError& e) {
     return QStringLiteral("%1: %2").arg(device, QString::fromLocal8Bit(std::strerror(e.error)));
 }
 
-QString ComOpenFailureText(const SerialChannel& channel) { return ComOpenFailureText(channel.lastOpenError()); }
+QString comOpenFailureText(const SerialChannel& channel) { return comOpenFailureText(channel.lastOpenError()); }
 
 } // namespace parvault

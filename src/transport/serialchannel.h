@@ -34,7 +34,7 @@ enum ComOpenResult : int {
 };
 
 // Why the device of a port could not be opened (COM_OPEN_FAILED), in the
-// terms a user can act on. Mapped from errno in one place (OpenFailureFromErrno).
+// terms a user can act on. Mapped from errno in one place (openFailureFromErrno).
 enum class ComOpenFailure {
     None,         // the last open worked, or none has been tried
     NoPortNumber, // the number names no device: no link, outside the built-in families
@@ -54,11 +54,11 @@ struct ComOpenError {
     std::string group;    // the group owning the device, when permission was refused
 };
 
-ComOpenFailure OpenFailureFromErrno(int error);
+ComOpenFailure openFailureFromErrno(int error);
 
 // A short Russian reason for an open failure, e.g. "нет прав на устройство
 // /dev/ttyUSB0: пользователь не входит в группу dialout"; empty for None.
-QString ComOpenFailureText(const ComOpenError& error);
+QString comOpenFailureText(const ComOpenError& error);
 
 inline constexpr uint8_t kLineDtr = 0x01;
 inline constexpr uint8_t kLineRts = 0x02;
@@ -82,7 +82,7 @@ struct ComOpenBlock {
 // Results are the small integer codes the exchange controller expects.
 class SerialChannel {
 public:
-    explicit SerialChannel(PortNaming naming = DefaultPortNaming());
+    explicit SerialChannel(PortNaming naming = defaultPortNaming());
     virtual ~SerialChannel(); // closes the port
     SerialChannel(const SerialChannel&) = delete;
     SerialChannel& operator=(const SerialChannel&) = delete;
@@ -141,10 +141,10 @@ int ComModemStatus(SerialChannel& channel, uint32_t& status);
 int ComStatusText(SerialChannel& channel, std::string& text);
 
 // The port numbers this process holds open, in any channel.
-std::vector<int> PortsHeldOpen();
+std::vector<int> portsHeldOpen();
 
 // The reason the channel's last open failed, for the port status tooltip and
 // the command line's message; empty when the last open did not fail.
-QString ComOpenFailureText(const SerialChannel& channel);
+QString comOpenFailureText(const SerialChannel& channel);
 
 } // namespace parvault

@@ -124,7 +124,7 @@ void notePortHeld(int port, bool held) {
 
 } // namespace
 
-std::vector<int> PortsHeldOpen() {
+std::vector<int> portsHeldOpen() {
     std::lock_guard lock(heldMutex);
     return heldPorts;
 }
@@ -183,7 +183,7 @@ struct SerialChannel::Writer {
     }
 };
 
-ComOpenFailure OpenFailureFromErrno(int error) {
+ComOpenFailure openFailureFromErrno(int error) {
     switch (error) {
     case 0:
         return ComOpenFailure::None;
@@ -226,12 +226,12 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
     lastOpenError_.port = port;
     auto failed = [this](int error) {
         lastOpenError_.error = error;
-        lastOpenError_.failure = OpenFailureFromErrno(error);
+        lastOpenError_.failure = openFailureFromErrno(error);
         if (lastOpenError_.failure == ComOpenFailure::NoPermission)
             lastOpenError_.group = deviceGroup(lastOpenError_.device);
         return COM_OPEN_FAILED;
     };
-    auto path = PortDevicePath(port, naming_);
+    auto path = portDevicePath(port, naming_);
     if (!path) {
         lastOpenError_.failure = ComOpenFailure::NoPortNumber;
         return COM_OPEN_FAILED;

@@ -36,7 +36,7 @@ bool SerialLink::reopen(const ConnectionSettings& settings, ExchangeDisplay& dis
         // The short text stays as users know it; the reason a Linux user can
         // act on (above all a missing group membership) goes behind it.
         display.setPortStatusText(texts::NoPort);
-        display.setPortStatusToolTip((port && baud) ? ComOpenFailureText(port_) : texts::NoPortChosen);
+        display.setPortStatusToolTip((port && baud) ? comOpenFailureText(port_) : texts::NoPortChosen);
         break;
     }
     ComSetLines(port_, kLinesDtrRts);

@@ -9,14 +9,14 @@ LinkStart UdpLink::connect(const LinkRequest& request) {
     return LinkStart::Now;
 }
 
-void UdpLink::send(ExchangeShared&) { udp_.StartUdpExchange(MakeUdpTarget(settings_, localIp_)); }
+void UdpLink::send(ExchangeShared&) { udp_.StartUdpExchange(makeUdpTarget(settings_, localIp_)); }
 
 void UdpLink::holdWriteAnswer(std::atomic<int32_t>& writeState) {
     writeState = writeState.load() + STATE_BUSY_FLAG;
 }
 
 void UdpLink::resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) {
-    udp_.StopUdpExchange();
+    udp_.stopUdpExchange();
     state = sentState;
 }
 

@@ -311,8 +311,8 @@ TEST_F(CliFixture, ExportIsTheWindowsTextTableForTheSameList) {
     db.LoadTreeItem(MakeItemData(1, 20));
     ASSERT_EQ(rows.rowCount(), 7);
     for (int i = 0; i < rows.rowCount(); ++i) {
-        auto [value, units] = deviceValue(LeadingInt(rows.text(i, ColCanal)), LeadingInt(rows.text(i, ColParam)),
-                                          LeadingInt(rows.text(i, ColIndex)));
+        auto [value, units] = deviceValue(leadingInt(rows.text(i, ColCanal)), leadingInt(rows.text(i, ColParam)),
+                                          leadingInt(rows.text(i, ColIndex)));
         if (rows.kind(i) == KindDataBlock)
             value = "-OK-"; // the row shows the mark; the block goes to its own file
         EXPECT_EQ(rows.text(i, ColValue), value) << "stored by the export's value save, row " << i;

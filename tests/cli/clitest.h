@@ -44,7 +44,7 @@ inline bool ManualClockDriver(cli::HeadlessExchange& ex) {
         ex.stack.step(++steps % 4 == 0);
         std::this_thread::sleep_for(std::chrono::microseconds(1500));
     }
-    cli::DrainMessages(ex);
+    cli::drainMessages(ex);
     return !ex.controller.busy();
 }
 

@@ -121,8 +121,8 @@ TEST_F(CliFixture, ReadSaveAsKeepsTheDevicesValuesInANewList) {
             // A data block row shows the mark; the block goes to its own file.
             const QString value = rows.kind(i) == KindDataBlock
                                       ? QStringLiteral("-OK-")
-                                      : deviceValue(LeadingInt(rows.text(i, ColCanal)),
-                                                    LeadingInt(rows.text(i, ColParam)), LeadingInt(rows.text(i, ColIndex)))
+                                      : deviceValue(leadingInt(rows.text(i, ColCanal)),
+                                                    leadingInt(rows.text(i, ColParam)), leadingInt(rows.text(i, ColIndex)))
                                             .first;
             EXPECT_EQ(rows.text(i, ColValue), value) << "row " << i;
         }

@@ -180,7 +180,7 @@ public:
         for (int i = 0; i < maxSteps && controller.busy(); ++i) {
             links.advanceMicros(stepUs);
             sinceTick_ += stepUs;
-            controller.OnPaceStep();
+            controller.paceStep();
             if (sinceTick_ >= kTickMs * 1000) {
                 sinceTick_ -= kTickMs * 1000;
                 stack.tick();

@@ -410,11 +410,11 @@ TEST(ControllerOptical, StopDuringHandshakeClosesThePort) {
 }
 
 TEST(ControllerHelpers, LeadingIntReadsLikeAtoi) {
-    EXPECT_EQ(LeadingInt("  310"), 310);
-    EXPECT_EQ(LeadingInt(" 12abc"), 12);
-    EXPECT_EQ(LeadingInt("abc"), 0);
-    EXPECT_EQ(LeadingInt(""), 0);
-    EXPECT_EQ(LeadingInt(" -5"), -5);
+    EXPECT_EQ(leadingInt("  310"), 310);
+    EXPECT_EQ(leadingInt(" 12abc"), 12);
+    EXPECT_EQ(leadingInt("abc"), 0);
+    EXPECT_EQ(leadingInt(""), 0);
+    EXPECT_EQ(leadingInt(" -5"), -5);
 }
 
 // ---------------------------------------------------------------- optical fallbacks

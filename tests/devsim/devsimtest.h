@@ -36,12 +36,12 @@ inline Bytes withCrc(const Bytes& frame) {
 
 inline Bytes readRequest(int seq, int canal, int param, int index = 0, int32_t kind = KindPlain,
                          BusAddress address = {}) {
-    return withCrc(LayoutReadRequest(row(canal, param, index, kind), seq, address));
+    return withCrc(layoutReadRequest(row(canal, param, index, kind), seq, address));
 }
 
 inline Bytes writeRequest(int seq, int canal, int param, int index, int32_t kind, const QString& value,
                           BusAddress address = {}) {
-    return withCrc(LayoutWriteRequest(row(canal, param, index, kind, value), seq, address).frame);
+    return withCrc(layoutWriteRequest(row(canal, param, index, kind, value), seq, address).frame);
 }
 
 inline ParsedAnswer parse(const Bytes& wire) {

@@ -144,10 +144,10 @@ TEST(DeviceModel, WritesAreKeptOrRefused) {
     EXPECT_EQ(unknown.value, QString::fromUtf8(kTextUnknownParam));
     EXPECT_EQ(ask(m, readRequest(11, 9, 9)).value, QString::fromUtf8(kTextUnknownParam));
     // An index of 1000 or more goes out as HT NUL NUL: refused, never another index's value.
-    const auto badIndex = ask(m, withCrc(LayoutReadRequest(row(1, 300, 1000, KindIndexed), 3, {})));
+    const auto badIndex = ask(m, withCrc(layoutReadRequest(row(1, 300, 1000, KindIndexed), 3, {})));
     EXPECT_EQ(badIndex.value, QString::fromUtf8(kTextBadRequest));
     // Kinds without a layout of their own are cut frames the device does not understand.
-    const auto cut = ask(m, withCrc(LayoutReadRequest(row(1, 52, 0, 7), 3, {})));
+    const auto cut = ask(m, withCrc(layoutReadRequest(row(1, 52, 0, 7), 3, {})));
     EXPECT_EQ(cut.result, ANSWER_REJECTED);
 }
 
@@ -269,16 +269,16 @@ TEST(StreamDevice, OpticalSignOnAtThreeHundredBaud) {
     DeviceModel m = makeModel();
     StreamDevice s(m, {true, '5'});
     EXPECT_TRUE(s.feed(readRequest(1, 1, 52), 9600).empty()); // no frames before the sign-on
-    EXPECT_TRUE(s.feed(SignOnMessage(), 9600).empty());        // sign-on only at 300 baud
+    EXPECT_TRUE(s.feed(signOnMessage(), 9600).empty());        // sign-on only at 300 baud
 
-    auto ident = s.feed(SignOnMessage(), 300);
+    auto ident = s.feed(signOnMessage(), 300);
     ASSERT_EQ(ident.size(), 1u);
     AnswerAssembler program;
     EXPECT_EQ(program.ReadIdentLine(ident[0].bytes), ANSWER_OK);
     EXPECT_EQ(program.asmBuffer()[0], '/');
-    EXPECT_EQ(IdentSpeedIndex(program.asmBuffer()[12]), 5);
+    EXPECT_EQ(identSpeedIndex(program.asmBuffer()[12]), 5);
 
-    auto ack = s.feed(OptionSelectMessage(5), 300);
+    auto ack = s.feed(optionSelectMessage(5), 300);
     ASSERT_EQ(ack.size(), 1u);
     EXPECT_EQ(program.ReadIdentLine(ack[0].bytes), ANSWER_OK);
     EXPECT_EQ(program.asmBuffer()[0], ACK);
@@ -290,11 +290,11 @@ TEST(StreamDevice, OpticalSignOnAtThreeHundredBaud) {
     EXPECT_EQ(parse(answer[0].bytes).sequence, 2);
 
     StreamDevice fast(m, {true, ':'});
-    auto line = fast.feed(SignOnMessage(), 300);
+    auto line = fast.feed(signOnMessage(), 300);
     ASSERT_EQ(line.size(), 1u);
     AnswerAssembler p2;
     p2.ReadIdentLine(line[0].bytes);
-    EXPECT_EQ(IdentSpeedIndex(p2.asmBuffer()[12]), 9);
+    EXPECT_EQ(identSpeedIndex(p2.asmBuffer()[12]), 9);
 }
 
 TEST(LinePacer, TenBitTimesPerByte) {

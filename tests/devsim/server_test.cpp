@@ -300,12 +300,12 @@ TEST(ServerPty, OpticalHandshakeThenFramesAtTheNewSpeed) {
     pty.setSpeed(B300);
 
     AnswerAssembler program;
-    pty.send(SignOnMessage());
+    pty.send(signOnMessage());
     ASSERT_EQ(pty.receiveLine(program), ANSWER_OK);
     ASSERT_EQ(program.asmBuffer()[0], '/');
-    const int speed = IdentSpeedIndex(program.asmBuffer()[12]);
+    const int speed = identSpeedIndex(program.asmBuffer()[12]);
     EXPECT_EQ(speed, 6);
-    pty.send(OptionSelectMessage(speed));
+    pty.send(optionSelectMessage(speed));
     ASSERT_EQ(pty.receiveLine(program), ANSWER_OK);
     EXPECT_EQ(program.asmBuffer()[0], ACK);
 

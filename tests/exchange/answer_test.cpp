@@ -55,7 +55,7 @@ TEST(ParseAnswer, ValueWithoutUnitsLeavesUnitsAlone) {
     ParamRow row;
     row.texts[ColUnits] = "V";
     table.setRows({row});
-    ApplyAnswer(table, 0, parseWire(valueAnswer(0, oem("3") + bytesOf({FF}))));
+    applyAnswer(table, 0, parseWire(valueAnswer(0, oem("3") + bytesOf({FF}))));
     EXPECT_EQ(table.text(0, ColValue), "3");
     EXPECT_EQ(table.text(0, ColUnits), "V");
 }
@@ -173,7 +173,7 @@ TEST(ParseAnswer, OemCyrillicBecomesAnsi) {
     EXPECT_EQ(a.value->at(0), QChar(0x0410));  // А
     EXPECT_EQ(a.value->at(47), QChar(0x043F)); // п
     // In the list's Windows-1251 these are 0xC0..0xEF, and back to OEM gives 0x80..0xAF.
-    const QByteArray ansi = ToAnsiBytes(*a.value);
+    const QByteArray ansi = toAnsiBytes(*a.value);
     for (int k = 0; k < 48; ++k)
         EXPECT_EQ(static_cast<uint8_t>(ansi[k]), 0xC0 + k);
     EXPECT_EQ(AnsiToOem(*a.value), letters);
@@ -196,36 +196,36 @@ TEST(ParseAnswer, DataBlockKeepsTheWholeFrame) {
         ASSERT_TRUE(old.open(QIODevice::WriteOnly));
         old.write(QByteArray(5000, 'x')); // an older, longer block must not survive
     }
-    ASSERT_TRUE(SaveDataBlock(a, path));
+    ASSERT_TRUE(saveDataBlock(a, path));
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::ReadOnly));
     const QByteArray stored = f.readAll();
     EXPECT_EQ(Bytes(stored.begin(), stored.end()), assembled(wire));
 
-    EXPECT_FALSE(SaveDataBlock(parseWire(valueAnswer(1, oem("1") + bytesOf({FF}))), path));
-    EXPECT_FALSE(SaveDataBlock(a, QString::fromStdString(dir.file("missing/dir/__data.hh"))));
+    EXPECT_FALSE(saveDataBlock(parseWire(valueAnswer(1, oem("1") + bytesOf({FF}))), path));
+    EXPECT_FALSE(saveDataBlock(a, QString::fromStdString(dir.file("missing/dir/__data.hh"))));
 }
 
 // A late answer for an earlier row must not reach the current row.
-TEST(ApplyAnswer, OnlyTheRowWhoseSequenceMatches) {
+TEST(applyAnswer, OnlyTheRowWhoseSequenceMatches) {
     MemoryRowTable table;
     std::vector<ParamRow> rows(1006);
     rows[5].texts[ColValue] = "old";
     rows[1005].texts[ColValue] = "current";
     table.setRows(rows);
     const auto late = parseWire(valueAnswer(4, oem("99") + bytesOf({HT}) + oem("kg") + bytesOf({FF})));
-    EXPECT_FALSE(ApplyAnswer(table, 5, late));
+    EXPECT_FALSE(applyAnswer(table, 5, late));
     EXPECT_EQ(table.text(5, ColValue), "old");
     EXPECT_EQ(table.text(5, ColUnits), "");
 
     const auto right = parseWire(valueAnswer(5, oem("7") + bytesOf({FF})));
-    EXPECT_TRUE(ApplyAnswer(table, 1005, right)); // 1005 carries the digits 0 0 5
+    EXPECT_TRUE(applyAnswer(table, 1005, right)); // 1005 carries the digits 0 0 5
     EXPECT_EQ(table.text(1005, ColValue), "7");
-    EXPECT_FALSE(ApplyAnswer(table, 1006, right));
-    EXPECT_FALSE(ApplyAnswer(table, -1, right));
+    EXPECT_FALSE(applyAnswer(table, 1006, right));
+    EXPECT_FALSE(applyAnswer(table, -1, right));
 
     const auto error = parseWire(wireAnswer(FN_ERROR, 5, bytesOf({FF, HT}) + oem("bad") + bytesOf({FF})));
-    EXPECT_TRUE(ApplyAnswer(table, 5, error));
+    EXPECT_TRUE(applyAnswer(table, 5, error));
     EXPECT_EQ(table.text(5, ColValue), "bad");
 }
 
@@ -386,12 +386,12 @@ TEST(ReadIdentLine, IdentificationLineAndItsSpeed) {
     line.push_back(LF);
     Bytes withParity;
     for (uint8_t c : line)
-        withParity.push_back(WithEvenParity(c));
+        withParity.push_back(withEvenParity(c));
     AnswerAssembler a;
     EXPECT_EQ(a.ReadIdentLine(std::span<const uint8_t>(withParity).first(7)), ANSWER_PENDING);
     EXPECT_EQ(a.ReadIdentLine(std::span<const uint8_t>(withParity).subspan(7)), ANSWER_OK);
     EXPECT_EQ(a.asmBuffer()[0] & 0x7F, '/');
-    EXPECT_EQ(IdentSpeedIndex(a.asmBuffer()[12]), 5);
+    EXPECT_EQ(identSpeedIndex(a.asmBuffer()[12]), 5);
 
     Bytes lfOnly = oem("/PV2-DEVSIM-5XYZ");
     lfOnly.push_back(LF);
@@ -401,7 +401,7 @@ TEST(ReadIdentLine, IdentificationLineAndItsSpeed) {
 
 TEST(ReadIdentLine, AckEndsAtOnce) {
     AnswerAssembler a;
-    const Bytes bytes = bytesOf({'x', 'y', WithEvenParity(ACK), '/', 'z', CR, LF});
+    const Bytes bytes = bytesOf({'x', 'y', withEvenParity(ACK), '/', 'z', CR, LF});
     EXPECT_EQ(a.ReadIdentLine(bytes), ANSWER_OK);
     EXPECT_EQ(a.asmBuffer()[0], ACK);
     EXPECT_EQ(a.asmLength(), 1);
@@ -424,7 +424,7 @@ TEST(AnswerAssembler, ResetForgetsAFrameInItsChecksum) {
     const Bytes answer = valueAnswer(0, oem("5") + bytesOf({FF}));
     a.AssembleAnswer(std::span<const uint8_t>(answer).first(answer.size() - 1));
     ASSERT_EQ(a.endPhase(), 2);
-    a.Reset();
+    a.reset();
     const auto r = a.AssembleAnswer(answer);
     EXPECT_EQ(r.result, ANSWER_OK);
     EXPECT_EQ(r.value, QString("5"));
@@ -433,7 +433,7 @@ TEST(AnswerAssembler, ResetForgetsAFrameInItsChecksum) {
 // Several devices of one command line run save their data blocks at the same
 // time into the one file: whoever looks at it finds one whole block, never a
 // cut or mixed one.
-TEST(SaveDataBlock, ConcurrentSavesLeaveOneWholeBlock) {
+TEST(saveDataBlock, ConcurrentSavesLeaveOneWholeBlock) {
     TempDir dir;
     const QString path = QString::fromStdString(dir.file("__data.hh"));
     auto block = [](uint8_t fill, size_t size) {
@@ -443,7 +443,7 @@ TEST(SaveDataBlock, ConcurrentSavesLeaveOneWholeBlock) {
         return a;
     };
     const ParsedAnswer a = block('A', 40000), b = block('B', 60000);
-    ASSERT_TRUE(SaveDataBlock(a, path));
+    ASSERT_TRUE(saveDataBlock(a, path));
     std::atomic<bool> done{false};
     std::atomic<int> bad{0};
     std::thread reader([&] {
@@ -460,11 +460,11 @@ TEST(SaveDataBlock, ConcurrentSavesLeaveOneWholeBlock) {
     });
     std::thread writerA([&] {
         for (int i = 0; i < 300; ++i)
-            SaveDataBlock(a, path);
+            saveDataBlock(a, path);
     });
     std::thread writerB([&] {
         for (int i = 0; i < 300; ++i)
-            SaveDataBlock(b, path);
+            saveDataBlock(b, path);
     });
     writerA.join();
     writerB.join();

@@ -78,9 +78,9 @@ TEST(AddressBlock, RequestStartsAndCrcCoversDoubledByte) {
     ParamRow row;
     row.texts[ColCanal] = "  1";
     row.texts[ColParam] = "  52";
-    const Bytes five = LayoutReadRequest(row, 7, {true, 5, 1});
+    const Bytes five = layoutReadRequest(row, 7, {true, 5, 1});
     EXPECT_EQ(Bytes(five.begin(), five.begin() + 6), bytesOf({0x10, 0x01, 0x05, 0x81, 0x10, 0x1F}));
-    const Bytes sixteen = LayoutReadRequest(row, 7, {true, 16, 1});
+    const Bytes sixteen = layoutReadRequest(row, 7, {true, 16, 1});
     EXPECT_EQ(Bytes(sixteen.begin(), sixteen.begin() + 7), bytesOf({0x10, 0x01, 0x10, 0x10, 0x81, 0x10, 0x1F}));
     EXPECT_EQ(sixteen.size(), 21u + 3u);
 
@@ -97,19 +97,19 @@ TEST(AddressBlock, RequestStartsAndCrcCoversDoubledByte) {
 }
 
 TEST(Sequence, ReducedBelowThousand) {
-    EXPECT_EQ(SequenceOf(0), 0);
-    EXPECT_EQ(SequenceOf(999), 999);
-    EXPECT_EQ(SequenceOf(1234), 234);
-    EXPECT_EQ(SequenceOf(2000), 0);
-    EXPECT_EQ(SequenceOf(-5), 0);
+    EXPECT_EQ(sequenceOf(0), 0);
+    EXPECT_EQ(sequenceOf(999), 999);
+    EXPECT_EQ(sequenceOf(1234), 234);
+    EXPECT_EQ(sequenceOf(2000), 0);
+    EXPECT_EQ(sequenceOf(-5), 0);
     ParamRow row;
-    const Bytes f = LayoutReadRequest(row, 1234, {});
+    const Bytes f = layoutReadRequest(row, 1234, {});
     EXPECT_EQ(Bytes(f.begin() + 5, f.begin() + 8), bytesOf({0x32, 0x33, 0x34}));
 }
 
 TEST(OpticalMessages, SignOnAndOptionSelectBytes) {
-    EXPECT_EQ(SignOnMessage(), bytesOf({0xAF, 0x3F, 0x21, 0x8D, 0x0A}));
-    EXPECT_EQ(OptionSelectMessage(5), bytesOf({0x06, 0x30, 0x35, 0x33, 0x8D, 0x0A}));
+    EXPECT_EQ(signOnMessage(), bytesOf({0xAF, 0x3F, 0x21, 0x8D, 0x0A}));
+    EXPECT_EQ(optionSelectMessage(5), bytesOf({0x06, 0x30, 0x35, 0x33, 0x8D, 0x0A}));
     const int table[10] = {0x30, 0xB1, 0xB2, 0x33, 0xB4, 0x35, 0x36, 0xB7, 0xB8, 0x39};
     for (int i = 0; i < 10; ++i)
         EXPECT_EQ(ParityDigit(i), table[i]) << i;
@@ -126,8 +126,8 @@ TEST(OpticalMessages, SignOnAndOptionSelectBytes) {
 }
 
 TEST(OpticalMessages, IdentSpeedIndexClampsToFastest) {
-    EXPECT_EQ(IdentSpeedIndex('5'), 5);
-    EXPECT_EQ(IdentSpeedIndex('0' | 0x80), 0);
-    EXPECT_EQ(IdentSpeedIndex(':'), 9);
-    EXPECT_EQ(IdentSpeedIndex('?'), 9);
+    EXPECT_EQ(identSpeedIndex('5'), 5);
+    EXPECT_EQ(identSpeedIndex('0' | 0x80), 0);
+    EXPECT_EQ(identSpeedIndex(':'), 9);
+    EXPECT_EQ(identSpeedIndex('?'), 9);
 }

@@ -19,7 +19,7 @@ namespace {
 QString decodeRequest(const Bytes& frame) {
     // As it goes out: the frame with its CRC, the way txFrame holds it.
     ExchangeShared shared;
-    EXPECT_TRUE(LayoutTxFrame(shared, frame));
+    EXPECT_TRUE(layoutTxFrame(shared, frame));
     return DecodeBytes(std::span<const uint8_t>(shared.txFrame.data() + 2, static_cast<size_t>(shared.txLength())),
                        FrameDirection::Request);
 }
@@ -36,24 +36,24 @@ ParamRow row(const char* channel, const char* param, const char* index, int32_t 
 
 // Every request the program sends, laid out by its own builders.
 TEST(FrameDecoder, RequestsTheProgramSends) {
-    EXPECT_EQ(decodeRequest(LayoutReadRequest(row("  1", "  52", "  0", KindPlain), 7, {})),
+    EXPECT_EQ(decodeRequest(layoutReadRequest(row("  1", "  52", "  0", KindPlain), 7, {})),
               "1D чтение параметра; № 007; канал 001, параметр 052; CRC верна");
-    EXPECT_EQ(decodeRequest(LayoutReadRequest(row("  0", " 300", " 12", KindIndexed), 1003, {})),
+    EXPECT_EQ(decodeRequest(layoutReadRequest(row("  0", " 300", " 12", KindIndexed), 1003, {})),
               "0C чтение индексного параметра; № 003; канал 000, параметр 300, индекс 012; CRC верна");
-    EXPECT_EQ(decodeRequest(LayoutReadRequest(row("  0", "   1", "  0", KindDataBlock), 5, {})),
+    EXPECT_EQ(decodeRequest(layoutReadRequest(row("  0", "   1", "  0", KindDataBlock), 5, {})),
               "19 чтение блока данных; № 005; канал 000, параметр 65530; CRC верна");
-    const WriteRequest plain = LayoutWriteRequest(row("  1", "  52", "  0", KindPlain, "12.5"), 7, {});
+    const WriteRequest plain = layoutWriteRequest(row("  1", "  52", "  0", KindPlain, "12.5"), 7, {});
     EXPECT_EQ(decodeRequest(plain.frame),
               "03 запись параметра; № 007; канал 001, параметр 052, значение «12.5»; CRC верна");
     const WriteRequest indexed =
-        LayoutWriteRequest(row("  2", " 100", "  2", KindIndexed, QStringLiteral("Газ")), 12, {});
+        layoutWriteRequest(row("  2", " 100", "  2", KindIndexed, QStringLiteral("Газ")), 12, {});
     EXPECT_EQ(decodeRequest(indexed.frame),
               "14 запись индексного параметра; № 012; канал 002, параметр 100, индекс 002, значение «Газ»; CRC верна");
 }
 
 TEST(FrameDecoder, RequestWithAddressBlock) {
     const QString text =
-        decodeRequest(LayoutReadRequest(row("  1", "  52", "  0", KindPlain), 7, BusAddress{true, 16, 1}));
+        decodeRequest(layoutReadRequest(row("  1", "  52", "  0", KindPlain), 7, BusAddress{true, 16, 1}));
     EXPECT_EQ(text, "1D чтение параметра; адрес устройства 16, свой 1; № 007; канал 001, параметр 052; CRC верна");
 }
 
@@ -93,12 +93,12 @@ TEST(FrameDecoder, DamagedAndPartialAnswers) {
 }
 
 TEST(FrameDecoder, OpticalMessages) {
-    EXPECT_EQ(DecodeBytes(SignOnMessage(), FrameDirection::Request), "вход в оптический порт «/?!»");
-    EXPECT_EQ(DecodeBytes(OptionSelectMessage(5), FrameDirection::Request),
+    EXPECT_EQ(DecodeBytes(signOnMessage(), FrameDirection::Request), "вход в оптический порт «/?!»");
+    EXPECT_EQ(DecodeBytes(optionSelectMessage(5), FrameDirection::Request),
               "выбор режима: скорость 5 (9600 бод)");
     Bytes ident;
     for (char c : std::string("/ABC4KG-5 v2:\r\n"))
-        ident.push_back(WithEvenParity(static_cast<uint8_t>(c)));
+        ident.push_back(withEvenParity(static_cast<uint8_t>(c)));
     EXPECT_EQ(DecodeBytes(ident, FrameDirection::Answer),
               "строка идентификации «/ABC4KG-5 v2:»: скорость 9 (115200 бод)");
     EXPECT_EQ(DecodeBytes(bytesOf({0x06}), FrameDirection::Answer), "подтверждение (ACK)");

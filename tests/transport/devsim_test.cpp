@@ -88,7 +88,7 @@ TEST_F(DevsimTransportTest, UdpReadAndWriteTransactions) {
     UdpChannel channel(*shared, poster);
     AnswerAssembler assembler;
 
-    ASSERT_TRUE(LayoutTxFrame(*shared, LayoutReadRequest(row(1, 20), 12, {})));
+    ASSERT_TRUE(layoutTxFrame(*shared, layoutReadRequest(row(1, 20), 12, {})));
     shared->readState = STATE_SENT_1;
     ASSERT_TRUE(StartUdpExchange(channel, target));
     ASSERT_TRUE(eventually([&] { return shared->readState.load() == STATE_UDP_ANSWER; }));
@@ -98,9 +98,9 @@ TEST_F(DevsimTransportTest, UdpReadAndWriteTransactions) {
     EXPECT_EQ(read.value, QString("1,0473"));
     EXPECT_EQ(read.units, QString::fromUtf8("МПа"));
 
-    WriteRequest write = LayoutWriteRequest(row(1, 305, "0,9700"), 13, {});
+    WriteRequest write = layoutWriteRequest(row(1, 305, "0,9700"), 13, {});
     ASSERT_EQ(write.status, WriteRequest::Ok);
-    ASSERT_TRUE(LayoutTxFrame(*shared, write.frame));
+    ASSERT_TRUE(layoutTxFrame(*shared, write.frame));
     shared->readState = STATE_IDLE;
     shared->writeState = STATE_SENT_1;
     ASSERT_TRUE(StartUdpExchange(channel, target));
@@ -117,11 +117,11 @@ TEST_F(DevsimTransportTest, UdpSilentDeviceLeavesTheThreadWaitingUntilStopped) {
     options.udpHost = "127.0.0.1";
     auto server = serve(options);
     UdpChannel channel(*shared, poster);
-    ASSERT_TRUE(LayoutTxFrame(*shared, LayoutReadRequest(row(1, 306), 3, {})));
+    ASSERT_TRUE(layoutTxFrame(*shared, layoutReadRequest(row(1, 306), 3, {})));
     shared->readState = STATE_SENT_1;
     ASSERT_TRUE(StartUdpExchange(channel, UdpTarget{kLoopback, server->udpPort(), 1, kLoopback}));
     ASSERT_TRUE(eventually([&] { return model.framesReceived() == 1; }));
-    channel.StopUdpExchange();
+    channel.stopUdpExchange();
     EXPECT_EQ(shared->readState.load(), STATE_SENT_1);
     EXPECT_EQ(poster.posted.load(), 0);
 }
@@ -139,7 +139,7 @@ TEST_F(DevsimTransportTest, SerialReadThroughAPortLink) {
     EXPECT_EQ(ComSetLines(channel, kLineDtr | kLineRts), 0);
     EXPECT_EQ(server->lineBaud(), 19200) << "the speed the device's side sees";
 
-    ASSERT_TRUE(LayoutTxFrame(*shared, LayoutReadRequest(row(1, 20), 5, {})));
+    ASSERT_TRUE(layoutTxFrame(*shared, layoutReadRequest(row(1, 20), 5, {})));
     ASSERT_EQ(ComWrite(channel, shared->txFrame), 0);
     AnswerAssembler assembler;
     ParsedAnswer answer;

@@ -51,7 +51,7 @@ protected:
     void expectListMatchesTable(const std::vector<PortListEntry>& entries) const {
         for (size_t k = 0; k < entries.size(); ++k) {
             EXPECT_EQ(entries[k].number, settings.portNumbers[k]) << k;
-            EXPECT_EQ(entries[k].text, PortListText(entries[k].number)) << k;
+            EXPECT_EQ(entries[k].text, portListText(entries[k].number)) << k;
         }
         for (size_t k = entries.size(); k < settings.portNumbers.size(); ++k)
             EXPECT_EQ(settings.portNumbers[k], 0) << k;
@@ -59,35 +59,35 @@ protected:
 };
 
 TEST(PortNamingTest, LinkNamesAreComAndAPlainNumber) {
-    EXPECT_EQ(ParsePortLinkName("COM1"), 1);
-    EXPECT_EQ(ParsePortLinkName("COM123"), 123);
-    EXPECT_EQ(ParsePortLinkName("COM65535"), 65535);
+    EXPECT_EQ(parsePortLinkName("COM1"), 1);
+    EXPECT_EQ(parsePortLinkName("COM123"), 123);
+    EXPECT_EQ(parsePortLinkName("COM65535"), 65535);
     for (const char* bad : {"COM", "COM0", "COM05", "COM-3", "COM+3", "COM 3", "COM3x", "com3", "LPT1",
                             "COM65536", "COM99999999999", "XCOM3"})
-        EXPECT_FALSE(ParsePortLinkName(bad).has_value()) << bad;
+        EXPECT_FALSE(parsePortLinkName(bad).has_value()) << bad;
 }
 
 TEST(PortNamingTest, DeviceFamiliesHaveFixedNumbers) {
-    EXPECT_EQ(PortNumberForDevice("/dev/ttyS0"), 1);
-    EXPECT_EQ(PortNumberForDevice("/dev/ttyS31"), 32);
-    EXPECT_EQ(PortNumberForDevice("/dev/ttyUSB0"), 33);
-    EXPECT_EQ(PortNumberForDevice("/dev/ttyUSB31"), 64);
-    EXPECT_EQ(PortNumberForDevice("/dev/ttyACM0"), 65);
-    EXPECT_EQ(PortNumberForDevice("/dev/ttyACM31"), 96);
+    EXPECT_EQ(portNumberForDevice("/dev/ttyS0"), 1);
+    EXPECT_EQ(portNumberForDevice("/dev/ttyS31"), 32);
+    EXPECT_EQ(portNumberForDevice("/dev/ttyUSB0"), 33);
+    EXPECT_EQ(portNumberForDevice("/dev/ttyUSB31"), 64);
+    EXPECT_EQ(portNumberForDevice("/dev/ttyACM0"), 65);
+    EXPECT_EQ(portNumberForDevice("/dev/ttyACM31"), 96);
     for (const char* other : {"/dev/ttyS32", "/dev/ttyUSB32", "/dev/ttyAMA0", "/dev/ttyS", "/dev/ttyS01",
                               "/dev/tty0", "/dev/rfcomm0", "/dev/ttySx"})
-        EXPECT_FALSE(PortNumberForDevice(other).has_value()) << other;
+        EXPECT_FALSE(portNumberForDevice(other).has_value()) << other;
 
     // And back: every number of a family opens the device that gives it.
     PortNaming naming;
     naming.deviceFolder = "/dev";
     for (int port = 1; port <= 96; ++port) {
-        auto path = PortDevicePath(port, naming);
+        auto path = portDevicePath(port, naming);
         ASSERT_TRUE(path.has_value()) << port;
-        EXPECT_EQ(PortNumberForDevice(*path), port);
+        EXPECT_EQ(portNumberForDevice(*path), port);
     }
-    EXPECT_FALSE(PortDevicePath(0, naming).has_value());
-    EXPECT_FALSE(PortDevicePath(97, naming).has_value());
+    EXPECT_FALSE(portDevicePath(0, naming).has_value());
+    EXPECT_FALSE(portDevicePath(97, naming).has_value());
 }
 
 TEST_F(PortDiscoveryTest, LinksAddPortsAndOverrideTheFamilies) {
@@ -97,15 +97,15 @@ TEST_F(PortDiscoveryTest, LinksAddPortsAndOverrideTheFamilies) {
     PortNaming naming;
     naming.linkFolder = links;
     naming.deviceFolder = "/dev";
-    EXPECT_EQ(PortDevicePath(3, naming), links / "COM3");
-    EXPECT_EQ(PortDevicePath(150, naming), links / "COM150");
-    EXPECT_EQ(PortDevicePath(9, naming), links / "COM9");
-    EXPECT_EQ(PortDevicePath(4, naming), std::filesystem::path("/dev/ttyS3"));
-    EXPECT_FALSE(PortDevicePath(151, naming).has_value());
+    EXPECT_EQ(portDevicePath(3, naming), links / "COM3");
+    EXPECT_EQ(portDevicePath(150, naming), links / "COM150");
+    EXPECT_EQ(portDevicePath(9, naming), links / "COM9");
+    EXPECT_EQ(portDevicePath(4, naming), std::filesystem::path("/dev/ttyS3"));
+    EXPECT_FALSE(portDevicePath(151, naming).has_value());
 }
 
 TEST(PortNamingTest, DefaultLinkFolderIsInTheUsersHome) {
-    auto folder = DefaultPortLinkFolder();
+    auto folder = defaultPortLinkFolder();
     ASSERT_FALSE(folder.empty());
     EXPECT_EQ(folder.filename(), "ports");
     EXPECT_EQ(folder.parent_path().filename(), ".parvault2");
@@ -195,7 +195,7 @@ TEST_F(PortDiscoveryTest, PortThisProgramHoldsOpenIsListed) {
     std::filesystem::create_directories(naming.deviceFolder);
     // A built-in port the library does not list on this machine stands for
     // the one it leaves out.
-    const std::vector<std::string> machine = SystemPortSources(naming).systemDevices;
+    const std::vector<std::string> machine = systemPortSources(naming).systemDevices;
     int k = 0;
     while (k < 32 && std::find(machine.begin(), machine.end(), "/dev/ttyS" + std::to_string(k)) != machine.end())
         ++k;
@@ -205,7 +205,7 @@ TEST_F(PortDiscoveryTest, PortThisProgramHoldsOpenIsListed) {
     std::filesystem::create_symlink(::ttyname(slave), naming.deviceFolder / ("ttyS" + std::to_string(k)));
     auto listed = [&] {
         std::vector<int32_t> numbers;
-        for (const auto& e : DiscoverPorts(settings, SystemPortSources(naming)))
+        for (const auto& e : DiscoverPorts(settings, systemPortSources(naming)))
             numbers.push_back(e.number);
         return std::find(numbers.begin(), numbers.end(), port) != numbers.end();
     };

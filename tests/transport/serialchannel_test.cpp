@@ -271,7 +271,7 @@ TEST_F(SerialChannelTest, FailedOpenSaysWhy) {
     link(8, dir.file("plain.txt"));
     link(9, dir.file("unplugged-adapter"));
     SerialChannel channel(naming);
-    auto reason = [&] { return ComOpenFailureText(channel).toStdString(); };
+    auto reason = [&] { return comOpenFailureText(channel).toStdString(); };
     EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::None);
     EXPECT_EQ(reason(), "");
 
@@ -328,7 +328,7 @@ TEST_F(SerialChannelTest, DeviceTheUserMayNotOpenNamesItsGroup) {
                 _exit(11);
             if (channel.lastOpenError().failure != ComOpenFailure::NoPermission)
                 _exit(12);
-            const QString why = ComOpenFailureText(channel);
+            const QString why = comOpenFailureText(channel);
             if (!why.contains(QStringLiteral("нет прав")) || !why.contains(QString::fromStdString(groupName)) ||
                 !why.contains(QString::fromStdString(pty.slavePath)))
                 _exit(13);

@@ -360,7 +360,7 @@ TEST_F(UdpChannelTest, NoAnswerKeepsWaitingUntilTheNextFrameStopsTheThread) {
 
     shared->readState = STATE_SENT_3;
     ASSERT_TRUE(device.receive());
-    channel.StopUdpExchange(); // end of the exchange, thread blocked in a receive
+    channel.stopUdpExchange(); // end of the exchange, thread blocked in a receive
     EXPECT_FALSE(channel.threadRunning());
     EXPECT_EQ(shared->readState.load(), STATE_SENT_3);
 }
@@ -384,7 +384,7 @@ TEST_F(UdpChannelTest, LateAnswerDoesNotOverwriteAStateTheWindowHasMovedOn) {
     shared->readState = STATE_TIMEOUT; // the window is handling a time-out
     device.reply({'l', 'a', 't', 'e'});
     ASSERT_TRUE(eventually([&] { return shared->rxLength.load() == 4; }));
-    channel.StopUdpExchange();
+    channel.stopUdpExchange();
     EXPECT_EQ(shared->readState.load(), STATE_TIMEOUT);
 }
 
@@ -442,7 +442,7 @@ TEST_F(UdpChannelTest, EachSideWaitsTheChannelsOwnPauseAfterItsRequest) {
     EXPECT_EQ(shared->waitTicks.load(), 77) << "the wait started over before the pause ended";
     EXPECT_EQ(answer(), (std::vector<uint8_t>{'r'}));
 
-    channel.StopUdpExchange(); // returns: the test would hang otherwise
+    channel.stopUdpExchange(); // returns: the test would hang otherwise
     EXPECT_FALSE(channel.threadRunning());
     EXPECT_EQ(shared->writeState.load(), STATE_SENT_1 + STATE_BUSY_FLAG);
     EXPECT_TRUE(poster.messages().empty());
@@ -451,10 +451,10 @@ TEST_F(UdpChannelTest, EachSideWaitsTheChannelsOwnPauseAfterItsRequest) {
 TEST(UdpAddressTest, LoopbackHostAddressBindsToAnyUnlessTheDeviceIsLocal) {
     const uint32_t debianHost = 0x7F000101; // 127.0.1.1
     const uint32_t device = 3232235530u;    // 192.168.0.10
-    EXPECT_EQ(UdpBindAddress(debianHost, device), 0u);
-    EXPECT_EQ(UdpBindAddress(debianHost, kLoopback), debianHost);
-    EXPECT_EQ(UdpBindAddress(0x0A000005, device), 0x0A000005u);
-    EXPECT_EQ(UdpBindAddress(0, device), 0u);
+    EXPECT_EQ(udpBindAddress(debianHost, device), 0u);
+    EXPECT_EQ(udpBindAddress(debianHost, kLoopback), debianHost);
+    EXPECT_EQ(udpBindAddress(0x0A000005, device), 0x0A000005u);
+    EXPECT_EQ(udpBindAddress(0, device), 0u);
 }
 
 TEST(UdpAddressTest, TargetComesFromTheSettings) {
@@ -462,7 +462,7 @@ TEST(UdpAddressTest, TargetComesFromTheSettings) {
     settings.deviceIp = 3232235530u;
     settings.udpPort = 0x10000u + 4001;
     settings.waitSeconds = 3;
-    UdpTarget target = MakeUdpTarget(settings, 0x0A000005);
+    UdpTarget target = makeUdpTarget(settings, 0x0A000005);
     EXPECT_EQ(target.deviceIp, 3232235530u);
     EXPECT_EQ(target.port(), 4001);
     EXPECT_EQ(target.waitSeconds, 3);

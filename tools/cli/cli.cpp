@@ -89,7 +89,7 @@ private:
 PortNaming Cli::portNaming() const {
     if (o_.connection.portLinkFolder)
         return PortNaming{o_.connection.portLinkFolder->toStdString(), "/dev"};
-    return DefaultPortNaming();
+    return defaultPortNaming();
 }
 
 int Cli::run() {
@@ -516,9 +516,9 @@ int Cli::commandExchange(bool write) {
             if (!setRows.count(r) && rows.text(r, ColValue).isEmpty())
                 return fail(QStringLiteral("row %1 (%2:%3:%4) has no value to write; give it with --set")
                                 .arg(r + 1)
-                                .arg(LeadingInt(rows.text(r, ColCanal)))
-                                .arg(LeadingInt(rows.text(r, ColParam)))
-                                .arg(LeadingInt(rows.text(r, ColIndex))));
+                                .arg(leadingInt(rows.text(r, ColCanal)))
+                                .arg(leadingInt(rows.text(r, ColParam)))
+                                .arg(leadingInt(rows.text(r, ColIndex))));
     }
 
     ExchangePlan plan;
@@ -558,7 +558,7 @@ int Cli::commandExchange(bool write) {
     if (write) {
         // A value the write frame cannot carry is refused before anything is sent.
         for (int r : picked)
-            if (LayoutWriteRequest(rows.row(r), r, BusAddressFrom(settings_)).status != WriteRequest::Ok)
+            if (layoutWriteRequest(rows.row(r), r, busAddressFrom(settings_)).status != WriteRequest::Ok)
                 return fail(QStringLiteral("row %1: the value is too long for a write request").arg(r + 1));
     }
     plan.reopenDatabase = [&db] { db.ReopenCurrentDatabase(); };

@@ -26,7 +26,7 @@ struct CliEnvironment {
     bool progressLine = false;
     // Raised by a signal: stops the exchange as the stop button does.
     const std::atomic<bool>* stop = nullptr;
-    // Unset: real time (RunRealTime). Tests may step a manual clock instead.
+    // Unset: real time (runHeadless). Tests may step a manual clock instead.
     ExchangeDriver driver;
     // With --trace, record into this log rather than one of the run's own
     // (a test's log window reads the same entries).

@@ -87,7 +87,7 @@ QString connectionText(const ConnectionSettings& s, const PortNaming& ports) {
         return QStringLiteral("udp %1:%2").arg(dottedIp(s.deviceIp)).arg(s.udpPortNumber());
     QString text = s.chosenPortNumber() ? QStringLiteral("COM%1").arg(*s.chosenPortNumber())
                                         : QStringLiteral("no port");
-    if (const auto path = s.chosenPortNumber() ? PortDevicePath(*s.chosenPortNumber(), ports)
+    if (const auto path = s.chosenPortNumber() ? portDevicePath(*s.chosenPortNumber(), ports)
                                                : std::nullopt)
         text += QStringLiteral(" (%1)").arg(QString::fromStdString(path->string()));
     if (s.baudRate())

@@ -55,7 +55,7 @@ DeviceResult deviceNotRun(const RowTable& rows, const ExchangePlan& plan, const 
 
 DeviceResult runDeviceExchange(ConnectionSettings& settings, RowTable& rows, const QString& route,
                                const ExchangePlan& plan) {
-    const uint32_t localIp = settings.useIp == 1 ? LocalIpFor(settings.deviceIp) : LocalIpFromHostName();
+    const uint32_t localIp = settings.useIp == 1 ? localIpFor(settings.deviceIp) : localIpFromHostName();
     HeadlessExchange ex(settings, rows, plan.ports, localIp, plan.reopenDatabase, plan.log, plan.pacing);
     for (int r : plan.picked)
         rows.setSelected(r, true);
@@ -77,7 +77,7 @@ DeviceResult runDeviceExchange(ConnectionSettings& settings, RowTable& rows, con
     std::function<void()> onStep;
     if (plan.onStep)
         onStep = [&] { plan.onStep(ex.display); };
-    result.finished = plan.driver ? plan.driver(ex) : RunRealTime(ex, plan.stop, onStep);
+    result.finished = plan.driver ? plan.driver(ex) : runHeadless(ex, plan.stop, onStep);
 
     bool anyFailed = false;
     bool allUnanswered = true;

@@ -22,7 +22,7 @@ struct ExchangePlan {
     bool compare = false;
     std::vector<int> picked;     // list indices, ascending
     std::vector<QString> before; // each picked row's value before the exchange
-    PortNaming ports = DefaultPortNaming();
+    PortNaming ports = defaultPortNaming();
     const std::atomic<bool>* stop = nullptr;
     ExchangeDriver driver;       // unset: real time
     // Given to the controller; called from the device's thread.

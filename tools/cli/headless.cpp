@@ -37,19 +37,19 @@ HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows,
     stack.shared().linkIdleTicks = kLinkIdleExpired + 1;
 }
 
-bool RunRealTime(HeadlessExchange& ex, const std::atomic<bool>* stop, const std::function<void()>& onStep) {
+bool runHeadless(HeadlessExchange& ex, const std::atomic<bool>* stop, const std::function<void()>& onStep) {
     return runRealTime(ex.stack, stop, onStep);
 }
 
-void DrainMessages(HeadlessExchange& ex) { ex.stack.drain(); }
+void drainMessages(HeadlessExchange& ex) { ex.stack.drain(); }
 
-uint32_t LocalIpFor(uint32_t deviceIp) {
+uint32_t localIpFor(uint32_t deviceIp) {
     constexpr uint32_t kLoopbackNet = 0x7F000000;
     constexpr uint32_t kLoopbackMask = 0xFF000000;
     constexpr uint32_t kLoopbackHost = 0x7F000001;
     if ((deviceIp & kLoopbackMask) == kLoopbackNet)
         return kLoopbackHost;
-    return LocalIpFromHostName();
+    return localIpFromHostName();
 }
 
 } // namespace parvault::cli

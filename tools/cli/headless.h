@@ -79,16 +79,16 @@ public:
 // they come. A raised stop flag stops the exchange as the stop button does.
 // onStep runs after every 25 ms step (for a progress line). True when the
 // exchange ended by itself, false when it was stopped.
-bool RunRealTime(HeadlessExchange& exchange, const std::atomic<bool>* stop,
+bool runHeadless(HeadlessExchange& exchange, const std::atomic<bool>* stop,
                  const std::function<void()>& onStep);
 
 // Handles what is still queued after the exchange went idle: an end message
 // posted with the last step still releases the channel.
-void DrainMessages(HeadlessExchange& exchange);
+void drainMessages(HeadlessExchange& exchange);
 
 // The address UDP requests are sent from. A device on the loopback network
 // is reached from the loopback address; otherwise the host's own address, as
 // the window uses.
-uint32_t LocalIpFor(uint32_t deviceIp);
+uint32_t localIpFor(uint32_t deviceIp);
 
 } // namespace parvault::cli

@@ -115,8 +115,8 @@ QString csvRow(const RowReport& row, bool compare, const QString* device) {
     QStringList f;
     if (device)
         f << CsvField(*device);
-    f << QString::number(row.listIndex + 1) << QString::number(LeadingInt(t[ColCanal]))
-      << QString::number(LeadingInt(t[ColParam])) << QString::number(LeadingInt(t[ColIndex]))
+    f << QString::number(row.listIndex + 1) << QString::number(leadingInt(t[ColCanal]))
+      << QString::number(leadingInt(t[ColParam])) << QString::number(leadingInt(t[ColIndex]))
       << CsvField(t[ColValue]) << CsvField(t[ColUnits]) << CsvField(t[ColName])
       << QLatin1String(OutcomeName(row.outcome)) << CsvField(row.message);
     if (compare)
@@ -130,9 +130,9 @@ QJsonObject jsonRow(const RowReport& row, bool compare, const QString* device) {
     if (device)
         o["device"] = *device;
     o["row"] = row.listIndex + 1;
-    o["channel"] = LeadingInt(t[ColCanal]);
-    o["parameter"] = LeadingInt(t[ColParam]);
-    o["index"] = LeadingInt(t[ColIndex]);
+    o["channel"] = leadingInt(t[ColCanal]);
+    o["parameter"] = leadingInt(t[ColParam]);
+    o["index"] = leadingInt(t[ColIndex]);
     o["kind"] = static_cast<int>(row.row.kind);
     o["value"] = t[ColValue];
     o["units"] = t[ColUnits];

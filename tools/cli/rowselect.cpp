@@ -116,7 +116,7 @@ std::optional<std::vector<int>> MatchRows(const RowTable& rows, const std::vecto
             break;
         case RowSelector::Kind::Params:
             for (int r = 0; r < n; ++r) {
-                const int p = LeadingInt(rows.text(r, ColParam));
+                const int p = leadingInt(rows.text(r, ColParam));
                 if (p >= s.from && p <= s.to) {
                     picked.insert(r);
                     any = true;
@@ -125,9 +125,9 @@ std::optional<std::vector<int>> MatchRows(const RowTable& rows, const std::vecto
             break;
         case RowSelector::Kind::Address:
             for (int r = 0; r < n; ++r) {
-                if (LeadingInt(rows.text(r, ColCanal)) == s.channel &&
-                    LeadingInt(rows.text(r, ColParam)) == s.param &&
-                    (!s.index || LeadingInt(rows.text(r, ColIndex)) == *s.index)) {
+                if (leadingInt(rows.text(r, ColCanal)) == s.channel &&
+                    leadingInt(rows.text(r, ColParam)) == s.param &&
+                    (!s.index || leadingInt(rows.text(r, ColIndex)) == *s.index)) {
                     picked.insert(r);
                     any = true;
                 }

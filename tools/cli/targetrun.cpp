@@ -46,7 +46,7 @@ std::optional<std::vector<DeviceJob>> prepareJobs(const TargetRunSetup& setup, c
                 return bad(why);
             // Two port numbers may name one device; the device is the line.
             job.lineKey = QStringLiteral("COM%1").arg(t.comPort);
-            if (const auto path = PortDevicePath(t.comPort, plan.ports)) {
+            if (const auto path = portDevicePath(t.comPort, plan.ports)) {
                 std::error_code ec;
                 const auto real = std::filesystem::weakly_canonical(*path, ec);
                 job.lineKey = QString::fromStdString((ec ? *path : real).string());
@@ -64,7 +64,7 @@ std::optional<std::vector<DeviceJob>> prepareJobs(const TargetRunSetup& setup, c
             return bad(why);
         if (plan.write)
             for (int r : plan.picked)
-                if (LayoutWriteRequest(rows.row(r), r, BusAddressFrom(s)).status != WriteRequest::Ok)
+                if (layoutWriteRequest(rows.row(r), r, busAddressFrom(s)).status != WriteRequest::Ok)
                     return bad(QStringLiteral("row %1: the value is too long for a write request").arg(r + 1));
         job.route = connectionText(s, plan.ports);
         job.rows = rows;
