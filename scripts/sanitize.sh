@@ -29,7 +29,8 @@ for run in $SANITIZE; do
       cmake -S . -B build-tsan -G Ninja -DPARVAULT_SANITIZE=thread >/dev/null
       # Every threaded test program; a missing one fails the build step.
       targets=(transport_tests transport_devsim_tests exchange_tests controller_tests
-               controller_safety_tests controller_stack_tests faults_tests)
+               controller_safety_tests controller_stack_tests controller_tracelog_tests
+               tracelog_tests cli_tests faults_tests)
       cmake --build build-tsan -j "$JOBS" --target "${targets[@]}"
       export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
       regex=$(IFS='|'; echo "^(${targets[*]})\\.")

@@ -16,6 +16,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include <poll.h>
@@ -253,7 +254,8 @@ public:
     SerialChannel& serial;
     UdpChannel& udp;
     ExchangeController& controller;
-    int steps = 0;
+    // Read by the log's clock on the UDP thread too.
+    std::atomic<int> steps{0};
     int ticks = 0;
     int reopens = 0;
     int realMicrosPerStep = 1500;
@@ -262,7 +264,7 @@ public:
     std::function<uint32_t()> localAddress;
     // Every frame and event of the rig's exchanges, timed by its steps. The
     // stack only keeps its address until the first command.
-    ExchangeLog log{kExchangeLogCapacity, [this] { return int64_t{steps} * kExchangeTimerMs; }};
+    ExchangeLog log{kExchangeLogCapacity, [this] { return int64_t{steps.load()} * kExchangeTimerMs; }};
 };
 
 // A rig whose device answers on the manual clock.
