@@ -1,10 +1,15 @@
+#include "daostatement.h"
 #include "daostorage.h"
 #include "dbtestutil.h"
 #include "recordsets.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <fstream>
+#include <functional>
 
 using namespace parvault;
 using namespace dbtest;
@@ -199,6 +204,115 @@ TEST_F(Storage, TransactionRollsBackUnlessCommitted) {
         tx.Commit();
     }
     EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"changed"}));
+}
+
+TEST_F(Storage, CommittingTwiceOrAfterARollbackIsAnError) {
+    makeListFile(dir.file("l.mdb"), 5, "x", {{1, 1, 0, 0, 0, 5, "a"}});
+    CDaoDatabase db;
+    db.Open(QStringLiteral("l.mdb"));
+    {
+        DaoTransaction tx(db);
+        db.Execute(QStringLiteral("UPDATE [Параметры] SET text='committed'"));
+        tx.Commit();
+        EXPECT_THROW(tx.Commit(), CDaoException);
+        EXPECT_THROW(tx.Rollback(), CDaoException);
+    }
+    EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"committed"}));
+    {
+        DaoTransaction tx(db);
+        db.Execute(QStringLiteral("UPDATE [Параметры] SET text='rolled back'"));
+        tx.Rollback();
+        EXPECT_THROW(tx.Commit(), CDaoException);
+        EXPECT_THROW(tx.Rollback(), CDaoException);
+        // The connection is free for the next transaction.
+        DaoTransaction next(db);
+        next.Commit();
+    }
+    EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"committed"}));
+}
+
+// A commit that failed (the file held by another connection) may be tried
+// again; only a commit that went through ends the transaction.
+TEST_F(Storage, ACommitThatFailedCanBeTriedAgain) {
+    makeListFile(dir.file("l.mdb"), 5, "x", {{1, 1, 0, 0, 0, 5, "a"}});
+    CDaoDatabase db;
+    db.Open(QStringLiteral("l.mdb"));
+    CDaoDatabase reader;
+    reader.Open(QStringLiteral("l.mdb"));
+    DaoTransaction tx(db);
+    db.Execute(QStringLiteral("UPDATE [Параметры] SET text='changed'"));
+    {
+        DaoStatement reading(reader.handle(), "SELECT text FROM [Параметры]");
+        ASSERT_TRUE(reading.step()); // holds a read lock until reset
+        try {
+            tx.Commit();
+            ADD_FAILURE() << "committed past a reader";
+        } catch (const CDaoException& e) {
+            EXPECT_EQ(e.sqliteCode() & 0xFF, SQLITE_BUSY);
+        }
+    }
+    tx.Commit();
+    EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"changed"}));
+}
+
+// What a storage call raised: SQLite's code and the message, or nothing.
+struct Raised {
+    bool raised = false;
+    int code = 0;
+    std::string what;
+};
+
+Raised raisedBy(const std::function<void()>& call) {
+    try {
+        call();
+    } catch (const CDaoException& e) {
+        return {true, e.sqliteCode(), e.what()};
+    }
+    return {};
+}
+
+TEST_F(Storage, SqliteFailuresRaiseTheStorageExceptionWithSqlitesCodeAndMessage) {
+    makeListFile(dir.file("l.mdb"), 5, "x", {{1, 1, 0, 0, 0, 5, "a"}});
+    {
+        CDaoDatabase db;
+        db.Open(QStringLiteral("l.mdb"), false, true);
+        CParametr rs(&db);
+        rs.Open();
+        rs.Edit();
+        rs.text = QStringLiteral("changed");
+        const Raised update = raisedBy([&] { rs.Update(); });
+        EXPECT_TRUE(update.raised);
+        EXPECT_EQ(update.code, SQLITE_READONLY);
+        EXPECT_THAT(update.what, ::testing::HasSubstr("update failed: attempt to write a readonly database"));
+        EXPECT_EQ(raisedBy([&] { db.Execute(QStringLiteral("DELETE FROM [Параметры]")); }).code, SQLITE_READONLY);
+    }
+    EXPECT_EQ(query(dir.file("l.mdb"), "SELECT text FROM [Параметры]"), std::vector<std::string>({"a"}));
+
+    // A file that is not a database is refused at open with SQLite's code.
+    std::ofstream(dir.file("text.mdb")) << "this is a plain text file, not a database at all\n";
+    CDaoDatabase text;
+    const Raised open = raisedBy([&] { text.Open(QStringLiteral("text.mdb")); });
+    EXPECT_EQ(open.code, SQLITE_NOTADB);
+    EXPECT_THAT(open.what, ::testing::HasSubstr("not a database: text.mdb: file is not a database"));
+}
+
+TEST_F(Storage, ADamagedTablePageRaisesCorruptWhenTheTableIsRead) {
+    makeListFile(dir.file("l.mdb"), 5, "x", {{1, 1, 0, 0, 0, 5, "a"}, {2, 2, 0, 0, 0, 5, "b"}});
+    const int page = std::stoi(query(dir.file("l.mdb"), "SELECT rootpage FROM sqlite_master WHERE name='Параметры'")[0]);
+    const int pageSize = std::stoi(query(dir.file("l.mdb"), "PRAGMA page_size")[0]);
+    {
+        std::fstream f(dir.file("l.mdb"), std::ios::in | std::ios::out | std::ios::binary);
+        f.seekp(static_cast<std::streamoff>(page - 1) * pageSize);
+        const std::string garbage(static_cast<size_t>(pageSize), '\xA5');
+        f.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+    }
+    CDaoDatabase db;
+    db.Open(QStringLiteral("l.mdb")); // the schema page is intact
+    CParametr rs(&db);
+    const Raised read = raisedBy([&] { rs.Open(); });
+    EXPECT_TRUE(read.raised);
+    EXPECT_EQ(read.code & 0xFF, SQLITE_CORRUPT);
+    EXPECT_FALSE(rs.IsOpen());
 }
 
 TEST_F(Storage, DeviceTypeRecordSetReadsTheFieldWithSpaces) {

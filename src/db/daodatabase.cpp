@@ -1,0 +1,106 @@
+#include "daodatabase.h"
+
+#include "daoexception.h"
+#include "daosql.h"
+#include "daostatement.h"
+
+#include <QFile>
+#include <QFileInfo>
+
+#include <sqlite3.h>
+
+#include <memory>
+
+namespace parvault {
+
+namespace {
+
+// Marks our own files inside the SQLite header ("PV2D"); nothing checks it,
+// but writing it makes a freshly created file a real, non-empty database.
+constexpr int kApplicationId = 0x50563244;
+
+// A connection being opened: closed again if a step of the opening raises.
+// Nothing is prepared on it yet, so closing cannot fail.
+struct CloseConnection {
+    void operator()(sqlite3* db) const { sqlite3_close(db); }
+};
+using PendingConnection = std::unique_ptr<sqlite3, CloseConnection>;
+
+// SQLite hands out a connection even when opening fails (to carry the
+// message), or none at all when it has no memory for one.
+PendingConnection openConnection(const QByteArray& path, int flags, const std::string& what) {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.constData(), &raw, flags, nullptr);
+    PendingConnection db(raw);
+    checkSqlite(db.get(), rc, what);
+    return db;
+}
+
+} // namespace
+
+CDaoDatabase::~CDaoDatabase() { Close(); }
+
+sqlite3* CDaoDatabase::handle() const {
+    if (!m_db)
+        throw CDaoException("database is not open");
+    return m_db;
+}
+
+void CDaoDatabase::Open(const QString& name, bool exclusive, bool readOnly, const QString& connect) {
+    Q_UNUSED(exclusive);
+    Q_UNUSED(connect);
+    if (m_db)
+        throw CDaoException("database is already open");
+    const QByteArray path = QFile::encodeName(name);
+    const QFileInfo info(name);
+    if (!info.exists() || info.isDir())
+        throw CDaoException("no such database file: " + path.toStdString(), SQLITE_CANTOPEN);
+    const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
+    PendingConnection db = openConnection(path, flags, "cannot open " + path.toStdString());
+    // SQLite reads the header lazily; make a file that is not a database
+    // fail here and not at its first query.
+    checkSqlite(db.get(), sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
+                "not a database: " + path.toStdString());
+    m_db = db.release();
+    m_name = name;
+}
+
+void CDaoDatabase::Create(const QString& name, const QString& locale, int options) {
+    Q_UNUSED(locale);
+    Q_UNUSED(options);
+    if (m_db)
+        throw CDaoException("database is already open");
+    const QByteArray path = QFile::encodeName(name);
+    if (QFileInfo::exists(name))
+        throw CDaoException("file already exists: " + path.toStdString(), SQLITE_CANTOPEN);
+    const std::string what = "cannot create " + path.toStdString();
+    PendingConnection db = openConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, what);
+    const std::string pragma = "PRAGMA application_id=" + std::to_string(kApplicationId);
+    checkSqlite(db.get(), sqlite3_exec(db.get(), pragma.c_str(), nullptr, nullptr, nullptr), what);
+    m_db = db.release();
+    m_name = name;
+}
+
+void CDaoDatabase::Close() {
+    if (!m_db)
+        return;
+    // Statements still prepared by a forgotten record set would keep the
+    // file busy; sqlite3_close_v2 lets them finish closing it, and so it
+    // cannot fail on a connection we opened.
+    sqlite3_close_v2(m_db);
+    m_db = nullptr;
+    m_name.clear();
+}
+
+void CDaoDatabase::Execute(const QString& sql) {
+    sqlite3* db = handle();
+    checkSqlite(db, sqlite3_exec(db, utf8(sql).c_str(), nullptr, nullptr, nullptr), "execute failed");
+}
+
+bool CDaoDatabase::TableExists(const QString& table) const {
+    DaoStatement st(handle(), "SELECT 1 FROM sqlite_master WHERE type='table' AND name=?1");
+    st.bindText(1, table.toUtf8());
+    return st.step();
+}
+
+} // namespace parvault
