@@ -1,5 +1,7 @@
 #include "dbsession.h"
 
+#include "jetconvert.h"
+#include "jetimport.h"
 #include "listexport.h"
 #include "recordsets.h"
 
@@ -25,6 +27,11 @@ const QString kMsgListNotWritten = QStringLiteral("Список не запис�
 const QString kMsgDataNotWritten = QStringLiteral("Данные не записываются\n");
 const QString kMsgListFileNotMade = QStringLiteral("Список не записался: файл %1 не создаётся — %2.\n");
 const QString kMsgListNotLoaded = QStringLiteral("Список не загружается: файл %1 не открывается — %2.\n");
+const QString kMsgJetConverted = QStringLiteral(
+    "Файл %1 был в прежнем формате, в который программа не пишет. Он переведён в формат программы, "
+    "прежний файл сохранён рядом под именем %2.\n");
+const QString kMsgJetNotConverted =
+    QStringLiteral("Данные не записываются: файл %1 в прежнем формате не переводится в формат программы — %2.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
 
@@ -83,6 +90,10 @@ QString reasonOf(const CDaoException& e) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
         return QStringLiteral("файл повреждён");
+    case kJetPasswordCode:
+        return QStringLiteral("файл защищён паролем");
+    case kJetNewerCode:
+        return QStringLiteral("файл более новой версии формата (.accdb), программа его не читает");
     case SQLITE_IOERR:
         return QStringLiteral("ошибка чтения или записи диска");
     default:
@@ -526,6 +537,19 @@ void DbSession::SaveValues() {
 
     {
         WaitCursorRun cursor(waitCursor);
+        // A Jet file cannot be written: it becomes one of our own first, its
+        // original kept beside it.
+        if (IsJetFile(list.fileName)) {
+            if (currentDatabase.IsOpen())
+                currentDatabase.Close();
+            const ConvertResult converted = ConvertJetFile(list.fileName);
+            if (converted.status != ConvertStatus::Converted) {
+                const CDaoException e(converted.detail.toStdString(), converted.sqliteCode, converted.systemErrno);
+                m_ui.message(kMsgJetNotConverted.arg(list.fileName, whyUnusable(list.fileName, e)), kAppCaption);
+                return;
+            }
+            m_ui.message(kMsgJetConverted.arg(list.fileName, converted.keptAs), kAppCaption);
+        }
         try {
             reopenCurrent(list.fileName);
         } catch (const CDaoException&) {

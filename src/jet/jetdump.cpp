@@ -135,6 +135,8 @@ int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* wh
     if (!mdb)
         return fail(why, kReadDamaged, path + ": the library cannot open it");
     mdb_set_bind_size(mdb.get(), kBindBytes);
+    // Dates as text that sorts and reads the same everywhere.
+    mdb_set_date_fmt(mdb.get(), "%Y-%m-%d %H:%M:%S");
     if (!mdb_read_catalog(mdb.get(), MDB_TABLE) || !mdb->catalog)
         return fail(why, kReadDamaged, path + ": the catalogue cannot be read");
 
