@@ -1,6 +1,7 @@
 #include "cli.h"
 
 #include "cliargs.h"
+#include "convert.h"
 #include "dbsession.h"
 #include "recordsets.h"
 #include "report.h"
@@ -118,6 +119,8 @@ int Cli::run() {
         return commandTree();
     case Command::Settings:
         return commandSettings();
+    case Command::Convert:
+        return RunConvert(env_.out);
     case Command::Read:
         return commandExchange(false);
     case Command::Write:

@@ -140,6 +140,8 @@ std::optional<Command> commandNamed(const QString& word) {
         return Command::Write;
     if (word == "settings")
         return Command::Settings;
+    if (word == "convert")
+        return Command::Convert;
     if (word == "help")
         return Command::Help;
     return std::nullopt;
@@ -322,6 +324,8 @@ Commands:
   read LIST              read the selected rows from the device and print them
   write LIST             write values to the device and report each row
   settings               print the connection that would be used
+  convert                turn the folder's Jet files into the program's own
+                         format, each original kept as NAME.mdb.jet
   help                   this text
 
 LIST:

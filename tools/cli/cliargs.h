@@ -14,7 +14,7 @@
 
 namespace parvault::cli {
 
-enum class Command { None, Help, Version, Tree, Read, Write, Settings };
+enum class Command { None, Help, Version, Tree, Read, Write, Settings, Convert };
 enum class Format { Text, Csv, Json };
 
 // Exit statuses.
