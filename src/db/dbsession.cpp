@@ -32,6 +32,7 @@ const QString kMsgJetConverted = QStringLiteral(
     "прежний файл сохранён рядом под именем %2.\n");
 const QString kMsgJetNotConverted =
     QStringLiteral("Данные не записываются: файл %1 в прежнем формате не переводится в формат программы — %2.\n");
+const QString kMsgJetListUnreadable = QStringLiteral("Файл %1 не показан в дереве: %2.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
 
@@ -141,12 +142,14 @@ bool DbSession::MainDatabaseExists() { return QFileInfo::exists(mainDatabase());
 
 bool DbSession::OpenMainDatabase() {
     m_mainMissing.clear();
+    m_mainUnreadable.clear();
     try {
         reopenCurrent(mainDatabase());
         for (const QString& table : {kTableDeviceTypes, kTableParams})
             if (!currentDatabase.TableExists(table))
                 m_mainMissing << table;
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
+        m_mainUnreadable = whyUnreadable(mainDatabase(), e);
         currentDatabase.Close();
         return false;
     }
@@ -157,6 +160,8 @@ bool DbSession::OpenMainDatabase() {
 }
 
 QString DbSession::MainDatabaseProblemText() const {
+    if (!m_mainUnreadable.isEmpty())
+        return QStringLiteral("Файл %1: %2.").arg(mainDatabase(), m_mainUnreadable);
     QStringList lines;
     for (const QString& table : m_mainMissing)
         lines << QStringLiteral("Нет таблицы «%1».").arg(table);
@@ -192,6 +197,16 @@ void DbSession::BuildTree() {
     m_tree.data = 0;
 
     ScanListFiles(listFileTable);
+    // Once per file for the session: the tree is rebuilt after every save.
+    for (const UnreadableListFile& u : listFileTable.unreadable) {
+        if (m_reportedUnreadable.contains(u.fileName))
+            continue;
+        m_reportedUnreadable << u.fileName;
+        const QString why = u.sqliteCode == 0 ? QStringLiteral("это не база данных параметров (в ней нет таблиц «%1» и «%2»)")
+                                                    .arg(kTableParams, kTableListHead)
+                                              : whyUnreadable(u.fileName, CDaoException(u.what, u.sqliteCode));
+        m_ui.notice(kMsgJetListUnreadable.arg(u.fileName, why), kAppCaption);
+    }
 
     if (mainOpen) {
         try {
@@ -548,7 +563,7 @@ void DbSession::SaveValues() {
                 m_ui.message(kMsgJetNotConverted.arg(list.fileName, whyUnusable(list.fileName, e)), kAppCaption);
                 return;
             }
-            m_ui.message(kMsgJetConverted.arg(list.fileName, converted.keptAs), kAppCaption);
+            m_ui.notice(kMsgJetConverted.arg(list.fileName, converted.keptAs), kAppCaption);
         }
         try {
             reopenCurrent(list.fileName);

@@ -377,3 +377,56 @@ TEST(JetConvert, AKeptNameHoldingAnotherFileStopsTheConversion) {
     EXPECT_EQ(bytesOf(dir.file("a.mdb.jet")), "something else");
     EXPECT_FALSE(fs::exists(dir.file("a.mdb.tmp")));
 }
+
+TEST(JetBadFiles, EachBadListFileIsNamedOnceWithWhatIsWrongAndNoneIsChanged) {
+    Workspace w;
+    copyFolder(fixture("demo-jet3"), w.dir.path());
+    const std::vector<std::string> bad = {"damaged", "truncated", "password", "password-jet4", "ace-header",
+                                          "other-app"};
+    std::map<std::string, std::string> before;
+    for (const std::string& b : bad) {
+        fs::copy_file(fixture("bad/" + b + ".mdb"), w.dir.path() / (b + ".mdb"));
+        before[b] = bytesOf(w.file(b + ".mdb"));
+    }
+    ASSERT_TRUE(w.session.OpenMainDatabase());
+    w.session.BuildTree();
+    EXPECT_EQ(w.session.listFileTable.count, 3);
+    std::map<std::string, QString> said;
+    for (const auto& m : w.ui.messages) {
+        EXPECT_EQ(m.caption, kAppCaption);
+        EXPECT_TRUE(m.text.endsWith("\n"));
+        for (const std::string& b : bad)
+            if (m.text.startsWith(QString::fromStdString("Файл " + b + ".mdb ")))
+                said[b] = m.text;
+    }
+    EXPECT_EQ(w.ui.messages.size(), bad.size());
+    EXPECT_TRUE(said["damaged"].contains("файл повреждён"));
+    EXPECT_TRUE(said["truncated"].contains("файл повреждён"));
+    EXPECT_TRUE(said["password"].contains("паролем"));
+    EXPECT_TRUE(said["password-jet4"].contains("паролем"));
+    EXPECT_TRUE(said["ace-header"].contains(".accdb"));
+    EXPECT_TRUE(said["other-app"].contains("не база данных параметров"));
+
+    // Rebuilding the tree (after every save) says nothing again.
+    w.session.BuildTree();
+    EXPECT_EQ(w.ui.messages.size(), bad.size());
+    for (const std::string& b : bad)
+        EXPECT_EQ(bytesOf(w.file(b + ".mdb")), before[b]) << b;
+}
+
+TEST(JetBadFiles, AnUnusableMainDatabaseSaysWhy) {
+    const std::vector<std::pair<std::string, QString>> cases = {
+        {"password", "паролем"}, {"ace-header", ".accdb"}, {"damaged", "повреждён"}, {"truncated", "повреждён"}};
+    for (const auto& [file, why] : cases) {
+        SCOPED_TRACE(file);
+        Workspace w;
+        fs::copy_file(fixture("bad/" + file + ".mdb"), w.dir.path() / "PARVLT2.mdb");
+        EXPECT_FALSE(w.session.OpenMainDatabase());
+        EXPECT_TRUE(w.session.MainDatabaseProblemText().startsWith("Файл PARVLT2.mdb: "));
+        EXPECT_TRUE(w.session.MainDatabaseProblemText().contains(why)) << w.session.MainDatabaseProblemText().toStdString();
+    }
+    Workspace other;
+    fs::copy_file(fixture("bad/other-app.mdb"), other.dir.path() / "PARVLT2.mdb");
+    EXPECT_FALSE(other.session.OpenMainDatabase());
+    EXPECT_EQ(other.session.MainDatabaseProblemText(), "Нет таблицы «ТипыПриборов».\nНет таблицы «Параметры».");
+}

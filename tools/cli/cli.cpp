@@ -141,6 +141,8 @@ bool Cli::openDatabase(DbSession& db) {
         if (!db.mainDatabaseMissing().isEmpty())
             why = QStringLiteral(": it has no table %1, so it is not a main database")
                       .arg(db.mainDatabaseMissing().join(QStringLiteral(", no table ")));
+        else if (const QString problem = db.MainDatabaseProblemText(); !problem.isEmpty())
+            why = QStringLiteral(": ") + problem;
         say(QStringLiteral("%1 in %2 cannot be opened%3").arg(mainDb, QDir::currentPath(), why));
         return false;
     }
@@ -629,6 +631,8 @@ int Cli::commandExchange(bool write) {
     if (o_.save && status != kExitError) {
         ui.exportPath = o_.exportPath;
         db.SaveValues();
+        for (const QString& n : ui.notices)
+            say(n);
         if (!ui.messages.isEmpty()) {
             for (const QString& m : ui.messages)
                 say(o_.exportPath ? QStringLiteral("saving values or export failed: %1").arg(m)
