@@ -32,6 +32,8 @@ Figure CadenceFigure(const ExchangeRoute& route, int n);
 Figure PacingFigure(const ExchangeRoute& route, int n, bool fast);
 std::vector<Figure> ListLoadFigures(int rows, int repeats);
 std::vector<Figure> TreeBuildFigures(int repeats);
+// The 10,000-row Jet list against the same list in the program's format.
+Figure JetListLoadFigure(int repeats);
 std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows);
 std::vector<Figure> MemoryFigures(int listRows);
 

@@ -21,7 +21,7 @@ using namespace parvault::bench;
 namespace {
 
 const char* const kAll[] = {"cadence-udp", "cadence-115200", "cadence-9600", "pacing-udp",
-                            "pacing-115200", "pacing-9600", "load", "tree", "responsiveness", "memory"};
+                            "pacing-115200", "pacing-9600", "load", "load-jet", "tree", "responsiveness", "memory"};
 
 int RunOne(const QString& name, bool quick) {
     const int exchangeRows = quick ? 100 : 500;
@@ -43,6 +43,8 @@ int RunOne(const QString& name, bool quick) {
         figures.push_back(PacingFigure(route, exchangeRows, true));
     } else if (name == "load")
         figures = ListLoadFigures(listRows, repeats);
+    else if (name == "load-jet")
+        figures.push_back(JetListLoadFigure(repeats));
     else if (name == "tree")
         figures = TreeBuildFigures(repeats);
     else if (name == "responsiveness")

@@ -14,6 +14,7 @@
 
 #include <sqlite3.h>
 
+#include <charconv>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -57,6 +58,14 @@ public:
         if (n == jet::kNullLength)
             return std::nullopt;
         return QByteArray(take(n), static_cast<qsizetype>(n));
+    }
+    // The bytes of a value inside the stream; a null data pointer for Null.
+    std::string_view rawValue() {
+        const uint32_t n = u32();
+        if (n == jet::kNullLength)
+            return {};
+        const char* p = take(n);
+        return n == 0 ? std::string_view("", 0) : std::string_view(p, n);
     }
     void expect(std::string_view bytes) {
         if (std::string_view(take(bytes.size()), bytes.size()) != bytes)
@@ -162,35 +171,40 @@ void importStream(sqlite3* db, const QByteArray& stream, const QString& fileName
         } else if (tag == jet::kTagRow) {
             if (!insert.isValid())
                 damaged(fileName, "a row outside a table");
+            sqlite3_stmt* st = insert.get();
+            // Values are bound in place: the stream outlives the statement's run.
             for (size_t c = 0; c < columns.size(); ++c) {
                 const int slot = static_cast<int>(c + 1);
-                const std::optional<QByteArray> v = in.value();
-                if (!v) {
-                    insert.bindNull(slot);
-                    continue;
+                const std::string_view v = in.rawValue();
+                int rc = SQLITE_OK;
+                if (v.data() == nullptr) {
+                    rc = sqlite3_bind_null(st, slot);
+                } else {
+                    switch (storageOf(columns[c].type)) {
+                    case Storage::Integer: {
+                        int64_t i = 0;
+                        const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), i);
+                        rc = ec == std::errc() && end == v.data() + v.size()
+                                 ? sqlite3_bind_int64(st, slot, i)
+                                 : sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                        break;
+                    }
+                    case Storage::Real: {
+                        bool ok = false;
+                        const double d = QByteArray::fromRawData(v.data(), static_cast<qsizetype>(v.size())).toDouble(&ok);
+                        rc = ok ? sqlite3_bind_double(st, slot, d)
+                                : sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                        break;
+                    }
+                    case Storage::Text:
+                        rc = sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                        break;
+                    case Storage::None:
+                        rc = sqlite3_bind_null(st, slot);
+                        break;
+                    }
                 }
-                bool ok = false;
-                switch (storageOf(columns[c].type)) {
-                case Storage::Integer: {
-                    const qlonglong i = v->toLongLong(&ok);
-                    ok ? insert.bindInt64(slot, i) : insert.bindText(slot, *v);
-                    break;
-                }
-                case Storage::Real: {
-                    const double d = v->toDouble(&ok);
-                    if (ok)
-                        checkSqlite(db, sqlite3_bind_double(insert.get(), slot, d), "bind failed");
-                    else
-                        insert.bindText(slot, *v);
-                    break;
-                }
-                case Storage::Text:
-                    insert.bindText(slot, *v);
-                    break;
-                case Storage::None:
-                    insert.bindNull(slot);
-                    break;
-                }
+                checkSqlite(db, rc, "import");
             }
             insert.execute("import");
         } else {
