@@ -430,3 +430,18 @@ TEST(JetBadFiles, AnUnusableMainDatabaseSaysWhy) {
     EXPECT_FALSE(other.session.OpenMainDatabase());
     EXPECT_EQ(other.session.MainDatabaseProblemText(), "Нет таблицы «ТипыПриборов».\nНет таблицы «Параметры».");
 }
+
+TEST(JetBadFiles, AFileThatCrashesTheLibraryIsDamagedAndTheProgramGoesOn) {
+    // Found by the fuzz target: libmdb dies on this usage map. The reader
+    // process takes the crash.
+    Workspace w;
+    fs::copy_file(fixture("demo-jet3/PARVLT2.mdb"), w.dir.path() / "PARVLT2.mdb");
+    fs::copy_file(std::string(PARVAULT_DB_TEST_DATA) + "/jet-reader-crash.mdb", w.dir.path() / "240101000000.mdb");
+    EXPECT_EQ(openFailureCode(w.file("240101000000.mdb")), kJetDamagedCode);
+    ASSERT_TRUE(w.session.OpenMainDatabase());
+    w.session.BuildTree();
+    ASSERT_EQ(w.ui.messages.size(), 1u);
+    EXPECT_TRUE(w.ui.messages[0].text.startsWith("Файл 240101000000.mdb не показан в дереве: файл повреждён"))
+        << w.ui.messages[0].text.toStdString();
+    EXPECT_EQ(ConvertJetFile(QString::fromStdString(w.file("240101000000.mdb"))).status, ConvertStatus::Damaged);
+}
