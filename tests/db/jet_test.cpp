@@ -15,6 +15,8 @@
 #include <QJsonObject>
 
 #include <filesystem>
+#include <sys/wait.h>
+#include <unistd.h>
 #include <fstream>
 #include <map>
 #include <tuple>
@@ -444,4 +446,40 @@ TEST(JetBadFiles, AFileThatCrashesTheLibraryIsDamagedAndTheProgramGoesOn) {
     EXPECT_TRUE(w.ui.messages[0].text.startsWith("Файл 240101000000.mdb не показан в дереве: файл повреждён"))
         << w.ui.messages[0].text.toStdString();
     EXPECT_EQ(ConvertJetFile(QString::fromStdString(w.file("240101000000.mdb"))).status, ConvertStatus::Damaged);
+}
+
+TEST(JetConvert, StoppedAtEveryStepTheListStillOpensWhole) {
+    // The process ends at a step as a kill would end it: no clean-up runs.
+    for (const std::string stepName : {"written", "kept", "renamed"}) {
+        SCOPED_TRACE(stepName);
+        TempDir dir;
+        const std::string file = dir.file("240116101500.mdb");
+        fs::copy_file(fixture("demo-jet3/240116101500.mdb"), file);
+        static std::string stopAt;
+        stopAt = stepName;
+        const pid_t child = fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            SetConvertStepHook([](const char* s) {
+                if (stopAt == s)
+                    _exit(9);
+            });
+            ConvertJetFile(QString::fromStdString(file));
+            _exit(0);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status));
+        EXPECT_EQ(WEXITSTATUS(status), 9);
+        CDaoDatabase db;
+        db.Open(QString::fromStdString(file));
+        expectTablesAsWritten(db, expected("demo-jet3/240116101500.json"));
+        db.Close();
+        // A later conversion finishes the job.
+        const ConvertStatus again = ConvertJetFile(QString::fromStdString(file)).status;
+        EXPECT_TRUE(again == ConvertStatus::Converted || again == ConvertStatus::AlreadyOwn);
+        EXPECT_FALSE(IsJetFile(QString::fromStdString(file)));
+        EXPECT_TRUE(IsJetFile(QString::fromStdString(file + ".jet")));
+        EXPECT_FALSE(fs::exists(file + ".tmp"));
+    }
 }
