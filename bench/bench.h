@@ -34,6 +34,8 @@ Figure CadenceFigure(const ExchangeRoute& route, int n);
 Figure PacingFigure(const ExchangeRoute& route, int n, bool fast);
 std::vector<Figure> ListLoadFigures(int rows, int repeats);
 std::vector<Figure> TreeBuildFigures(int repeats);
+// The 10,000-row Jet list against the same list in the program's format.
+Figure JetListLoadFigure(int repeats);
 std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows);
 // The longest stall of the window during a 300-baud exchange.
 Figure ExchangeStallFigure(int exchangeRows, bool logOpen);

@@ -22,7 +22,7 @@ using namespace parvault::bench;
 namespace {
 
 const char* const kAll[] = {"cadence-udp",    "cadence-115200", "cadence-9600", "cadence-log",
-                            "pacing-udp",     "pacing-115200",  "pacing-9600",  "load",
+                            "pacing-udp",     "pacing-115200",  "pacing-9600",  "load",         "load-jet",
                             "tree",           "responsiveness", "stall-log",    "memory"};
 
 int RunOne(const QString& name, bool quick) {
@@ -54,6 +54,8 @@ int RunOne(const QString& name, bool quick) {
         figures.push_back(ExchangeStallFigure(slowRows, true));
     else if (name == "load")
         figures = ListLoadFigures(listRows, repeats);
+    else if (name == "load-jet")
+        figures.push_back(JetListLoadFigure(repeats));
     else if (name == "tree")
         figures = TreeBuildFigures(repeats);
     else if (name == "responsiveness")

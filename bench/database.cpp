@@ -5,6 +5,7 @@
 #include "benchutil.h"
 
 #include "dbsession.h"
+#include "jetconvert.h"
 #include "listfiletable.h"
 #include "mainwiring.h"
 
@@ -126,6 +127,60 @@ std::vector<Figure> ListLoadFigures(int n, int repeats) {
     f.met = loadedRows == n && bareRows == n && f.ratio <= 3;
     f.note = QString::asprintf("median of %d; %d rows in the list, %ld from the query", repeats, loadedRows, bareRows);
     return {f};
+}
+
+Figure JetListLoadFigure(int repeats) {
+    // The 10,000-row Jet 3 list of the build, and the same list converted
+    // to the program's format, side by side in one folder.
+    ScratchDir dir;
+    CopyMainDatabase(dir.path());
+    const QString jetName = QStringLiteral("240101000000.mdb");
+    const QString ownName = QStringLiteral("240101000001.mdb");
+    QFile::copy(QStringLiteral(PARVAULT_JET_BENCH_LIST), dir.qpath() + "/" + jetName);
+    QFile::copy(QStringLiteral(PARVAULT_JET_BENCH_LIST), dir.qpath() + "/" + ownName);
+    const QString oldCwd = QDir::currentPath();
+    QDir::setCurrent(dir.qpath());
+    const bool converted = ConvertJetFile(ownName).status == ConvertStatus::Converted;
+    QFile::remove(ownName + kJetKeptSuffix);
+
+    constexpr int kType = 20;
+    std::vector<double> jet, own;
+    int jetRows = 0, ownRows = 0;
+    {
+        CMainDlg window(QuietWindowOptions(dir.path()));
+        window.show();
+        DbSession& db = window.wiring()->db();
+        const int jetList = db.listFileTable.findFile(jetName);
+        const int ownList = db.listFileTable.findFile(ownName);
+        for (int r = 0; r < repeats + 1; ++r) {
+            window.rows().clear();
+            auto start = Clock::now();
+            db.LoadTreeItem(MakeItemData(jetList, kType));
+            const double jetMs = MsSince(start);
+            jetRows = window.rows().rowCount();
+            window.rows().clear();
+            start = Clock::now();
+            db.LoadTreeItem(MakeItemData(ownList, kType));
+            const double ownMs = MsSince(start);
+            ownRows = window.rows().rowCount();
+            if (r > 0) { // the first round warms the file cache
+                jet.push_back(jetMs);
+                own.push_back(ownMs);
+            }
+        }
+    }
+    QDir::setCurrent(oldCwd);
+
+    Figure f;
+    f.name = QStringLiteral("Jet list loading, 10000 rows");
+    const double load = Median(jet), base = Median(own);
+    f.value = QString::asprintf("%.1f ms", load);
+    f.reference = QString::asprintf("same list in own format %.1f ms", base);
+    f.ratio = base > 0 ? load / base : 0;
+    f.target = QStringLiteral("<= 3");
+    f.met = converted && jetRows == 10000 && ownRows == 10000 && f.ratio <= 3;
+    f.note = QString::asprintf("median of %d; %d rows from Jet, %d from the converted copy", repeats, jetRows, ownRows);
+    return f;
 }
 
 std::vector<Figure> TreeBuildFigures(int repeats) {

@@ -2,7 +2,7 @@
 # Builds the fuzz targets with clang (libFuzzer + AddressSanitizer +
 # UndefinedBehaviorSanitizer) into build-fuzz/ and runs each for a bounded time.
 #   FUZZ_SECONDS   seconds per target (default 60)
-#   FUZZ_TARGETS   which targets (default: all five)
+#   FUZZ_TARGETS   which targets (default: all six)
 #   FUZZ_JOBS      build jobs (default: the number of cores)
 #   BUILD_DIR      build folder (default build-fuzz)
 # The committed seeds (fuzz/corpus/<target>) are copied into a working corpus
@@ -13,7 +13,7 @@ cd "$(dirname "$0")/.."
 ROOT=$PWD
 BUILD_DIR=$(realpath -m "${BUILD_DIR:-build-fuzz}")
 FUZZ_SECONDS=${FUZZ_SECONDS:-60}
-FUZZ_TARGETS=${FUZZ_TARGETS:-"answer ident settings listfile devsim"}
+FUZZ_TARGETS=${FUZZ_TARGETS:-"answer ident settings listfile devsim jetread"}
 FUZZ_JOBS=${FUZZ_JOBS:-$(nproc)}
 
 cmake -S fuzz -B "$BUILD_DIR" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
@@ -35,6 +35,7 @@ for t in $FUZZ_TARGETS; do
   cp -n fuzz/corpus/"$t"/* "$corpus"/ 2>/dev/null || true
   max_len=8192
   [ "$t" = listfile ] && max_len=65536
+  [ "$t" = jetread ] && max_len=49152
   log="$BUILD_DIR/fuzz_$t.log"
   start=$(date +%s)
   set +e

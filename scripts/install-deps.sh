@@ -18,7 +18,7 @@ $SUDO apt-get install -y --no-install-recommends \
   clang libclang-rt-14-dev \
   xvfb xauth fonts-dejavu-core \
   dpkg-dev file librsvg2-bin man-db groff-base desktop-file-utils lintian \
-  mdbtools
+  mdbtools mdbtools-dev libglib2.0-dev
 # The Jet fixture tests read the generated files back with mdbtools (above)
 # and with the npm package mdb-reader, which needs Node.js and npm. A Node.js
 # from elsewhere that brings its own npm is kept: Debian's npm conflicts with it.

@@ -3,6 +3,7 @@
 #include "daoexception.h"
 #include "daosql.h"
 #include "daostatement.h"
+#include "jetimport.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -55,6 +56,14 @@ void CDaoDatabase::Open(const QString& name, bool exclusive, bool readOnly, cons
     const QFileInfo info(name);
     if (!info.exists() || info.isDir())
         throw CDaoException("no such database file: " + path.toStdString(), SQLITE_CANTOPEN);
+    // The header decides the format, not the name: an existing Jet file is
+    // read into memory and used read-only.
+    if (IsJetFile(name)) {
+        m_db = ImportJetFile(name);
+        m_name = name;
+        m_jet = true;
+        return;
+    }
     const int flags = readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE;
     PendingConnection db = openConnection(path, flags, "cannot open " + path.toStdString());
     // SQLite reads the header lazily; make a file that is not a database
@@ -90,6 +99,7 @@ void CDaoDatabase::Close() {
     sqlite3_close_v2(m_db);
     m_db = nullptr;
     m_name.clear();
+    m_jet = false;
 }
 
 void CDaoDatabase::Execute(const QString& sql) {

@@ -20,7 +20,8 @@ public:
     CDaoDatabase& operator=(const CDaoDatabase&) = delete;
 
     // Opens an existing file; a missing file, or one that is not a database,
-    // raises. Exclusive and read-only opens are not needed by any command.
+    // raises. A Jet file is read whole into memory and is read-only: every
+    // write raises (see jetimport.h). Exclusive and read-only opens are not needed by any command.
     void Open(const QString& name, bool exclusive = false, bool readOnly = false,
               const QString& connect = {});
     // Creates a new, empty database file. Raises if the file already exists or
@@ -30,6 +31,8 @@ public:
     bool IsOpen() const { return m_db != nullptr; }
     void Close();
     QString GetName() const { return m_name; }
+    // True when the open file is a Jet file (so nothing can be written to it).
+    bool IsJet() const { return m_jet; }
 
     // Runs statements that return no rows.
     void Execute(const QString& sql);
@@ -40,6 +43,7 @@ public:
 private:
     sqlite3* m_db = nullptr;
     QString m_name;
+    bool m_jet = false;
 };
 
 } // namespace parvault

@@ -1,5 +1,7 @@
 #include "dbreasons.h"
 
+#include "jetimport.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -35,6 +37,10 @@ QString reasonOf(const CDaoException& e) {
     case SQLITE_NOTADB:
     case SQLITE_CORRUPT:
         return QStringLiteral("файл повреждён");
+    case kJetPasswordCode:
+        return QStringLiteral("файл защищён паролем");
+    case kJetNewerCode:
+        return QStringLiteral("файл более новой версии формата (.accdb), программа его не читает");
     case SQLITE_IOERR:
         return QStringLiteral("ошибка чтения или записи диска");
     default:

@@ -1,6 +1,8 @@
 #include "dbsession.h"
 
 #include "dbreasons.h"
+#include "jetconvert.h"
+#include "jetimport.h"
 #include "listexport.h"
 #include "recordsets.h"
 
@@ -21,6 +23,12 @@ const QString kMsgListNotWritten = QStringLiteral("Список не запис�
 const QString kMsgDataNotWritten = QStringLiteral("Данные не записываются\n");
 const QString kMsgListFileNotMade = QStringLiteral("Список не записался: файл %1 не создаётся — %2.\n");
 const QString kMsgListNotLoaded = QStringLiteral("Список не загружается: файл %1 не открывается — %2.\n");
+const QString kMsgJetConverted = QStringLiteral(
+    "Файл %1 был в прежнем формате, в который программа не пишет. Он переведён в формат программы, "
+    "прежний файл сохранён рядом под именем %2.\n");
+const QString kMsgJetNotConverted =
+    QStringLiteral("Данные не записываются: файл %1 в прежнем формате не переводится в формат программы — %2.\n");
+const QString kMsgJetListUnreadable = QStringLiteral("Файл %1 не показан в дереве: %2.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
 
@@ -70,12 +78,14 @@ bool DbSession::MainDatabaseExists() { return QFileInfo::exists(mainDatabase());
 
 bool DbSession::OpenMainDatabase() {
     m_mainMissing.clear();
+    m_mainUnreadable.clear();
     try {
         reopenCurrent(mainDatabase());
         for (const QString& table : {kTableDeviceTypes, kTableParams})
             if (!currentDatabase.TableExists(table))
                 m_mainMissing << table;
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
+        m_mainUnreadable = whyUnreadable(mainDatabase(), e);
         currentDatabase.Close();
         return false;
     }
@@ -86,6 +96,8 @@ bool DbSession::OpenMainDatabase() {
 }
 
 QString DbSession::MainDatabaseProblemText() const {
+    if (!m_mainUnreadable.isEmpty())
+        return QStringLiteral("Файл %1: %2.").arg(mainDatabase(), m_mainUnreadable);
     QStringList lines;
     for (const QString& table : m_mainMissing)
         lines << QStringLiteral("Нет таблицы «%1».").arg(table);
@@ -121,6 +133,16 @@ void DbSession::BuildTree() {
     m_tree.data = 0;
 
     ScanListFiles(listFileTable);
+    // Once per file for the session: the tree is rebuilt after every save.
+    for (const UnreadableListFile& u : listFileTable.unreadable) {
+        if (m_reportedUnreadable.contains(u.fileName))
+            continue;
+        m_reportedUnreadable << u.fileName;
+        const QString why = u.sqliteCode == 0 ? QStringLiteral("это не база данных параметров (в ней нет таблиц «%1» и «%2»)")
+                                                    .arg(kTableParams, kTableListHead)
+                                              : whyUnreadable(u.fileName, CDaoException(u.what, u.sqliteCode));
+        m_ui.notice(kMsgJetListUnreadable.arg(u.fileName, why), kAppCaption);
+    }
 
     if (mainOpen) {
         try {
@@ -476,6 +498,19 @@ void DbSession::SaveValues() {
 
     {
         WaitCursorRun cursor(waitCursor);
+        // A Jet file cannot be written: it becomes one of our own first, its
+        // original kept beside it.
+        if (IsJetFile(list.fileName)) {
+            if (currentDatabase.IsOpen())
+                currentDatabase.Close();
+            const ConvertResult converted = ConvertJetFile(list.fileName);
+            if (converted.status != ConvertStatus::Converted) {
+                const CDaoException e(converted.detail.toStdString(), converted.sqliteCode, converted.systemErrno);
+                m_ui.message(kMsgJetNotConverted.arg(list.fileName, whyUnusable(list.fileName, e)), kAppCaption);
+                return;
+            }
+            m_ui.notice(kMsgJetConverted.arg(list.fileName, converted.keptAs), kAppCaption);
+        }
         try {
             reopenCurrent(list.fileName);
         } catch (const CDaoException&) {

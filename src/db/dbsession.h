@@ -17,6 +17,7 @@
 #include "waitcursor.h"
 
 #include <QDateTime>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 
@@ -58,7 +59,8 @@ public:
     // left open.
     bool OpenMainDatabase();
     const QStringList& mainDatabaseMissing() const { return m_mainMissing; }
-    // One line per missing table, for the message box; empty when none is.
+    // Why the main database cannot be used, for the message box: why it
+    // could not be read, or one line per missing table; empty when usable.
     QString MainDatabaseProblemText() const;
 
     // ---- commands
@@ -106,6 +108,8 @@ private:
     TreeNode m_tree;
     QString m_loadedFile;
     QStringList m_mainMissing;
+    QString m_mainUnreadable; // why the main database could not be read at all
+    QSet<QString> m_reportedUnreadable; // Jet files already said to be unusable
 };
 
 } // namespace parvault

@@ -34,6 +34,9 @@ public:
                                                const QString& defaultExtension) = 0;
     // A modal message box with the stop icon and an OK button.
     virtual void message(const QString& text, const QString& caption) = 0;
+    // Something the user should know that is not a failure (e.g. a file was
+    // converted); the window shows it as any message.
+    virtual void notice(const QString& text, const QString& caption) { message(text, caption); }
     // Replaces the whole tree (every build); the window expands the nodes
     // marked expanded.
     virtual void setTree(const TreeNode& root) = 0;

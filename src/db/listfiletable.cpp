@@ -1,15 +1,19 @@
 #include "listfiletable.h"
 
 #include "daostorage.h"
+#include "jetimport.h"
 #include "recordsets.h"
 
 #include <QDir>
+
+#include <sqlite3.h>
 
 namespace parvault {
 
 void ListFileTable::reset() {
     entries.clear();
     count = 0;
+    unreadable.clear();
 }
 
 const ListFileEntry* ListFileTable::entry(int listNumber) const {
@@ -45,6 +49,30 @@ QStringList ListDatabaseCandidates() {
                          QDir::Name | QDir::IgnoreCase);
 }
 
+namespace {
+
+void noteUnreadableJet(ListFileTable& table, const QString& name, const CDaoException& e) {
+    UnreadableListFile u{name, e.sqliteCode(), e.what()};
+    if (u.sqliteCode == kJetDamagedCode || u.sqliteCode == kJetPasswordCode || u.sqliteCode == kJetNewerCode ||
+        u.sqliteCode == SQLITE_CANTOPEN) {
+        table.unreadable.push_back(std::move(u));
+        return;
+    }
+    // Opened, but without a list's tables: another application's database,
+    // unless it is a main database under another name.
+    try {
+        CDaoDatabase db;
+        db.Open(name);
+        if (!db.TableExists(kTableParams) && !db.TableExists(kTableListHead)) {
+            u.sqliteCode = 0;
+            table.unreadable.push_back(std::move(u));
+        }
+    } catch (const CDaoException&) {
+    }
+}
+
+} // namespace
+
 void ScanListFiles(ListFileTable& table) {
     table.reset();
     for (const QString& name : ListDatabaseCandidates()) {
@@ -62,7 +90,11 @@ void ScanListFiles(ListFileTable& table) {
             e.fileName = CutText(name, kFileNameChars);
             table.entries.push_back(std::move(e));
             table.count = static_cast<int>(table.entries.size());
-        } catch (const CDaoException&) {
+        } catch (const CDaoException& e) {
+            // Our own files that are no lists are passed over as always; a
+            // Jet file the user brought is said why it does not show.
+            if (name != QLatin1String(kMainDatabaseName) && IsJetFile(name))
+                noteUnreadableJet(table, name, e);
             continue; // not a list file
         }
     }

@@ -6,6 +6,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace parvault {
@@ -26,9 +27,19 @@ struct ListFileEntry {
 
 // Every list file of the folder: years of commissioning make folders of
 // thousands, and the table grows with them.
+// A Jet file of the folder that is no usable list: which, and why (the
+// storage layer's failure; code 0 when the file is readable but holds no
+// parameter tables).
+struct UnreadableListFile {
+    QString fileName;
+    int sqliteCode = 0;
+    std::string what;
+};
+
 struct ListFileTable {
     std::vector<ListFileEntry> entries;
     int count = 0; // entries.size()
+    std::vector<UnreadableListFile> unreadable;
 
     void reset();
     // List number n (1..count) names entry n-1; nothing for any other number.

@@ -48,7 +48,7 @@ step "files"
 for f in bin/parvault2 bin/parvault2-cli bin/parvault2-devsim bin/parvault2-launch \
   share/applications/parvault2.desktop share/icons/hicolor/scalable/apps/parvault2.svg \
   share/parvault2/PARVLT2.mdb share/parvault2/demo-params.txt share/parvault2/help/index.html \
-  share/doc/parvault2/copyright share/doc/parvault2/changelog.gz; do
+  share/doc/parvault2/copyright share/doc/parvault2/changelog.gz lib/parvault2/parvault2-jetread; do
   [ -f "$root/usr/$f" ] || fail "missing /usr/$f"
 done
 for p in "$bin"/*; do
@@ -79,6 +79,14 @@ cp "$share/parvault2/PARVLT2.mdb" "$work/"
 (cd "$work" && "$bin/parvault2-cli" tree) >"$tmp/tree.txt" || { cat "$tmp/tree.txt"; fail "tree"; }
 cat "$tmp/tree.txt"
 grep -qE '^ *type:20 ' "$tmp/tree.txt" || fail "the demo device type 20 is not in the tree"
+
+step "a Jet main database, read through the installed helper"
+jetwork=$tmp/jetwork
+mkdir -p "$jetwork"
+cp "$(dirname "$0")/../jet/fixtures/demo-jet3/PARVLT2.mdb" "$jetwork/"
+(cd "$jetwork" && env -u PARVAULT_JETREAD "$bin/parvault2-cli" tree) >"$tmp/jettree.txt" 2>&1 \
+  || { cat "$tmp/jettree.txt"; fail "tree of a Jet main database"; }
+grep -qE '^ *type:20 ' "$tmp/jettree.txt" || { cat "$tmp/jettree.txt"; fail "type 20 not in the Jet tree"; }
 
 step "the packaged simulator answers the packaged demo database's rows"
 "$bin/parvault2-devsim" --params "$share/parvault2/demo-params.txt" --type 20 \

@@ -2,6 +2,7 @@
 
 #include "cliargs.h"
 #include "connection.h"
+#include "convert.h"
 #include "dbsession.h"
 #include "devicerun.h"
 #include "listsave.h"
@@ -127,6 +128,8 @@ int Cli::run() {
         return commandSettings();
     case Command::Save:
         return commandSave();
+    case Command::Convert:
+        return RunConvert(env_.out);
     case Command::Read:
         return commandExchange(false);
     case Command::Write:
@@ -147,6 +150,8 @@ bool Cli::openDatabase(DbSession& db) {
         if (!db.mainDatabaseMissing().isEmpty())
             why = QStringLiteral(": it has no table %1, so it is not a main database")
                       .arg(db.mainDatabaseMissing().join(QStringLiteral(", no table ")));
+        else if (const QString problem = db.MainDatabaseProblemText(); !problem.isEmpty())
+            why = QStringLiteral(": ") + problem;
         say(QStringLiteral("%1 in %2 cannot be opened%3").arg(mainDb, QDir::currentPath(), why));
         return false;
     }
@@ -632,6 +637,8 @@ int Cli::commandExchange(bool write) {
     if (o_.save && status != kExitError) {
         ui.exportPath = o_.exportPath;
         db.SaveValues();
+        for (const QString& n : ui.notices)
+            say(n);
         if (!ui.messages.isEmpty()) {
             for (const QString& m : ui.messages)
                 say(o_.exportPath ? QStringLiteral("saving values or export failed: %1").arg(m)

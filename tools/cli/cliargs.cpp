@@ -180,6 +180,8 @@ std::optional<Command> commandNamed(const QString& word) {
         return Command::Save;
     if (word == "settings")
         return Command::Settings;
+    if (word == "convert")
+        return Command::Convert;
     if (word == "help")
         return Command::Help;
     return std::nullopt;
@@ -416,6 +418,8 @@ Commands:
   save LIST              save the selected rows as a new list (--name NAME),
                          as the window's save button; prints its number and file
   settings               print the connection that would be used
+  convert                turn the folder's Jet files into the program's own
+                         format, each original kept as NAME.mdb.jet
   help                   this text
 
 LIST:

@@ -14,7 +14,7 @@
 
 namespace parvault::cli {
 
-enum class Command { None, Help, Version, Tree, Read, Write, Save, Settings };
+enum class Command { None, Help, Version, Tree, Read, Write, Save, Settings, Convert };
 enum class Format { Text, Csv, Json };
 
 // Exit statuses.

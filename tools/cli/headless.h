@@ -49,12 +49,14 @@ public:
     std::optional<QString> listName;
     std::optional<QString> exportPath;
     QStringList messages; // "caption: text", in order
+    QStringList notices;  // texts that report no failure, in order
 
     std::optional<QString> askListName() override { return listName; }
     std::optional<QString> askSaveFile(const QString&, const QString&, const QString&) override {
         return exportPath;
     }
     void message(const QString& text, const QString& caption) override;
+    void notice(const QString& text, const QString&) override { notices << text.trimmed(); }
     void setTree(const TreeNode&) override {}
     void showWaitFrame(int) override {}
     void showArrowCursor() override {}
