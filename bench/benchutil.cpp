@@ -1,5 +1,8 @@
 #include "benchutil.h"
 
+#include "devicemodel.h"
+#include "requests.h"
+
 
 #include <QCoreApplication>
 #include <QDir>
@@ -201,6 +204,24 @@ bool StallProbe::event(QEvent* e) {
         over_.emplace_back(MsSince(started_), waited / 1000.0);
     ++handled_;
     return true;
+}
+
+std::vector<size_t> RowLineBytes(const std::vector<ParamRow>& rows, const QString& params,
+                                 const ConnectionSettings& settings) {
+    devsim::ParamTable table;
+    QString error;
+    table.parse(params, std::nullopt, &error);
+    devsim::DeviceModel model(table, {});
+    std::vector<size_t> bytes;
+    for (size_t i = 0; i < rows.size(); ++i) {
+        std::vector<uint8_t> frame = layoutReadRequest(rows[i], static_cast<int>(i), busAddressFrom(settings));
+        const uint16_t crc = Crc16(std::span<const uint8_t>(frame).subspan(2));
+        frame.push_back(static_cast<uint8_t>(crc >> 8));
+        frame.push_back(static_cast<uint8_t>(crc & 0xFF));
+        const auto reply = model.handleFrame(frame, "bench");
+        bytes.push_back(frame.size() + (reply ? reply->bytes.size() : 0));
+    }
+    return bytes;
 }
 
 } // namespace parvault::bench

@@ -74,6 +74,11 @@ std::vector<ParamRow> ExchangeRows(int n);
 // The simulator's parameter file for those rows (values of varying length).
 QString DevsimParams(int n);
 
+// Each row's request and the simulated device's answer, in bytes on the line:
+// the same request layouts and the same device model the runs use.
+std::vector<size_t> RowLineBytes(const std::vector<ParamRow>& rows, const QString& params,
+                                 const ConnectionSettings& settings);
+
 // The demo main database copied into the folder as PARVLT2.mdb.
 bool CopyMainDatabase(const std::filesystem::path& folder);
 

@@ -34,20 +34,9 @@ public:
 // The seconds the line needs for every row's request and answer.
 double LineSeconds(const std::vector<ParamRow>& rows, const QString& params, const ConnectionSettings& s,
                    int baud) {
-    devsim::ParamTable table;
-    QString error;
-    table.parse(params, std::nullopt, &error);
-    devsim::DeviceModel model(table, {});
     double seconds = 0;
-    for (size_t i = 0; i < rows.size(); ++i) {
-        std::vector<uint8_t> frame = layoutReadRequest(rows[i], static_cast<int>(i), busAddressFrom(s));
-        const uint16_t crc = Crc16(std::span<const uint8_t>(frame).subspan(2));
-        frame.push_back(static_cast<uint8_t>(crc >> 8));
-        frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-        const auto reply = model.handleFrame(frame, "bench");
-        const size_t bytes = frame.size() + (reply ? reply->bytes.size() : 0);
+    for (size_t bytes : RowLineBytes(rows, params, s))
         seconds += bytes * 10.0 / baud;
-    }
     return seconds;
 }
 

@@ -19,24 +19,6 @@ using namespace parvault::clitest;
 
 namespace {
 
-QJsonObject json(const CliRun& r) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
-    return doc.object();
-}
-
-// outcome of each row of a JSON report, keyed "channel:parameter:index".
-std::map<QString, QString> outcomes(const QJsonObject& doc) {
-    std::map<QString, QString> m;
-    for (const auto& v : doc["rows"].toArray()) {
-        const QJsonObject r = v.toObject();
-        m[QStringLiteral("%1:%2:%3").arg(r["channel"].toInt()).arg(r["parameter"].toInt()).arg(r["index"].toInt())] =
-            r["outcome"].toString();
-    }
-    return m;
-}
-
 QByteArray readFile(const QString& path) {
     QFile f(path);
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();

@@ -13,10 +13,14 @@
 #include <gtest/gtest.h>
 
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QString>
 #include <QStringList>
 
 #include <filesystem>
+#include <map>
 #include <sstream>
 #include <thread>
 
@@ -33,6 +37,26 @@ struct CliRun {
     std::string err;
     QString outText() const { return QString::fromStdString(out); }
 };
+
+// The JSON document a run printed.
+inline QJsonObject json(const CliRun& r) {
+    QJsonParseError error;
+    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
+    EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
+    return doc.object();
+}
+
+// The outcome of each row of a JSON report, keyed "channel:parameter:index".
+inline std::map<QString, QString> outcomes(const QJsonObject& doc) {
+    std::map<QString, QString> m;
+    for (const auto& v : doc["rows"].toArray()) {
+        const QJsonObject r = v.toObject();
+        m[QStringLiteral("%1:%2:%3").arg(r["channel"].toInt()).arg(r["parameter"].toInt()).arg(r["index"].toInt())] =
+            r["outcome"].toString();
+    }
+    return m;
+}
+
 
 // Steps the controller on a manual clock, as the controller tests do: every
 // step is 25 ms of exchange time and a moment of real time for the I/O, every

@@ -14,13 +14,6 @@ using namespace parvault::clitest;
 
 namespace {
 
-QJsonObject json(const CliRun& r) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
-    return doc.object();
-}
-
 // The saved lists of device type 20, as the tree command shows them.
 QJsonArray listsOfType20(const CliRun& tree) {
     for (const auto& t : json(tree)["types"].toArray())

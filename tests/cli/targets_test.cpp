@@ -18,13 +18,6 @@ using namespace parvault::clitest;
 
 namespace {
 
-QJsonObject json(const CliRun& r) {
-    QJsonParseError error;
-    const QJsonDocument doc = QJsonDocument::fromJson(QByteArray::fromStdString(r.out), &error);
-    EXPECT_EQ(error.error, QJsonParseError::NoError) << r.out;
-    return doc.object();
-}
-
 // device name -> its entry of the "devices" array.
 std::map<QString, QJsonObject> devicesOf(const QJsonObject& doc) {
     std::map<QString, QJsonObject> m;
