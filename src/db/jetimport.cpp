@@ -263,10 +263,11 @@ QByteArray runReader(const QString& fileName) {
         throw CDaoException(name + ": the newer engine's format", kJetNewerCode);
     case jet::kReadPassword:
         throw CDaoException(name + ": protected by a password", kJetPasswordCode);
-    case jet::kReadDamaged:
-        damaged(fileName, "damaged");
-    default:
+    case jet::kReadUsage:
         throw CDaoException("cannot read " + name, SQLITE_CANTOPEN);
+    default:
+        // kReadDamaged, or the reader ended some other way on this file.
+        damaged(fileName, "damaged");
     }
 }
 

@@ -39,7 +39,9 @@ bool HasJetSignature(const uint8_t* head, size_t size);
 // Exit statuses of parvault2-jetread, one per kind of failure.
 enum ReadStatus : int {
     kReadOk = 0,
-    kReadUsage = 1,     // wrong arguments, or the file cannot be read at all
+    // Wrong arguments, or the file cannot be read at all. Not 1: that is what
+    // a runtime's abort handler (a sanitizer's report, for one) exits with.
+    kReadUsage = 64,
     kReadNotJet = 2,
     kReadNewer = 3,
     kReadPassword = 4,
