@@ -30,7 +30,7 @@ struct ExchangeRun {
 ExchangeRun RunExchange(const ExchangeRoute& route, int n, bool probeStalls);
 
 Figure CadenceFigure(const ExchangeRoute& route, int n);
-// The stack without a window, with the specified or the fast pacing.
+// The stack without a window, with the window's or the fast pacing.
 Figure PacingFigure(const ExchangeRoute& route, int n, bool fast);
 std::vector<Figure> ListLoadFigures(int rows, int repeats);
 std::vector<Figure> TreeBuildFigures(int repeats);

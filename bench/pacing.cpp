@@ -1,5 +1,5 @@
 // Fast pacing against the line: the exchange stack reads n rows from the
-// simulator program without a window, once with the specified pacing and
+// simulator program without a window, once with the window's pacing and
 // once with fast pacing, over UDP and over a pty that the simulator runs at
 // the baud rate set on it.
 //
@@ -105,7 +105,7 @@ Figure PacingFigure(const ExchangeRoute& route, int n, bool fast) {
     const double rate = run.elapsedMs > 0 ? run.rowsRead * 1000.0 / run.elapsedMs : 0;
     Figure f;
     f.name = QStringLiteral("Command line, %1 pacing, %2 rows, %3")
-                 .arg(fast ? QStringLiteral("fast") : QStringLiteral("specified"))
+                 .arg(fast ? QStringLiteral("fast") : QStringLiteral("window"))
                  .arg(n)
                  .arg(route.name);
     f.value = QString::asprintf("%.1f rows/s", rate);
@@ -121,7 +121,7 @@ Figure PacingFigure(const ExchangeRoute& route, int n, bool fast) {
         f.target = QStringLiteral(">= 0.80");
         f.met = run.error.isEmpty() && run.rowsRead == n && f.ratio >= 0.8;
     } else {
-        // The specified pacing: at most a request every other 25 ms step
+        // The window's pacing: at most a request every other 25 ms step
         // while the line time stays under a step, as the window's cadence.
         const double perRowSteps = route.udp ? 2.0 : std::floor(run.lineSeconds / n * 1000.0 / kExchangeTimerMs) + 2;
         const double bound = 1000.0 / (perRowSteps * kExchangeTimerMs);

@@ -142,7 +142,7 @@ TEST(CliArgs, UsageErrorsNameTheProblem) {
         {"read 1 --jobs 2", "--jobs belongs to --targets"},
         {"read 1 --targets t.csv --jobs 0", "from 1 to 64"},
         {"read 1 --targets t.csv --jobs 65", "from 1 to 64"},
-        {"read 1 --pace slow", "specified or fast"},
+        {"read 1 --pace slow", "window or fast"},
         {"read 1 --gap 5", "--gap goes with --pace fast"},
         {"read 1 --pace fast --gap -1", "from 0 to 10000"},
         {"read 1 --pace fast --gap 10001", "from 0 to 10000"},

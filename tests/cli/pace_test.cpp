@@ -18,17 +18,17 @@ QJsonArray rowsOf(const CliRun& r) {
 
 } // namespace
 
-TEST_F(CliFixture, FastPaceReadsWhatTheSpecifiedPaceReadsOverUdpAndPty) {
+TEST_F(CliFixture, FastPaceReadsWhatTheWindowsPaceReadsOverUdpAndPty) {
     devsim::Failure silent;
     silent.silent = true;
     model->setRowFailure({0, 4, 0}, silent);
     const QStringList read = {"read", "type:20", "--rows", "1-8,p310", "--format", "json"};
     for (const QStringList& route : {udp(), pty()}) {
-        const CliRun specified = run(read + route, /*realTime=*/true);
+        const CliRun paced = run(read + route, /*realTime=*/true);
         const CliRun fast = run(read + route + QStringList{"--pace", "fast"}, /*realTime=*/true);
-        EXPECT_EQ(specified.status, 1) << specified.err << " (the silent row)";
+        EXPECT_EQ(paced.status, 1) << paced.err << " (the silent row)";
         EXPECT_EQ(fast.status, 1) << fast.err;
-        const QJsonArray a = rowsOf(specified), b = rowsOf(fast);
+        const QJsonArray a = rowsOf(paced), b = rowsOf(fast);
         ASSERT_EQ(a.size(), b.size());
         ASSERT_GT(a.size(), 8);
         for (qsizetype i = 0; i < a.size(); ++i)

@@ -498,9 +498,9 @@ Pacing fastPacing(ModelLinks* clockOf = nullptr, int gapMs = 0) {
 
 } // namespace
 
-// The same rows, outcomes and resends as the specified pacing; only the
+// The same rows, outcomes and resends as the window's pacing; only the
 // waiting between steps goes, so prompt rows take a fraction of the time.
-TEST(ControllerFastPace, ReadsEveryRowAsSpecifiedWithoutTheStepWaits) {
+TEST(ControllerFastPace, ReadsEveryRowAsTheWindowsPaceDoesWithoutTheStepWaits) {
     for (int useIp : {0, 1}) {
         ModelRig slow(kParams);
         ModelRig fast(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing());

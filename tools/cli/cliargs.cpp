@@ -151,10 +151,10 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
     } else if (name == "--pace") {
         if (value == QLatin1String("fast"))
             o.fastPace = true;
-        else if (value == QLatin1String("specified"))
+        else if (value == QLatin1String("window"))
             o.fastPace = false;
         else
-            return QStringLiteral("--pace is specified or fast, not \"%1\"").arg(value);
+            return QStringLiteral("--pace is window or fast, not \"%1\"").arg(value);
     } else if (name == "--gap") {
         int n = 0;
         if (!parseInt(value, n) || n < 0 || n > kMaxGapMs)
@@ -473,7 +473,7 @@ Many devices (read and write):
   --jobs N               devices exchanged at the same time, 1..64 (default 4)
   --pace fast            send each request as soon as the previous answer is
                          taken instead of at the window's 25 ms steps; waits,
-                         resends and outcomes stay the same (default: specified)
+                         resends and outcomes stay the same (default: window)
   --gap MS               with --pace fast: quiet time after each answer before
                          the next request, 0..10000 ms (default 0)
 
