@@ -206,6 +206,18 @@ bool StallProbe::event(QEvent* e) {
     return true;
 }
 
+bool StartSlowLineDevice(DevsimProcess& sim, const ScratchDir& dir, const QString& params, int port,
+                         QString* error) {
+    const QString paramsFile = dir.qpath() + "/params.txt";
+    QFile f(paramsFile);
+    if (!f.open(QIODevice::WriteOnly) || f.write(params.toUtf8()) < 0) {
+        *error = QStringLiteral("cannot write %1").arg(paramsFile);
+        return false;
+    }
+    f.close();
+    return sim.start(paramsFile, dir.path(), port, true, error);
+}
+
 std::vector<size_t> RowLineBytes(const std::vector<ParamRow>& rows, const QString& params,
                                  const ConnectionSettings& settings) {
     devsim::ParamTable table;

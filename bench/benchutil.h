@@ -74,6 +74,11 @@ std::vector<ParamRow> ExchangeRows(int n);
 // The simulator's parameter file for those rows (values of varying length).
 QString DevsimParams(int n);
 
+// Writes `params` into the folder and starts the simulator on them, with a
+// pty link COM<port> in the folder that runs at the baud rate set on it.
+bool StartSlowLineDevice(DevsimProcess& sim, const ScratchDir& dir, const QString& params, int port,
+                         QString* error);
+
 // Each row's request and the simulated device's answer, in bytes on the line:
 // the same request layouts and the same device model the runs use.
 std::vector<size_t> RowLineBytes(const std::vector<ParamRow>& rows, const QString& params,

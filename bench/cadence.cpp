@@ -60,19 +60,9 @@ ExchangeRun RunExchange(const ExchangeRoute& route, int n, bool probeStalls) {
     ExchangeRun run;
     ScratchDir dir;
     const QString params = DevsimParams(n);
-    const QString paramsFile = dir.qpath() + "/params.txt";
-    {
-        QFile f(paramsFile);
-        if (!f.open(QIODevice::WriteOnly))
-            return run;
-        f.write(params.toUtf8());
-    }
     DevsimProcess sim;
-    QString error;
-    if (!sim.start(paramsFile, dir.path(), kPort, true, &error)) {
-        run.error = error;
+    if (!StartSlowLineDevice(sim, dir, params, kPort, &run.error))
         return run;
-    }
     if (!CopyMainDatabase(dir.path())) {
         run.error = QStringLiteral("no demo main database");
         return run;

@@ -51,15 +51,8 @@ PacedRun RunPaced(const ExchangeRoute& route, int n, bool fast) {
     PacedRun run;
     ScratchDir dir;
     const QString params = DevsimParams(n);
-    const QString paramsFile = dir.qpath() + "/params.txt";
-    {
-        QFile f(paramsFile);
-        if (!f.open(QIODevice::WriteOnly))
-            return run;
-        f.write(params.toUtf8());
-    }
     DevsimProcess sim;
-    if (!sim.start(paramsFile, dir.path(), kPort, true, &run.error))
+    if (!StartSlowLineDevice(sim, dir, params, kPort, &run.error))
         return run;
 
     ConnectionSettings settings;
