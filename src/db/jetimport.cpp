@@ -16,6 +16,7 @@
 #include <sqlite3.h>
 
 #include <charconv>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -39,11 +40,15 @@ using Connection = std::unique_ptr<sqlite3, CloseConnection>;
     throw CDaoException(QFile::encodeName(fileName).toStdString() + ": " + why, kJetDamagedCode);
 }
 
-// Reads the helper's stream; every length is checked against what is left.
+// Thrown inside the parser when a record runs past the bytes received so far.
+struct NeedMore {};
+
+// Reads one record at a time from what the helper has sent so far; every
+// length is checked against what is there.
 class StreamReader {
 public:
-    StreamReader(const QByteArray& data, const QString& fileName) : m_data(data), m_file(fileName) {}
-    bool atEnd() const { return m_pos >= m_data.size(); }
+    StreamReader(const QByteArray& data, qsizetype pos) : m_data(data), m_pos(pos) {}
+    qsizetype pos() const { return m_pos; }
     char tag() { return static_cast<char>(take(1)[0]); }
     uint16_t u16() {
         const auto* p = reinterpret_cast<const uint8_t*>(take(2));
@@ -68,22 +73,17 @@ public:
         const char* p = take(n);
         return n == 0 ? std::string_view("", 0) : std::string_view(p, n);
     }
-    void expect(std::string_view bytes) {
-        if (std::string_view(take(bytes.size()), bytes.size()) != bytes)
-            damaged(m_file, "the reader's output is not understood");
-    }
 
 private:
     const char* take(size_t n) {
         if (n > static_cast<size_t>(m_data.size() - m_pos))
-            damaged(m_file, "the reader's output ends early");
+            throw NeedMore{};
         const char* p = m_data.constData() + m_pos;
         m_pos += static_cast<qsizetype>(n);
         return p;
     }
     const QByteArray& m_data;
-    const QString& m_file;
-    qsizetype m_pos = 0;
+    qsizetype m_pos;
 };
 
 enum class Storage { Integer, Real, Text, None };
@@ -129,96 +129,154 @@ void exec(sqlite3* db, const std::string& sql, const char* what) {
     checkSqlite(db, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr), what);
 }
 
-void importStream(sqlite3* db, const QByteArray& stream, const QString& fileName) {
-    StreamReader in(stream, fileName);
-    in.expect(jet::kStreamMagic);
-    exec(db, "BEGIN", "import");
+// Copies the helper's stream into the database as it arrives, so that the
+// copying overlaps the helper's reading of the file.
+class StreamImporter {
+public:
+    StreamImporter(sqlite3* db, const QString& fileName) : m_db(db), m_file(fileName) {}
+
+    void feed(const QByteArray& bytes) {
+        m_pending += bytes;
+        qsizetype done = 0;
+        if (!m_begun) {
+            const auto magic = static_cast<qsizetype>(jet::kStreamMagic.size());
+            if (m_pending.size() < magic)
+                return;
+            if (std::string_view(m_pending.constData(), jet::kStreamMagic.size()) != jet::kStreamMagic)
+                damaged(m_file, "the reader's output is not understood");
+            exec(m_db, "BEGIN", "import");
+            m_begun = true;
+            done = magic;
+        }
+        try {
+            while (done < m_pending.size()) {
+                if (m_ended)
+                    damaged(m_file, "the reader's output goes on after its end");
+                StreamReader in(m_pending, done);
+                record(in);
+                done = in.pos();
+            }
+        } catch (const NeedMore&) {
+            // The rest of this record comes with the next piece.
+        }
+        m_pending.remove(0, done);
+    }
+
+    void finish() {
+        if (!m_ended || !m_pending.isEmpty())
+            damaged(m_file, "the reader's output ends early");
+        m_insert = DaoStatement();
+        exec(m_db, "COMMIT", "import");
+    }
+
+private:
     struct Column {
         QString name;
         uint8_t type;
     };
-    std::vector<Column> columns;
-    DaoStatement insert;
-    for (;;) {
+
+    void record(StreamReader& in) {
         const char tag = in.tag();
         if (tag == jet::kTagEnd)
-            break;
-        if (tag == jet::kTagTable) {
-            const std::optional<QByteArray> name = in.value();
-            if (!name)
-                damaged(fileName, "a table without a name");
-            const QString table = QString::fromUtf8(*name);
-            const uint16_t n = in.u16();
-            columns.clear();
-            QStringList defs, names, params;
-            for (uint16_t c = 0; c < n; ++c) {
-                const auto type = static_cast<uint8_t>(in.tag());
-                const std::optional<QByteArray> colName = in.value();
-                if (!colName)
-                    damaged(fileName, "a column without a name");
-                columns.push_back({QString::fromUtf8(*colName), type});
-                defs << quoted(columns.back().name) + QLatin1Char(' ') + declarationOf(type);
-                names << quoted(columns.back().name);
-                params << QStringLiteral("?%1").arg(c + 1);
-            }
-            if (n == 0)
-                damaged(fileName, "a table without columns");
-            // A name twice (a damaged catalogue) fails here and is reported so.
-            exec(db, utf8(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(table), defs.join(QLatin1Char(',')))),
-                 "import");
-            insert = DaoStatement(db, utf8(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+            m_ended = true;
+        else if (tag == jet::kTagTable)
+            table(in);
+        else if (tag == jet::kTagRow)
+            row(in);
+        else
+            damaged(m_file, "the reader's output is not understood");
+    }
+
+    void table(StreamReader& in) {
+        const std::optional<QByteArray> name = in.value();
+        if (!name)
+            damaged(m_file, "a table without a name");
+        const uint16_t n = in.u16();
+        std::vector<Column> columns;
+        QStringList defs, names, params;
+        for (uint16_t c = 0; c < n; ++c) {
+            const auto type = static_cast<uint8_t>(in.tag());
+            const std::optional<QByteArray> colName = in.value();
+            if (!colName)
+                damaged(m_file, "a column without a name");
+            columns.push_back({QString::fromUtf8(*colName), type});
+            defs << quoted(columns.back().name) + QLatin1Char(' ') + declarationOf(type);
+            names << quoted(columns.back().name);
+            params << QStringLiteral("?%1").arg(c + 1);
+        }
+        if (n == 0)
+            damaged(m_file, "a table without columns");
+        // The whole record is here: only now is anything done with it.
+        const QString table = QString::fromUtf8(*name);
+        m_columns = std::move(columns);
+        // A name twice (a damaged catalogue) fails here and is reported so.
+        exec(m_db, utf8(QStringLiteral("CREATE TABLE %1 (%2)").arg(quoted(table), defs.join(QLatin1Char(',')))),
+             "import");
+        m_insert = DaoStatement(m_db, utf8(QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
                                                .arg(quoted(table), names.join(QLatin1Char(',')),
                                                     params.join(QLatin1Char(',')))));
-        } else if (tag == jet::kTagRow) {
-            if (!insert.isValid())
-                damaged(fileName, "a row outside a table");
-            sqlite3_stmt* st = insert.get();
-            // Values are bound in place: the stream outlives the statement's run.
-            for (size_t c = 0; c < columns.size(); ++c) {
-                const int slot = static_cast<int>(c + 1);
-                const std::string_view v = in.rawValue();
-                int rc = SQLITE_OK;
-                if (v.data() == nullptr) {
-                    rc = sqlite3_bind_null(st, slot);
-                } else {
-                    switch (storageOf(columns[c].type)) {
-                    case Storage::Integer: {
-                        int64_t i = 0;
-                        const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), i);
-                        rc = ec == std::errc() && end == v.data() + v.size()
-                                 ? sqlite3_bind_int64(st, slot, i)
-                                 : sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
-                        break;
-                    }
-                    case Storage::Real: {
-                        bool ok = false;
-                        const double d = QByteArray::fromRawData(v.data(), static_cast<qsizetype>(v.size())).toDouble(&ok);
-                        rc = ok ? sqlite3_bind_double(st, slot, d)
-                                : sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
-                        break;
-                    }
-                    case Storage::Text:
-                        rc = sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
-                        break;
-                    case Storage::None:
-                        rc = sqlite3_bind_null(st, slot);
-                        break;
-                    }
-                }
-                checkSqlite(db, rc, "import");
-            }
-            insert.execute("import");
-        } else {
-            damaged(fileName, "the reader's output is not understood");
-        }
     }
-    if (!in.atEnd())
-        damaged(fileName, "the reader's output goes on after its end");
-    insert = DaoStatement();
-    exec(db, "COMMIT", "import");
-}
 
-QByteArray runReader(const QString& fileName) {
+    void row(StreamReader& in) {
+        if (!m_insert.isValid())
+            damaged(m_file, "a row outside a table");
+        // The values are taken before any is bound, so that a row cut
+        // between two pieces binds nothing.
+        m_values.clear();
+        for (size_t c = 0; c < m_columns.size(); ++c)
+            m_values.push_back(in.rawValue());
+        sqlite3_stmt* st = m_insert.get();
+        // Values are bound in place: the pending bytes are not touched
+        // until the statement has run.
+        for (size_t c = 0; c < m_columns.size(); ++c) {
+            const int slot = static_cast<int>(c + 1);
+            const std::string_view v = m_values[c];
+            int rc = SQLITE_OK;
+            if (v.data() == nullptr) {
+                rc = sqlite3_bind_null(st, slot);
+            } else {
+                switch (storageOf(m_columns[c].type)) {
+                case Storage::Integer: {
+                    int64_t i = 0;
+                    const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), i);
+                    rc = ec == std::errc() && end == v.data() + v.size()
+                             ? sqlite3_bind_int64(st, slot, i)
+                             : sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                    break;
+                }
+                case Storage::Real: {
+                    bool ok = false;
+                    const double d = QByteArray::fromRawData(v.data(), static_cast<qsizetype>(v.size())).toDouble(&ok);
+                    rc = ok ? sqlite3_bind_double(st, slot, d)
+                            : sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                    break;
+                }
+                case Storage::Text:
+                    rc = sqlite3_bind_text(st, slot, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
+                    break;
+                case Storage::None:
+                    rc = sqlite3_bind_null(st, slot);
+                    break;
+                }
+            }
+            checkSqlite(m_db, rc, "import");
+        }
+        m_insert.execute("import");
+    }
+
+    sqlite3* m_db;
+    const QString& m_file;
+    QByteArray m_pending;
+    bool m_begun = false;
+    bool m_ended = false;
+    std::vector<Column> m_columns;
+    std::vector<std::string_view> m_values;
+    DaoStatement m_insert;
+};
+
+// Runs the helper on the file and hands each piece of its output to take
+// as it comes; throws for a file the helper refused or could not read.
+void runReader(const QString& fileName, const std::function<void(const QByteArray&)>& take) {
     const QString program = JetReaderProgram();
     if (program.isEmpty())
         throw CDaoException(std::string("cannot read Jet files: ") + kReaderName + " is not installed", SQLITE_CANTOPEN);
@@ -233,30 +291,47 @@ QByteArray runReader(const QString& fileName) {
     if (!reader.waitForStarted())
         throw CDaoException("cannot start " + program.toStdString() + ": " + reader.errorString().toStdString(),
                             SQLITE_CANTOPEN);
-    QByteArray out;
-    const QDeadlineTimer deadline(kJetReadTimeoutMs);
-    auto stop = [&](const std::string& why) {
+    const auto stopReader = [&] {
         reader.kill();
         reader.waitForFinished();
-        damaged(fileName, why);
     };
+    qint64 total = 0;
+    const QDeadlineTimer deadline(kJetReadTimeoutMs);
     while (reader.state() != QProcess::NotRunning) {
-        if (deadline.hasExpired())
-            stop("the reader took too long");
+        if (deadline.hasExpired()) {
+            stopReader();
+            damaged(fileName, "the reader took too long");
+        }
         reader.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 1000)));
-        out += reader.readAllStandardOutput();
+        const QByteArray piece = reader.readAllStandardOutput();
         // Error text is not wanted beyond its end; keep the pipe from filling.
         reader.readAllStandardError();
-        if (out.size() > kJetReadMaxBytes)
-            stop("the reader's output is too large");
+        total += piece.size();
+        if (total > kJetReadMaxBytes) {
+            stopReader();
+            damaged(fileName, "the reader's output is too large");
+        }
+        if (piece.isEmpty())
+            continue;
+        try {
+            take(piece);
+        } catch (...) {
+            stopReader();
+            throw;
+        }
     }
-    out += reader.readAllStandardOutput();
+    const QByteArray rest = reader.readAllStandardOutput();
+    // How the helper ended says more than what it wrote before it ended.
     if (reader.exitStatus() != QProcess::NormalExit)
         damaged(fileName, "the reader stopped on this file");
     const std::string name = QFile::encodeName(fileName).toStdString();
     switch (reader.exitCode()) {
     case jet::kReadOk:
-        return out;
+        if (total + rest.size() > kJetReadMaxBytes)
+            damaged(fileName, "the reader's output is too large");
+        if (!rest.isEmpty())
+            take(rest);
+        return;
     case jet::kReadNotJet:
         throw CDaoException("not a database: " + name, SQLITE_NOTADB);
     case jet::kReadNewer:
@@ -303,19 +378,24 @@ QString JetReaderProgram() {
 }
 
 sqlite3* ImportJetFile(const QString& fileName) {
-    const QByteArray stream = runReader(fileName);
     sqlite3* raw = nullptr;
     const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     Connection db(raw);
     checkSqlite(db.get(), rc, "cannot make a database in memory");
-    try {
-        importStream(db.get(), stream, fileName);
-    } catch (const CDaoException& e) {
-        // A failure of the copy itself (not of the file) stays what it is.
-        if (e.sqliteCode() == kJetDamagedCode || e.sqliteCode() == SQLITE_NOMEM)
-            throw;
-        damaged(fileName, e.what());
-    }
+    StreamImporter importer(db.get(), fileName);
+    // A failure of the copy itself (not of the file) stays what it is; any
+    // other failure of the copy says the file is damaged.
+    const auto copying = [&](const auto& step) {
+        try {
+            step();
+        } catch (const CDaoException& e) {
+            if (e.sqliteCode() == kJetDamagedCode || e.sqliteCode() == SQLITE_NOMEM)
+                throw;
+            damaged(fileName, e.what());
+        }
+    };
+    runReader(fileName, [&](const QByteArray& piece) { copying([&] { importer.feed(piece); }); });
+    copying([&] { importer.finish(); });
     // Any write now fails as on a read-only file.
     exec(db.get(), "PRAGMA query_only=1", "import");
     return db.release();

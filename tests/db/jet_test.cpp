@@ -221,6 +221,55 @@ TEST(JetImport, AMissingHelperIsReportedNotCrashed) {
     EXPECT_EQ(code, SQLITE_CANTOPEN);
 }
 
+// The helper's output arrives in whatever pieces the pipe makes: a stand-in
+// helper replays the real one's output split, or cut short, at chosen bytes.
+TEST(JetImport, OutputSplitAnywhereReadsWholeAndOutputCutShortIsDamaged) {
+    const QString real = JetReaderProgram();
+    ASSERT_FALSE(real.isEmpty());
+    TempDir dir;
+    const std::string standIn = dir.file("reader.sh");
+    {
+        std::ofstream sh(standIn);
+        sh << "#!/bin/sh\n"
+              "\"$REAL_READER\" \"$1\" > \"$OUT_FILE\" || exit $?\n"
+              "if [ -n \"$CUT_AT\" ]; then head -c \"$CUT_AT\" \"$OUT_FILE\"; exit 0; fi\n"
+              "head -c \"$SPLIT_AT\" \"$OUT_FILE\"; sleep 0.05; tail -c +$((SPLIT_AT + 1)) \"$OUT_FILE\"\n";
+    }
+    fs::permissions(standIn, fs::perms::owner_all);
+    const std::string list = "demo-jet3/240116101500";
+    qputenv("REAL_READER", real.toUtf8());
+    qputenv("OUT_FILE", dir.file("out.bin").c_str());
+    qputenv(kJetReaderVariable, standIn.c_str());
+    // Inside the stream's mark, inside the first table's header, in the
+    // middle of the rows, just before the end mark.
+    const std::vector<std::string> places{"3", "20", "mid", "-1"};
+    const auto at = [&](const std::string& place) {
+        const auto size = fs::file_size(dir.file("out.bin"));
+        return place == "-1" ? std::to_string(size - 1) : place == "mid" ? std::to_string(size / 2) : place;
+    };
+    {
+        // Once whole, so that the output's size is known for "-1".
+        qputenv("SPLIT_AT", "0");
+        CDaoDatabase db;
+        db.Open(QString::fromStdString(fixture(list + ".mdb")));
+        ASSERT_GT(fs::file_size(dir.file("out.bin")), 1000u);
+    }
+    for (const std::string& place : places) {
+        SCOPED_TRACE("split at " + place);
+        qputenv("SPLIT_AT", at(place).c_str());
+        CDaoDatabase db;
+        db.Open(QString::fromStdString(fixture(list + ".mdb")));
+        expectTablesAsWritten(db, expected(list + ".json"));
+    }
+    for (const std::string& place : std::vector<std::string>{"0", "3", "20", "mid", "-1"}) {
+        SCOPED_TRACE("cut at " + place);
+        qputenv("CUT_AT", at(place).c_str());
+        EXPECT_EQ(openFailureCode(fixture(list + ".mdb")), kJetDamagedCode);
+    }
+    for (const char* name : {"REAL_READER", "OUT_FILE", "SPLIT_AT", "CUT_AT", kJetReaderVariable})
+        qunsetenv(name);
+}
+
 TEST(JetSession, TreeAndTemplateRowsAreTheSameAsFromTheOwnDemoDatabase) {
     Workspace jet;
     fs::copy_file(fixture("demo-jet3/PARVLT2.mdb"), jet.dir.path() / "PARVLT2.mdb");
