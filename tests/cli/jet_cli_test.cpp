@@ -67,6 +67,20 @@ TEST_F(CliJetFixture, SavingValuesIntoAJetListConvertsItOnceAndKeepsTheOriginal)
     EXPECT_EQ(tree.out.find(".jet"), std::string::npos) << "kept originals are not lists";
 }
 
+TEST_F(CliJetFixture, TreeNamesTheListFilesItLeavesOutAndWhy) {
+    fs::copy_file(kFixtures + "/bad/damaged.mdb", dir.path() / "240120000000.mdb");
+    fs::copy_file(kFixtures + "/bad/password.mdb", dir.path() / "240121000000.mdb");
+    fs::copy_file(kFixtures + "/bad/other-app.mdb", dir.path() / "240122000000.mdb");
+    const CliRun tree = run({"tree"});
+    EXPECT_EQ(tree.status, 0) << tree.err;
+    EXPECT_NE(tree.out.find("240115093000.mdb"), std::string::npos) << "the good lists are still shown";
+    for (const std::string file : {"240120000000.mdb", "240121000000.mdb", "240122000000.mdb"}) {
+        EXPECT_EQ(tree.out.find(file), std::string::npos) << file;
+        EXPECT_NE(tree.err.find("Файл " + file + " не показан в дереве: "), std::string::npos) << tree.err;
+    }
+    EXPECT_NE(tree.err.find("240121000000.mdb не показан в дереве: файл защищён паролем."), std::string::npos);
+}
+
 TEST_F(CliJetFixture, ConvertTwiceChangesNothingTheSecondTime) {
     fs::copy_file(kFixtures + "/bad/other-app.mdb", dir.path() / "other-app.mdb");
     fs::copy_file(kFixtures + "/bad/damaged.mdb", dir.path() / "damaged.mdb");

@@ -345,6 +345,9 @@ int Cli::commandTree() {
     }
     }
     print(out.toUtf8());
+    // Files left out of the tree, and why: the window tells the same once.
+    for (const QString& n : ui.notices)
+        say(n);
     return kExitOk;
 }
 
