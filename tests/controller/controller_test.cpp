@@ -1,3 +1,4 @@
+#include "faultrows.h"
 #include "rig.h"
 
 #include <QFile>
@@ -17,13 +18,7 @@ const QString kParams = QStringLiteral(R"(
 1 100  2 | 0,9947   |
 0 65530 0 | Архив   |
 1  30  0 | 7        | °C  | ro
-1  40  0 | 1        |     | silent
-1  41  0 | 2        |     | badcrc
-1  42  0 | 3        |     | wrongseq
-1  43  0 | 4        |     | pieces=4
-1  44  0 | 5        |     | error=Запрещено
-1  45  0 | 6        |     | silent=1
-)");
+)") + faultRowLines();
 
 std::vector<RowSpec> mixedRows() {
     // Parameters 310, 5, 400, 20 in list order, then an indexed row and a data
@@ -119,43 +114,15 @@ TEST(ControllerRead, AllRowsAboveThreeHundredStartInSecondPass) {
     EXPECT_EQ(requestedParams(rig.model()), (std::vector<int>{400, 310}));
 }
 
-// A silent row: three requests L + 1 ticks apart, then icon 6 and the next row.
-TEST(ControllerRead, SilentRowTimesOutAfterThreeRequests) {
-    ModelRig rig(kParams);
-    rig.setRows({{1, 40, 0, KindPlain}, {1, 5, 0, KindPlain}});
-    rig.controller.OnReadCommand();
-    std::vector<std::pair<int32_t, int>> changes; // (readState, tick)
-    int32_t last = -1;
-    ASSERT_TRUE(rig.runUntil([&] {
-        const int32_t s = rig.shared.readState.load();
-        if (s != last && (s == 1 || s == 3 || s == 7)) {
-            changes.emplace_back(s, rig.ticks);
-            last = s;
-        }
-        return rig.rows.icon(0) == IconReadUnanswered;
-    }));
-    const int timeoutTick = rig.ticks;
-    ASSERT_EQ(changes.size(), 3u);
-    // waitSeconds 1: resends after 11 ticks (1.1 s), time-out at 33 ticks (3.3 s).
-    EXPECT_EQ(changes[1].second - changes[0].second, 11);
-    EXPECT_EQ(changes[2].second - changes[1].second, 11);
-    EXPECT_EQ(timeoutTick - changes[0].second, 33);
-    EXPECT_EQ(rig.requests(1, 40), 3);
-    EXPECT_EQ(rig.controller.rowsLeft(), 1) << "the percentage moves on";
-    ASSERT_TRUE(rig.runToEnd());
-    EXPECT_EQ(rig.rows.text(1, ColValue), QString("12,5"));
-    EXPECT_EQ(rig.rows.icon(1), IconNeutral);
-}
-
 // The answer wait is the exchange's own: a shorter one resends sooner and
 // gives up sooner, and the optical wait keeps its own ratio.
 TEST(ControllerRead, AnExchangesOwnAnswerWaitSetsResendsAndTimeOut) {
     ModelRig rig(kParams, {}, {}, {}, AnswerWaits{4, 8});
-    rig.setRows({{1, 40, 0, KindPlain}});
+    rig.setRows({{kSilentRow.channel, kSilentRow.param, 0, KindPlain}});
     rig.controller.OnReadCommand();
     std::vector<int> sendTicks;
     ASSERT_TRUE(rig.runUntil([&] {
-        if (static_cast<int>(sendTicks.size()) < rig.requests(1, 40))
+        if (static_cast<int>(sendTicks.size()) < rig.requests(kSilentRow.channel, kSilentRow.param))
             sendTicks.push_back(rig.ticks);
         return rig.rows.icon(0) == IconReadUnanswered;
     }));
@@ -165,50 +132,11 @@ TEST(ControllerRead, AnExchangesOwnAnswerWaitSetsResendsAndTimeOut) {
     EXPECT_EQ(rig.ticks - sendTicks[0], 15);
 }
 
-TEST(ControllerRead, ErrorAnswerAndBadCrcMarkTheRowAndKeepThePercentage) {
-    ModelRig rig(kParams);
-    rig.setRows({{1, 44, 0, KindPlain}, {1, 41, 0, KindPlain}, {1, 5, 0, KindPlain}});
-    rig.controller.OnReadCommand();
-    ASSERT_TRUE(rig.runToEnd());
-    EXPECT_EQ(rig.rows.icon(0), IconSent);
-    EXPECT_EQ(rig.rows.text(0, ColValue), QString("Запрещено"));
-    EXPECT_EQ(rig.rows.icon(1), IconSent) << "a bad checksum is an error";
-    EXPECT_EQ(rig.requests(1, 41), 1) << "no resend after an error";
-    EXPECT_EQ(rig.rows.icon(2), IconNeutral);
-    EXPECT_EQ(rig.controller.rowsLeft(), 2) << "errors do not count as done";
-}
-
-// Another row's sequence number is never taken: the row is asked again and
-// finally times out, its value untouched.
-TEST(ControllerRead, WrongSequenceIsNotAcceptedOverSerialOrUdp) {
-    for (int useIp : {0, 1}) {
-        ModelRig rig(kParams);
-        rig.settings.useIp = useIp;
-        rig.setRows({{1, 42, 0, KindPlain, "старое"}});
-        rig.controller.OnReadCommand();
-        ASSERT_TRUE(rig.runToEnd()) << useIp;
-        EXPECT_EQ(rig.rows.icon(0), IconReadUnanswered) << useIp;
-        EXPECT_EQ(rig.rows.text(0, ColValue), QString("старое")) << useIp;
-        EXPECT_EQ(rig.requests(1, 42), 3) << useIp;
-    }
-}
-
-TEST(ControllerRead, AnswerInPiecesAndLateFirstAnswer) {
-    ModelRig rig(kParams);
-    rig.setRows({{1, 43, 0, KindPlain}, {1, 45, 0, KindPlain}});
-    rig.controller.OnReadCommand();
-    ASSERT_TRUE(rig.runToEnd());
-    EXPECT_EQ(rig.rows.text(0, ColValue), QString("4"));
-    EXPECT_EQ(rig.rows.icon(0), IconNeutral);
-    EXPECT_EQ(rig.rows.text(1, ColValue), QString("6")) << "answered on the resend";
-    EXPECT_EQ(rig.requests(1, 45), 2);
-}
-
 TEST(ControllerRead, StopClosesThePortAndKeepsTheQueuedIcon) {
     ModelRig rig(kParams);
-    rig.setRows({{1, 40, 0, KindPlain}, {1, 5, 0, KindPlain}});
+    rig.setRows({{kSilentRow.channel, kSilentRow.param, 0, KindPlain}, {1, 5, 0, KindPlain}});
     rig.controller.OnReadCommand();
-    ASSERT_TRUE(rig.runUntil([&] { return rig.requests(1, 40) == 1; }));
+    ASSERT_TRUE(rig.runUntil([&] { return rig.requests(kSilentRow.channel, kSilentRow.param) == 1; }));
     rig.controller.StopExchange();
     EXPECT_EQ(rig.links.serial.openPort(), 0);
     EXPECT_EQ(rig.shared.readState, STATE_IDLE);
@@ -295,23 +223,23 @@ TEST(ControllerWrite, SerialWriteConfirmsAndPassesOverUnselectedRows) {
 TEST(ControllerWrite, SilentDeviceSerialThreeSendsUdpOneSend) {
     {
         ModelRig rig(kParams);
-        rig.setRows({{1, 40, 0, KindPlain, "9"}});
+        rig.setRows({{kSilentRow.channel, kSilentRow.param, 0, KindPlain, "9"}});
         rig.controller.OnWriteCommand();
         const int start = rig.ticks;
         ASSERT_TRUE(rig.runToEnd());
         EXPECT_EQ(rig.rows.icon(0), IconWriteUnanswered);
-        EXPECT_EQ(rig.requests(1, 40), 3);
+        EXPECT_EQ(rig.requests(kSilentRow.channel, kSilentRow.param), 3);
         EXPECT_EQ(rig.ticks - start, 34) << "about 3.3 s";
     }
     {
         ModelRig rig(kParams);
         rig.settings.useIp = 1;
-        rig.setRows({{1, 40, 0, KindPlain, "9"}});
+        rig.setRows({{kSilentRow.channel, kSilentRow.param, 0, KindPlain, "9"}});
         rig.controller.OnWriteCommand();
         const int start = rig.ticks;
         ASSERT_TRUE(rig.runToEnd());
         EXPECT_EQ(rig.rows.icon(0), IconWriteUnanswered);
-        EXPECT_EQ(rig.requests(1, 40), 1);
+        EXPECT_EQ(rig.requests(kSilentRow.channel, kSilentRow.param), 1);
         // One tick passes in the thread's 50 ms pause after sending, then
         // its wait bound: 20 ticks for waitSeconds 1.
         EXPECT_EQ(rig.ticks - start, 21) << "about 2 s";
@@ -506,8 +434,8 @@ TEST(ControllerFastPace, ReadsEveryRowAsTheWindowsPaceDoesWithoutTheStepWaits) {
         ModelRig fast(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing());
         for (Rig* rig : {static_cast<Rig*>(&slow), static_cast<Rig*>(&fast)}) {
             rig->settings.useIp = useIp;
-            rig->setRows({{1, 310, 0, KindPlain}, {1, 5, 0, KindPlain}, {1, 44, 0, KindPlain},
-                          {1, 20, 0, KindPlain}, {1, 40, 0, KindPlain}, {1, 100, 2, KindIndexed}});
+            rig->setRows({{1, 310, 0, KindPlain}, {1, 5, 0, KindPlain}, {kErrorRow.channel, kErrorRow.param, 0, KindPlain},
+                          {1, 20, 0, KindPlain}, {kSilentRow.channel, kSilentRow.param, 0, KindPlain}, {1, 100, 2, KindIndexed}});
             rig->controller.OnReadCommand();
         }
         ASSERT_TRUE(slow.runToEnd()) << useIp;
@@ -517,7 +445,7 @@ TEST(ControllerFastPace, ReadsEveryRowAsTheWindowsPaceDoesWithoutTheStepWaits) {
             EXPECT_EQ(fast.rows.icon(r), slow.rows.icon(r)) << useIp << " row " << r;
         }
         EXPECT_EQ(fast.rows.icon(4), IconReadUnanswered);
-        EXPECT_EQ(fast.requests(1, 40), 3) << "the silent row is still asked three times";
+        EXPECT_EQ(fast.requests(kSilentRow.channel, kSilentRow.param), 3) << "the silent row is still asked three times";
         EXPECT_EQ(requestedParams(fast.model()), requestedParams(slow.model())) << "the two passes";
     }
 }
