@@ -1,5 +1,6 @@
 // The exchange log of whole exchanges, as the person at the cable reads it.
 
+#include "faultrows.h"
 #include "rig.h"
 
 #include <QRegularExpression>
@@ -13,18 +14,14 @@ using namespace parvault::testing;
 
 namespace {
 
-const QString kParams = QStringLiteral(R"(
-1   5  0 | 12,5     | кПа
-1  40  0 | 1        |     | silent
-1  41  0 | 2        |     | badcrc
-1  42  0 | 3        |     | wrongseq
-1  44  0 | 5        |     | error=Запрещено
-)");
+const QString kParams = QStringLiteral("1 5 0 | 12,5 | кПа\n") + faultRowLines();
 
 // Good, error, silent, damaged, late-with-another-sequence: in list order.
 std::vector<RowSpec> troubleRows() {
-    return {{1, 5, 0, KindPlain}, {1, 44, 0, KindPlain}, {1, 40, 0, KindPlain}, {1, 41, 0, KindPlain},
-            {1, 42, 0, KindPlain}};
+    std::vector<RowSpec> rows{{1, 5, 0, KindPlain}};
+    for (const FaultRow& f : {kErrorRow, kSilentRow, kBadCrcRow, kWrongSeqRow})
+        rows.push_back({f.channel, f.param, 0, KindPlain});
+    return rows;
 }
 
 // The lines without their hex bytes, which the decoder tests check.
@@ -41,77 +38,94 @@ QStringList withoutTime(QStringList lines) {
     return lines;
 }
 
-// The read of troubleRows() at 115200 baud, on the manual clock: each
-// answer crosses the line within the step it was asked in and is taken at
-// the next. ROUTE stands for the link.
-const QStringList kTroubleRead = {
-    "   0.000 • начало чтения",
-    "   0.000 • COM7: порт открыт, 115200 бод",
-    "   0.025 → ROUTE | 1D чтение параметра; № 000; канал 001, параметр 005; CRC верна",
-    "   0.050 ← ROUTE | 03 значение параметра; № 000; значение «12,5», единицы «кПа»; CRC верна",
-    "   0.075 → ROUTE | 1D чтение параметра; № 001; канал 001, параметр 044; CRC верна",
-    "   0.100 ← ROUTE | 7F ответ об ошибке; № 001; ошибка «Запрещено»; CRC верна",
-    "   0.125 → ROUTE | 1D чтение параметра; № 002; канал 001, параметр 040; CRC верна",
-    "   1.225 • повтор запроса строки 3, попытка 2",
-    "   1.225 → ROUTE | 1D чтение параметра; № 002; канал 001, параметр 040; CRC верна",
-    "   2.325 • повтор запроса строки 3, попытка 3",
-    "   2.325 → ROUTE | 1D чтение параметра; № 002; канал 001, параметр 040; CRC верна",
-    "   3.425 • нет ответа для строки 3: время ожидания вышло",
-    "   3.450 → ROUTE | 1D чтение параметра; № 003; канал 001, параметр 041; CRC верна",
-    "   3.475 ← ROUTE | 03 значение параметра; № 003; значение «2»; CRC неверна",
-    "   3.475 • ошибка CRC в ответе для строки 4",
-    "   3.500 → ROUTE | 1D чтение параметра; № 004; канал 001, параметр 042; CRC верна",
-    "   3.525 ← ROUTE | 03 значение параметра; № 005; значение «3»; CRC верна",
-    "   3.525 • ответ с номером 005 не для этой строки (ждём 004): пропущен",
-    "   4.625 • повтор запроса строки 5, попытка 2",
-    "   4.625 → ROUTE | 1D чтение параметра; № 004; канал 001, параметр 042; CRC верна",
-    "   4.650 ← ROUTE | 03 значение параметра; № 005; значение «3»; CRC верна",
-    "   4.650 • ответ с номером 005 не для этой строки (ждём 004): пропущен",
-    "   5.725 • повтор запроса строки 5, попытка 3",
-    "   5.725 → ROUTE | 1D чтение параметра; № 004; канал 001, параметр 042; CRC верна",
-    "   5.750 ← ROUTE | 03 значение параметра; № 005; значение «3»; CRC верна",
-    "   5.750 • ответ с номером 005 не для этой строки (ждём 004): пропущен",
-    "   6.825 • нет ответа для строки 5: время ожидания вышло",
-    "   6.825 • обмен завершён",
-    "   6.825 • COM7: порт закрыт",
-};
-
-QStringList troubleRead(const QString& route) {
-    QStringList lines = kTroubleRead;
-    for (QString& l : lines)
-        l.replace(QStringLiteral("ROUTE"), route);
-    return lines;
-}
-
-QStringList readTroubleRows(Rig& rig) {
-    rig.setRows(troubleRows());
+QStringList readRows(Rig& rig, const std::vector<RowSpec>& rows) {
+    rig.setRows(rows);
     rig.controller.OnReadCommand();
     EXPECT_TRUE(rig.runToEnd());
-    TraceReader reader(rig.log);
-    return withoutHex(reader.newLines());
+    return withoutHex(TraceReader(rig.log).newLines());
 }
+
+// A good row and then the fault row, read at 115200 baud on the manual
+// clock: each answer crosses the line within the step it was asked in and is
+// taken at the next. What differs from mode to mode is after the good row.
+struct ModeLog {
+    FaultRow row;
+    QStringList lines; // from the fault row's first request to the end
+};
+
+const QStringList kLogHead = {
+    "   0.000 • начало чтения",
+    "   0.000 • COM7: порт открыт, 115200 бод",
+    "   0.025 → COM7 115200 бод | 1D чтение параметра; № 000; канал 001, параметр 005; CRC верна",
+    "   0.050 ← COM7 115200 бод | 03 значение параметра; № 000; значение «12,5», единицы «кПа»; CRC верна",
+};
+
+const ModeLog kModeLogs[] = {
+    {kErrorRow,
+     {"   0.075 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 044; CRC верна",
+      "   0.100 ← COM7 115200 бод | 7F ответ об ошибке; № 001; ошибка «Запрещено»; CRC верна",
+      "   0.100 • обмен завершён", "   0.100 • COM7: порт закрыт"}},
+    {kSilentRow,
+     {"   0.075 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 040; CRC верна",
+      "   1.125 • повтор запроса строки 2, попытка 2",
+      "   1.125 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 040; CRC верна",
+      "   2.225 • повтор запроса строки 2, попытка 3",
+      "   2.225 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 040; CRC верна",
+      "   3.325 • нет ответа для строки 2: время ожидания вышло", "   3.325 • обмен завершён",
+      "   3.325 • COM7: порт закрыт"}},
+    {kBadCrcRow,
+     {"   0.075 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 041; CRC верна",
+      "   0.100 ← COM7 115200 бод | 03 значение параметра; № 001; значение «2»; CRC неверна",
+      "   0.100 • ошибка CRC в ответе для строки 2", "   0.100 • обмен завершён", "   0.100 • COM7: порт закрыт"}},
+    {kWrongSeqRow,
+     {"   0.075 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 042; CRC верна",
+      "   0.100 ← COM7 115200 бод | 03 значение параметра; № 002; значение «3»; CRC верна",
+      "   0.100 • ответ с номером 002 не для этой строки (ждём 001): пропущен",
+      "   1.125 • повтор запроса строки 2, попытка 2",
+      "   1.125 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 042; CRC верна",
+      "   1.150 ← COM7 115200 бод | 03 значение параметра; № 002; значение «3»; CRC верна",
+      "   1.150 • ответ с номером 002 не для этой строки (ждём 001): пропущен",
+      "   2.225 • повтор запроса строки 2, попытка 3",
+      "   2.225 → COM7 115200 бод | 1D чтение параметра; № 001; канал 001, параметр 042; CRC верна",
+      "   2.250 ← COM7 115200 бод | 03 значение параметра; № 002; значение «3»; CRC верна",
+      "   2.250 • ответ с номером 002 не для этой строки (ждём 001): пропущен",
+      "   3.325 • нет ответа для строки 2: время ожидания вышло", "   3.325 • обмен завершён",
+      "   3.325 • COM7: порт закрыт"}},
+};
+
+class ExchangeLogOfAFault : public ::testing::TestWithParam<ModeLog> {};
 
 } // namespace
 
-TEST(ExchangeLogOfARead, GoodErrorSilentDamagedAndLateRowsLineByLine) {
+TEST_P(ExchangeLogOfAFault, LineByLine) {
     ModelRig rig(kParams);
-    EXPECT_EQ(readTroubleRows(rig), troubleRead(QStringLiteral("COM7 115200 бод")));
+    const ModeLog& mode = GetParam();
+    EXPECT_EQ(readRows(rig, {{1, 5, 0, KindPlain}, {mode.row.channel, mode.row.param, 0, KindPlain}}),
+              kLogHead + mode.lines);
 }
 
-// Real I/O moves the times; what was sent and taken, and why, stays.
-TEST(ExchangeLogOfARead, OverARealPty) {
+INSTANTIATE_TEST_SUITE_P(Modes, ExchangeLogOfAFault, ::testing::ValuesIn(kModeLogs),
+                         [](const ::testing::TestParamInfo<ModeLog>& info) { return std::string(info.param.row.name); });
+
+// Real I/O moves the times; what was sent and taken, and why, is what the
+// same read gives on the model links.
+TEST(ExchangeLogOfARead, OverARealPtyAsOnTheModelLine) {
+    ModelRig model(kParams);
     Rig rig(kParams);
-    EXPECT_EQ(withoutTime(readTroubleRows(rig)), withoutTime(troubleRead(QStringLiteral("COM7 115200 бод"))));
+    const QStringList expected = withoutTime(readRows(model, troubleRows()));
+    ASSERT_GT(expected.size(), 25) << "every row's requests, answers and events";
+    EXPECT_EQ(withoutTime(readRows(rig, troubleRows())), expected);
 }
 
-TEST(ExchangeLogOfARead, OverRealUdp) {
+TEST(ExchangeLogOfARead, OverRealUdpAsOnTheModelLink) {
     Rig rig(kParams);
     rig.settings.useIp = 1;
-    const QString peer = QStringLiteral("UDP 127.0.0.1:%1").arg(rig.server.udpPort());
-    QStringList expected = withoutTime(troubleRead(peer));
-    expected[1] = QStringLiteral("• %1: обмен по UDP").arg(peer);
-    expected.removeLast(); // no port to close
-    EXPECT_EQ(withoutTime(readTroubleRows(rig)), expected);
+    ModelRig model(kParams);
+    model.settings.useIp = 1;
+    model.settings.udpPort = rig.settings.udpPort; // the same peer in both logs
+    const QStringList expected = withoutTime(readRows(model, troubleRows()));
+    ASSERT_GT(expected.size(), 25) << "every row's requests, answers and events";
+    EXPECT_EQ(withoutTime(readRows(rig, troubleRows())), expected);
 }
 
 // Listens at 127.0.0.2 and answers every datagram from 127.0.0.1.
@@ -222,3 +236,4 @@ TEST(ExchangeLogOfASignOn, AnnouncedSpeedThenTheRead) {
     got[3] = expected[3];
     EXPECT_EQ(got, expected);
 }
+
