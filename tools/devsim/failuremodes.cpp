@@ -1,6 +1,44 @@
 #include "failuremodes.h"
 
+#include <algorithm>
+
 namespace parvault::devsim {
+
+namespace {
+
+constexpr FailureMode kModes[] = {
+    {.word = "silent",
+     .help = "never answers",
+     .apply = [](Failure& f, int, const QString&) { f.silent = true; }},
+    {.word = "silent", .arg = FailureArg::Number, .argName = "N",
+     .help = "ignores the first N requests for a row, then answers",
+     .apply = [](Failure& f, int n, const QString&) { f.silentFirst = n; }},
+    {.word = "error", .arg = FailureArg::Text, .argName = "TEXT",
+     .help = "answers every request with the error answer TEXT",
+     .apply = [](Failure& f, int, const QString& text) { f.errorText = text; }},
+    {.word = "badcrc",
+     .help = "spoils the answer's CRC (low byte inverted)",
+     .apply = [](Failure& f, int, const QString&) { f.badCrc = true; }},
+    {.word = "wrongseq", .arg = FailureArg::OptionalNumber, .argName = "K", .min = 1, .fallback = 1,
+     .help = "answers with the request's sequence number + K (default 1)",
+     .apply = [](Failure& f, int k, const QString&) { f.wrongSequence = k; }},
+    {.word = "pieces", .arg = FailureArg::Number, .argName = "N", .min = 1,
+     .help = "sends the answer in N pieces, --piece-gap apart (over UDP,\nN datagrams)",
+     .apply = [](Failure& f, int n, const QString&) { f.pieces = n; }},
+    {.word = "delay", .arg = FailureArg::Number, .argName = "MS",
+     .help = "answers after MS milliseconds",
+     .apply = [](Failure& f, int ms, const QString&) { f.delayMs = ms; }},
+};
+
+bool takesBareWord(const FailureMode& m) {
+    return m.arg == FailureArg::None || m.arg == FailureArg::OptionalNumber;
+}
+
+} // namespace
+
+std::span<const FailureMode> FailureModes() {
+    return kModes;
+}
 
 QString Unescape(const QString& s) {
     QString out;
@@ -17,53 +55,87 @@ QString Unescape(const QString& s) {
 
 Failure Failure::over(const Failure& base) const {
     Failure f = base;
-    if (silent) f.silent = silent;
-    if (silentFirst) f.silentFirst = silentFirst;
-    if (errorText) f.errorText = errorText;
-    if (badCrc) f.badCrc = badCrc;
-    if (wrongSequence) f.wrongSequence = wrongSequence;
-    if (pieces) f.pieces = pieces;
-    if (delayMs) f.delayMs = delayMs;
+    std::apply(
+        [&](auto&... into) {
+            std::apply([&](const auto&... mine) { ((mine ? void(into = mine) : void()), ...); }, fields());
+        },
+        f.fields());
     return f;
 }
 
 bool Failure::any() const {
-    return silent || silentFirst || errorText || badCrc || wrongSequence || pieces || delayMs;
+    return std::apply([](const auto&... field) { return (field.has_value() || ...); }, fields());
 }
 
 bool Failure::parseOption(const QString& word, QString* why) {
     const qsizetype eq = word.indexOf('=');
-    const QString name = eq < 0 ? word : word.left(eq);
-    const QString arg = eq < 0 ? QString() : word.mid(eq + 1);
-    bool ok = true;
-    const auto number = [&](int min) {
-        const int v = arg.toInt(&ok);
-        ok = ok && v >= min;
-        return v;
-    };
-    if (name == "silent") {
-        if (eq < 0)
-            silent = true;
-        else
-            silentFirst = number(0);
-    } else if (name == "error") {
-        errorText = Unescape(arg);
-    } else if (name == "badcrc" && eq < 0) {
-        badCrc = true;
-    } else if (name == "wrongseq") {
-        wrongSequence = eq < 0 ? 1 : number(1);
-    } else if (name == "pieces") {
-        pieces = number(1);
-    } else if (name == "delay") {
-        delayMs = number(0);
-    } else {
+    const bool hasArg = eq >= 0;
+    const QString name = hasArg ? word.left(eq) : word;
+    const QString arg = hasArg ? word.mid(eq + 1) : QString();
+    const auto refuse = [&](const QString& reason) {
         if (why)
-            *why = QStringLiteral("unknown option \"%1\"").arg(word);
+            *why = reason;
         return false;
+    };
+
+    // The word's row of the form given (alone or with '='); failing that,
+    // any row of the word, to say what is wrong with it.
+    const FailureMode* mode = nullptr;
+    for (const FailureMode& m : kModes) {
+        if (name != QLatin1String(m.word))
+            continue;
+        if (hasArg ? m.arg != FailureArg::None : takesBareWord(m)) {
+            mode = &m;
+            break;
+        }
+        if (!mode)
+            mode = &m;
     }
-    if (!ok && why)
-        *why = QStringLiteral("bad number in \"%1\"").arg(word);
-    return ok;
+    if (!mode)
+        return refuse(QStringLiteral("unknown option \"%1\"").arg(word));
+    if (hasArg && mode->arg == FailureArg::None)
+        return refuse(QStringLiteral("%1 takes no value: \"%2\"").arg(name, word));
+
+    int number = 0;
+    QString text;
+    if (mode->arg == FailureArg::Text) {
+        text = Unescape(arg);
+    } else if (mode->arg == FailureArg::OptionalNumber && !hasArg) {
+        number = mode->fallback;
+    } else if (mode->arg != FailureArg::None) {
+        bool ok = false;
+        number = arg.toInt(&ok);
+        if (!ok || number < mode->min || number > mode->max) {
+            const QString range = mode->max == INT_MAX ? QStringLiteral("%1 or more").arg(mode->min)
+                                                       : QStringLiteral("%1..%2").arg(mode->min).arg(mode->max);
+            return refuse(QStringLiteral("bad number in \"%1\" (%2)").arg(word, range));
+        }
+    }
+    mode->apply(*this, number, text);
+    return true;
+}
+
+std::string FailureModeLabel(const FailureMode& mode) {
+    std::string label = mode.word;
+    switch (mode.arg) {
+    case FailureArg::None: break;
+    case FailureArg::OptionalNumber: label += std::string("[=") + mode.argName + "]"; break;
+    case FailureArg::Number: label += std::string("=") + mode.argName; break;
+    case FailureArg::Text: label += std::string("=\"") + mode.argName + "\""; break;
+    }
+    return label;
+}
+
+std::string FailureModesHelp() {
+    std::string text;
+    for (const FailureMode& m : kModes) {
+        const std::string label = "  " + FailureModeLabel(m);
+        text += label + std::string(kHelpColumn - std::min(label.size(), kHelpColumn - 1), ' ');
+        for (const char* c = m.help; *c; ++c)
+            text += *c == '\n' ? "\n" + std::string(kHelpColumn, ' ') : std::string(1, *c);
+        text += '\n';
+    }
+    return text;
 }
 
 } // namespace parvault::devsim
