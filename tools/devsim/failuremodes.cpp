@@ -19,7 +19,8 @@ constexpr FailureMode kModes[] = {
     {.word = "badcrc",
      .help = "spoils the answer's CRC (low byte inverted)",
      .apply = [](Failure& f, int, const QString&) { f.badCrc = true; }},
-    {.word = "wrongseq", .arg = FailureArg::OptionalNumber, .argName = "K", .min = 1, .fallback = 1,
+    // Sequence numbers run 000..999: K = 1000 would be the request's own again.
+    {.word = "wrongseq", .arg = FailureArg::OptionalNumber, .argName = "K", .min = 1, .max = 999, .fallback = 1,
      .help = "answers with the request's sequence number + K (default 1)",
      .apply = [](Failure& f, int k, const QString&) { f.wrongSequence = k; }},
     {.word = "pieces", .arg = FailureArg::Number, .argName = "N", .min = 1,

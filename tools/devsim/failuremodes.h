@@ -28,6 +28,7 @@ struct Failure {
     // This failure's fields where set, the base's otherwise.
     Failure over(const Failure& base) const;
     bool any() const;
+    bool operator==(const Failure&) const = default;
     // Parses one option word of the catalogue. Returns false and says why
     // otherwise, and then leaves the failure as it was.
     bool parseOption(const QString& word, QString* why);
