@@ -185,7 +185,8 @@ TEST_P(FailureModeTest, ForTheWholeRun) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Catalogue, FailureModeTest,
-                         ::testing::ValuesIn(FailureModes().begin(), FailureModes().end()), testName);
+                         ::testing::ValuesIn(FailureModes().begin(), FailureModes().end()),
+                         testName);
 
 TEST(FailureModes, RowOptionsTakePrecedenceAndRunModesAddUp) {
     DeviceModel m = modelWithRowOption("wrongseq=5");
@@ -208,6 +209,12 @@ TEST(FailureModes, RowOptionsTakePrecedenceAndRunModesAddUp) {
     mended = other->bytes;
     mended.back() ^= 0xFF;
     EXPECT_EQ(parse(mended).sequence, 11);
+
+    // A row's failure set while the device runs, as tests do.
+    Failure silent;
+    silent.silent = true;
+    m.setRowFailure(kCleanRow, silent);
+    EXPECT_FALSE(ask(m, readRequest(12, 1, 52)));
 }
 
 // A wrong sequence number that is the request's own would not be wrong, and
@@ -256,7 +263,8 @@ TEST(FailureOption, WordsSetTheirMode) {
     for (const auto& [word, expected] : accepted) {
         Failure f;
         QString why;
-        EXPECT_TRUE(f.parseOption(QString::fromUtf8(word), &why)) << word << ": " << why.toStdString();
+        EXPECT_TRUE(f.parseOption(QString::fromUtf8(word), &why))
+            << word << ": " << why.toStdString();
         EXPECT_EQ(f, expected) << word;
         EXPECT_TRUE(f.any()) << word;
     }

@@ -92,7 +92,8 @@ std::optional<Reply> DeviceModel::answer(std::span<const uint8_t> frame, std::st
 }
 
 // Nothing, with the reason in note, for a request this device does not take up.
-std::optional<DeviceModel::Request> DeviceModel::parseRequest(std::span<const uint8_t> f, std::string& note) const {
+std::optional<DeviceModel::Request> DeviceModel::parseRequest(std::span<const uint8_t> f,
+                                                              std::string& note) const {
     // DLE SOH [address] DLE US fn d d d DLE STX data DLE ETX crc crc
     if (f.size() < 14 || f[0] != kDle || f[1] != kSoh) {
         note = "not a frame";

@@ -20,7 +20,8 @@ constexpr FailureMode kModes[] = {
      .help = "spoils the answer's CRC (low byte inverted)",
      .apply = [](Failure& f, int, const QString&) { f.badCrc = true; }},
     // Sequence numbers run 000..999: K = 1000 would be the request's own again.
-    {.word = "wrongseq", .arg = FailureArg::OptionalNumber, .argName = "K", .min = 1, .max = 999, .fallback = 1,
+    {.word = "wrongseq", .arg = FailureArg::OptionalNumber, .argName = "K",
+     .min = 1, .max = 999, .fallback = 1,
      .help = "answers with the request's sequence number + K (default 1)",
      .apply = [](Failure& f, int k, const QString&) { f.wrongSequence = k; }},
     {.word = "pieces", .arg = FailureArg::Number, .argName = "N", .min = 1,
@@ -58,7 +59,8 @@ Failure Failure::over(const Failure& base) const {
     Failure f = base;
     std::apply(
         [&](auto&... into) {
-            std::apply([&](const auto&... mine) { ((mine ? void(into = mine) : void()), ...); }, fields());
+            std::apply([&](const auto&... mine) { ((mine ? void(into = mine) : void()), ...); },
+                       fields());
         },
         f.fields());
     return f;
@@ -107,8 +109,9 @@ bool Failure::parseOption(const QString& word, QString* why) {
         bool ok = false;
         number = arg.toInt(&ok);
         if (!ok || number < mode->min || number > mode->max) {
-            const QString range = mode->max == INT_MAX ? QStringLiteral("%1 or more").arg(mode->min)
-                                                       : QStringLiteral("%1..%2").arg(mode->min).arg(mode->max);
+            const QString range = mode->max == INT_MAX
+                                      ? QStringLiteral("%1 or more").arg(mode->min)
+                                      : QStringLiteral("%1..%2").arg(mode->min).arg(mode->max);
             return refuse(QStringLiteral("bad number in \"%1\" (%2)").arg(word, range));
         }
     }

@@ -35,8 +35,12 @@ struct Failure {
 
 private:
     // Every field once, so that over() and any() cannot miss one.
-    auto fields() { return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs); }
-    auto fields() const { return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs); }
+    auto fields() {
+        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs);
+    }
+    auto fields() const {
+        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs);
+    }
 };
 
 // What may follow a mode's word after '='.

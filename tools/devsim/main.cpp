@@ -122,8 +122,8 @@ std::string helpText() {
         std::erase(label, '"');
         modes += (modes.empty() ? "" : ", ") + label;
     }
-    return kHelpHead + helpLines("options take precedence): " + modes + " (see below)") + kHelpOptionsAfterFail +
-           FailureModesHelp() + kHelpTail;
+    return kHelpHead + helpLines("options take precedence): " + modes + " (see below)") +
+           kHelpOptionsAfterFail + FailureModesHelp() + kHelpTail;
 }
 
 bool parseHostPort(const std::string& s, std::string& host, uint16_t& port) {
