@@ -183,45 +183,6 @@ TEST(DeviceModel, IgnoresBadCrcAndGarbage) {
     EXPECT_EQ(m.log()[0].note, "bad CRC");
 }
 
-TEST(DeviceModel, FailureModesPerRowAndPerRun) {
-    DeviceModel m = makeModel({}, 20);
-    // Row: silent for the first attempt only.
-    EXPECT_FALSE(m.handleFrame(readRequest(1, 2, 10), "t"));
-    EXPECT_EQ(ask(m, readRequest(1, 2, 10)).value, QString::fromUtf8("двадцать"));
-    EXPECT_EQ(m.requestCount({2, 10, 0}), 2);
-
-    Failure silent;
-    silent.silent = true;
-    m.setRowFailure({1, 53, 0}, silent);
-    EXPECT_FALSE(m.handleFrame(readRequest(2, 1, 53), "t"));
-    EXPECT_TRUE(m.handleFrame(readRequest(2, 1, 52), "t"));
-
-    Failure run;
-    run.badCrc = true;
-    run.wrongSequence = 1;
-    run.pieces = 3;
-    run.delayMs = 40;
-    m.setRunFailure(run);
-    const auto reply = m.handleFrame(readRequest(999, 1, 52), "t");
-    ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->pieces, 3);
-    EXPECT_EQ(reply->delayMs, 40);
-    const auto spoiled = parse(reply->bytes);
-    EXPECT_EQ(spoiled.result, ANSWER_REJECTED);
-    EXPECT_TRUE(spoiled.crcFailed);
-    Bytes mended = reply->bytes;
-    mended.back() ^= 0xFF;
-    EXPECT_EQ(parse(mended).sequence, 0); // 999 + 1, reduced below 1000
-
-    Failure error;
-    error.errorText = QString::fromUtf8("Ошибка\tсвязи");
-    m.setRunFailure(error);
-    const auto refused = ask(m, readRequest(3, 1, 52));
-    EXPECT_EQ(refused.result, ANSWER_REJECTED);
-    // The tab went over the line; the program shows it as a blank.
-    EXPECT_EQ(refused.value, QString::fromUtf8("Ошибка связи"));
-}
-
 TEST(StreamDevice, FramesInPiecesAndNoise) {
     DeviceModel m = makeModel();
     StreamDevice s(m, {});

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <algorithm>
 #include <iostream>
+#include <sstream>
 #include <memory>
 #include <vector>
 #include <string>
@@ -17,7 +18,9 @@ using namespace parvault::devsim;
 
 namespace {
 
-const char* const kHelp = R"(Usage: parvault2-devsim [options]
+// --help in three pieces around what the failure mode catalogue writes: the
+// list of modes after --fail, and the "Failure modes:" block.
+const char* const kHelpHead = R"(Usage: parvault2-devsim [options]
 
 A simulated bus device. It answers read and write requests from a table of
 parameters, on a UDP socket and/or on a pseudo-terminal, until it gets
@@ -41,9 +44,9 @@ Options:
   --answer-any       parameters missing from the table read as "0", and a write
                      creates them
   --fail MODE        failure for every row (may be repeated; a row's own
-                     options take precedence): silent, silent=N, error=TEXT,
-                     badcrc, wrongseq[=K], pieces=N, delay=MS (see below)
-  --piece-gap MS     pause between the pieces of a cut answer (default 20)
+)";
+
+const char* const kHelpOptionsAfterFail = R"(  --piece-gap MS     pause between the pieces of a cut answer (default 20)
   --slow-line        the pty carries bytes at the baud rate the program set on
                      it (10 bit times a byte, both directions)
   --optical          optical mode on the pty: a sign-on at 300 baud is answered
@@ -55,15 +58,9 @@ Options:
   --help             this text
 
 Failure modes:
-  silent             never answers
-  silent=N           ignores the first N requests for a row, then answers
-  error="TEXT"       answers every request with the error answer TEXT
-  badcrc             spoils the answer's CRC (low byte inverted)
-  wrongseq[=K]       answers with the request's sequence number + K (default 1)
-  pieces=N           sends the answer in N pieces, --piece-gap apart (over UDP,
-                     N datagrams)
-  delay=MS           answers after MS milliseconds
+)";
 
+const char* const kHelpTail = R"(
 Requests and answers (bytes after DLE SOH up to DLE ETX, then CRC-16/XMODEM
 high byte first; texts in code page 866; [A] the address block when the
 request had one, answered as program address, device address | 0x80):
@@ -100,6 +97,34 @@ Parameter file (UTF-8):
   are escapes. Options: ro (writes refused) and the failure modes above.
   A later line for the same channel, parameter and index replaces an earlier one.
 )";
+
+constexpr size_t kHelpWidth = 79;
+
+// The words of text on lines of at most kHelpWidth characters, each indented
+// to the help column.
+std::string helpLines(const std::string& text) {
+    std::string out, line;
+    std::istringstream words(text);
+    for (std::string w; words >> w;) {
+        if (!line.empty() && kHelpColumn + line.size() + 1 + w.size() > kHelpWidth) {
+            out += std::string(kHelpColumn, ' ') + line + "\n";
+            line.clear();
+        }
+        line += (line.empty() ? "" : " ") + w;
+    }
+    return out + std::string(kHelpColumn, ' ') + line + "\n";
+}
+
+std::string helpText() {
+    std::string modes;
+    for (const FailureMode& m : FailureModes()) {
+        std::string label = FailureModeLabel(m);
+        std::erase(label, '"');
+        modes += (modes.empty() ? "" : ", ") + label;
+    }
+    return kHelpHead + helpLines("options take precedence): " + modes + " (see below)") +
+           kHelpOptionsAfterFail + FailureModesHelp() + kHelpTail;
+}
 
 bool parseHostPort(const std::string& s, std::string& host, uint16_t& port) {
     const auto colon = s.rfind(':');
@@ -148,7 +173,7 @@ int main(int argc, char** argv) {
             return true;
         };
         if (a == "--help" || a == "-h") {
-            std::cout << kHelp;
+            std::cout << helpText();
             return 0;
         } else if (a == "--params") {
             const auto v = value();
