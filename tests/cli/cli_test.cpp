@@ -96,30 +96,59 @@ TEST_F(CliFixture, ReadOverUdpInRealTimeGivesTheDevicesValues) {
     EXPECT_EQ(r.err.substr(r.err.size() - 4), "\r\x1b[K");
 }
 
-TEST_F(CliFixture, FailingRowsGetTheirOwnOutcomeAndExitOne) {
+// A failing row gets its own outcome in the table and the run exits 1;
+// the rows around it are read as usual. One test per failure mode.
+class CliFailingRow : public CliFixture {
+protected:
+    // Reads rows 0:1, 0:8, 0:301 and 1:12 of the demo list, with the
+    // failure on 0:8, over UDP and over the pty; returns the failing row's
+    // line of each table.
+    std::vector<QString> failingRowLines(const devsim::Failure& failure) {
+        model->setRowFailure({0, 8, 0}, failure);
+        std::vector<QString> out;
+        for (const QStringList& link : {udp(), pty()}) {
+            const CliRun r = run(QStringList{"read", "type:20", "--rows", "0:1,0:8,0:301,1:12", "--format", "csv"} + link);
+            EXPECT_EQ(r.status, 1) << r.err;
+            const QStringList lines = r.outText().split('\n', Qt::SkipEmptyParts);
+            EXPECT_EQ(lines.size(), 5) << r.out;
+            if (lines.size() != 5)
+                return out;
+            EXPECT_EQ(lines[0], "row,channel,parameter,index,value,units,name,outcome,message");
+            EXPECT_EQ(lines[1], "1,0,1,0,20117,,Заводской номер,ok,");
+            EXPECT_TRUE(lines[3].startsWith("6,0,301,0,")) << lines[3].toStdString();
+            EXPECT_TRUE(lines[3].contains(",ok,")) << lines[3].toStdString();
+            EXPECT_TRUE(lines[4].contains(",ok,")) << lines[4].toStdString();
+            out.push_back(lines[2]);
+        }
+        return out;
+    }
+};
+
+TEST_F(CliFailingRow, ErrorTextIsTheRowsValueAndMessage) {
     devsim::Failure error;
     error.errorText = QStringLiteral("Нет доступа");
-    model->setRowFailure({0, 8, 0}, error);
-    devsim::Failure silent;
-    silent.silent = true;
-    model->setRowFailure({1, 12, 0}, silent);
+    for (const QString& line : failingRowLines(error))
+        EXPECT_EQ(line, "5,0,8,0,Нет доступа,,Сетевой номер прибора,error,Нет доступа");
+}
+
+TEST_F(CliFailingRow, BadCrcIsAnError) {
     devsim::Failure badCrc;
     badCrc.badCrc = true;
-    model->setRowFailure({0, 301, 0}, badCrc);
-
-    for (const QStringList& link : {udp(), pty()}) {
-        const CliRun r = run(QStringList{"read", "type:20", "--rows", "0:1,0:8,0:301,1:12", "--format", "csv"} + link);
-        EXPECT_EQ(r.status, 1) << r.err;
-        const QStringList lines = r.outText().split('\n', Qt::SkipEmptyParts);
-        ASSERT_EQ(lines.size(), 5) << r.out;
-        EXPECT_EQ(lines[0], "row,channel,parameter,index,value,units,name,outcome,message");
-        EXPECT_EQ(lines[1], "1,0,1,0,20117,,Заводской номер,ok,");
-        EXPECT_EQ(lines[2], "5,0,8,0,Нет доступа,,Сетевой номер прибора,error,Нет доступа");
-        EXPECT_TRUE(lines[3].startsWith("6,0,301,0,")) << lines[3].toStdString();
-        EXPECT_TRUE(lines[3].contains(",error,")) << lines[3].toStdString();
-        EXPECT_TRUE(lines[4].contains(",unanswered,")) << lines[4].toStdString();
+    for (const QString& line : failingRowLines(badCrc)) {
+        EXPECT_TRUE(line.startsWith("5,0,8,0,")) << line.toStdString();
+        EXPECT_TRUE(line.contains(",error,")) << line.toStdString();
     }
-    EXPECT_EQ(model->requestCount({1, 12, 0}), 6) << "three requests on each link";
+    EXPECT_EQ(model->requestCount({0, 8, 0}), 2) << "one request on each link";
+}
+
+TEST_F(CliFailingRow, SilentRowIsUnansweredAfterThreeRequests) {
+    devsim::Failure silent;
+    silent.silent = true;
+    for (const QString& line : failingRowLines(silent)) {
+        EXPECT_TRUE(line.startsWith("5,0,8,0,")) << line.toStdString();
+        EXPECT_TRUE(line.contains(",unanswered,")) << line.toStdString();
+    }
+    EXPECT_EQ(model->requestCount({0, 8, 0}), 6) << "three requests on each link";
 }
 
 TEST_F(CliFixture, ReadOverThePtyAndPortErrors) {
