@@ -107,7 +107,8 @@ void PtyPeer::run() {
             std::lock_guard lock(mutex_);
             junk = flood_;
         }
-        pollfd p{master_, static_cast<short>(POLLIN | (out.empty() && junk.empty() ? 0 : POLLOUT)), 0};
+        pollfd p{master_, static_cast<short>(POLLIN | (out.empty() && junk.empty() ? 0 : POLLOUT)),
+                 0};
         ::poll(&p, 1, 1);
         if (p.revents & POLLIN) {
             const ssize_t n = ::read(master_, buf, sizeof buf);

@@ -17,7 +17,8 @@ std::vector<int> RecordingPoster::messages() {
 
 bool RecordingPoster::waitForCount(size_t count) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return messages_.size() >= count; });
+    return changed_.wait_for(lock, std::chrono::seconds(20),
+                             [&] { return messages_.size() >= count; });
 }
 
 } // namespace parvault::testing

@@ -41,7 +41,9 @@ public:
         cwdAtSaveDialog = QDir::currentPath();
         return next(saveFiles);
     }
-    void message(const QString& text, const QString& caption) override { messages.push_back({text, caption}); }
+    void message(const QString& text, const QString& caption) override {
+        messages.push_back({text, caption});
+    }
     void setTree(const TreeNode& root) override {
         lastTree = root;
         ++trees;

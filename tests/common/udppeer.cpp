@@ -48,7 +48,8 @@ std::optional<Bytes> UdpPeer::receive() {
         return std::nullopt;
     Bytes bytes(kLargestDatagram);
     socklen_t length = sizeof client_;
-    const ssize_t n = ::recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&client_), &length);
+    const ssize_t n = ::recvfrom(fd_, bytes.data(), bytes.size(), 0,
+                                 reinterpret_cast<sockaddr*>(&client_), &length);
     if (n < 0)
         return std::nullopt;
     bytes.resize(static_cast<size_t>(n));
@@ -62,7 +63,8 @@ bool UdpPeer::hasPending() const {
 
 void UdpPeer::replyFrom(uint32_t hostOrderAddress, const Bytes& bytes) const {
     const int other = socketAt(hostOrderAddress);
-    ::sendto(other, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_), sizeof client_);
+    ::sendto(other, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_),
+             sizeof client_);
     ::close(other);
 }
 
@@ -89,8 +91,8 @@ void UdpPeer::run() {
         ::poll(&p, 1, 1);
         if (p.revents & POLLIN) {
             socklen_t length = sizeof client_;
-            const ssize_t n =
-                ::recvfrom(fd_, buf.data(), buf.size(), 0, reinterpret_cast<sockaddr*>(&client_), &length);
+            const ssize_t n = ::recvfrom(fd_, buf.data(), buf.size(), 0,
+                                         reinterpret_cast<sockaddr*>(&client_), &length);
             if (n > 0) {
                 heard = true;
                 ++requests_;

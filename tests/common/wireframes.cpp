@@ -17,7 +17,9 @@ Bytes operator+(Bytes a, const Bytes& b) {
     return a;
 }
 
-Bytes oem(const char* latin) { return Bytes(latin, latin + std::strlen(latin)); }
+Bytes oem(const char* latin) {
+    return Bytes(latin, latin + std::strlen(latin));
+}
 
 Bytes withCrc(Bytes frame, size_t from) {
     const uint16_t crc = Crc16(std::span<const uint8_t>(frame).subspan(from));
@@ -32,8 +34,9 @@ Bytes wireAnswer(uint8_t function, const Bytes& sequence, const Bytes& data) {
 }
 
 Bytes wireAnswer(uint8_t function, int sequence, const Bytes& data) {
-    return wireAnswer(function, bytesOf({'0' + sequence / 100 % 10, '0' + sequence / 10 % 10, '0' + sequence % 10}),
-                      data);
+    return wireAnswer(
+        function,
+        bytesOf({'0' + sequence / 100 % 10, '0' + sequence / 10 % 10, '0' + sequence % 10}), data);
 }
 
 Bytes valueBody(int param, const std::string& value, const std::string& units) {

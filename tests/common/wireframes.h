@@ -28,7 +28,9 @@ Bytes wireAnswer(uint8_t function, const Bytes& sequence, const Bytes& data);
 Bytes wireAnswer(uint8_t function, int sequence, const Bytes& data);
 
 // The same answer as the assembler keeps it: without DLE SOH.
-inline Bytes assembled(const Bytes& wire) { return Bytes(wire.begin() + 2, wire.end()); }
+inline Bytes assembled(const Bytes& wire) {
+    return Bytes(wire.begin() + 2, wire.end());
+}
 
 // The answer group of a value answer to a plain read: HT C HT P FF HT then the group.
 inline Bytes valueGroup(const Bytes& group) {
