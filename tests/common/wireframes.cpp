@@ -1,25 +1,8 @@
 #include "wireframes.h"
 
 #include <cstdio>
-#include <cstring>
 
 namespace parvault::testing {
-
-Bytes bytesOf(std::initializer_list<int> list) {
-    Bytes b;
-    for (int v : list)
-        b.push_back(static_cast<uint8_t>(v));
-    return b;
-}
-
-Bytes operator+(Bytes a, const Bytes& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
-
-Bytes oem(const char* latin) {
-    return Bytes(latin, latin + std::strlen(latin));
-}
 
 Bytes withCrc(Bytes frame, size_t from) {
     const uint16_t crc = Crc16(std::span<const uint8_t>(frame).subspan(from));

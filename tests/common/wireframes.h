@@ -6,6 +6,7 @@
 #include "frame.h"
 
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <initializer_list>
 #include <string>
@@ -15,9 +16,16 @@ namespace parvault::testing {
 
 using Bytes = std::vector<uint8_t>;
 
-Bytes bytesOf(std::initializer_list<int> list);
-Bytes operator+(Bytes a, const Bytes& b);
-Bytes oem(const char* latin);
+inline Bytes bytesOf(std::initializer_list<int> list) {
+    return Bytes(list.begin(), list.end());
+}
+inline Bytes operator+(Bytes a, const Bytes& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+inline Bytes oem(const char* latin) {
+    return Bytes(latin, latin + std::strlen(latin));
+}
 
 // The frame with its CRC appended, high byte first; the CRC covers the frame
 // from byte `from` on (2: after DLE SOH).
