@@ -1,7 +1,7 @@
 // The exchange log window, offscreen: it follows the end, keeps its place
 // when scrolled back, and saves what the command line's trace writes.
 
-#include "../cli/clitest.h"
+#include "clitest.h"
 
 #include "exchangelogwindow.h"
 #include "mainwindow.h"

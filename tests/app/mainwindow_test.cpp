@@ -2,6 +2,7 @@
 #include "mainwiring.h"
 #include "mainwindow.h"
 #include "percentbar.h"
+#include "recordingposter.h"
 #include "recordsets.h"
 #include "tempdir.h"
 
@@ -20,6 +21,7 @@
 #include <vector>
 
 using namespace parvault;
+using parvault::testing::RecordingPoster;
 using parvault::testing::ScopedCwd;
 using parvault::testing::TempDir;
 
@@ -269,17 +271,14 @@ TEST_F(MainWindowTest, ExchangeMessagesReachTheHandlersFirst) {
 }
 
 TEST(TickCallback, CountsTicksAndPostsTick) {
-    struct Poster : MessagePoster {
-        std::vector<int> posted;
-        void post(int m) override { posted.push_back(m); }
-    } poster;
+    RecordingPoster poster;
     ExchangeShared shared;
     shared.waitTicks = 0;
     for (int i = 0; i < 10; ++i)
         shared.TickCallback(poster);
     EXPECT_EQ(shared.waitTicks, 10);
     EXPECT_EQ(shared.linkIdleTicks, 1210);
-    EXPECT_EQ(poster.posted, std::vector<int>(10, MSG_TICK));
+    EXPECT_EQ(poster.messages(), std::vector<int>(10, MSG_TICK));
 }
 
 TEST_F(MainWindowTest, TimersRunAndStopAtShutdown) {

@@ -330,13 +330,14 @@ TEST_F(CliFixture, ExportIsTheWindowsTextTableForTheSameList) {
         rows.setText(i, ColValue, value);
         rows.setText(i, ColUnits, units);
     }
-    ui.savePath = QString::fromStdString(dir.file("window.txt"));
+    const QString saved = QString::fromStdString(dir.file("window.txt"));
+    ui.saveFiles.push_back(saved);
     db.SaveValues();
-    ASSERT_TRUE(ui.messages.isEmpty());
+    ASSERT_TRUE(ui.messages.empty());
 
     const QByteArray mine = readFile(exported);
     EXPECT_FALSE(mine.isEmpty());
-    EXPECT_EQ(mine, readFile(*ui.savePath));
+    EXPECT_EQ(mine, readFile(saved));
     EXPECT_TRUE(mine.startsWith(ExportTitleLine("Объект Б", file)));
 }
 

@@ -11,6 +11,7 @@
 #include "exchangestack.h"
 #include "devicemodel.h"
 #include "modellinks.h"
+#include "ptypeer.h"
 #include "server.h"
 #include "tempdir.h"
 
@@ -18,10 +19,6 @@
 
 #include <atomic>
 #include <thread>
-
-#include <poll.h>
-#include <pty.h>
-#include <unistd.h>
 
 namespace parvault::testing {
 
@@ -61,55 +58,6 @@ inline ParamRow MakeRow(const RowSpec& s) {
     r.kind = s.kind;
     return r;
 }
-
-// A device end on a pty of our own: each complete line or frame the program
-// sends is handed to `reply`, whose bytes go back at once.
-class PtyPeer {
-public:
-    using Reply = std::function<std::string(const std::string& request, int count)>;
-    PtyPeer(const std::filesystem::path& link, Reply reply) : reply_(std::move(reply)) {
-        EXPECT_EQ(openpty(&master_, &slave_, nullptr, nullptr, nullptr), 0);
-        std::filesystem::create_symlink(ttyname(slave_), link);
-        thread_ = std::thread([this] { run(); });
-    }
-    ~PtyPeer() {
-        stop_ = true;
-        thread_.join();
-        close(master_);
-        close(slave_);
-    }
-    int requests() const { return count_; }
-
-private:
-    void run() {
-        std::string got;
-        while (!stop_) {
-            pollfd p{master_, POLLIN, 0};
-            if (poll(&p, 1, 5) <= 0)
-                continue;
-            char buf[256];
-            const ssize_t n = read(master_, buf, sizeof buf);
-            for (ssize_t i = 0; i < n; ++i) {
-                got += static_cast<char>(buf[i] & 0x7F); // optical lines carry parity bits
-                const size_t k = got.size();
-                // A frame ends two bytes after DLE ETX; an optical line with LF.
-                const bool frameEnd = k >= 4 && got[k - 4] == 0x10 && got[k - 3] == 0x03;
-                if (frameEnd || (buf[i] & 0x7F) == '\n') {
-                    const std::string out = reply_(got, ++count_);
-                    if (!out.empty())
-                        (void)!write(master_, out.data(), out.size());
-                    got.clear();
-                }
-            }
-        }
-    }
-    int master_ = -1;
-    int slave_ = -1;
-    Reply reply_;
-    std::atomic<bool> stop_{false};
-    std::atomic<int> count_{0};
-    std::thread thread_;
-};
 
 constexpr int kPeerPort = 8;
 

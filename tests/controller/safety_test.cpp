@@ -65,13 +65,8 @@ INSTANTIATE_TEST_SUITE_P(Routes, ListReplaced,
 
 // A value answer for sequence 000, checksum included.
 std::string valueAnswer(const std::string& value) {
-    std::string f = std::string("\x10\x01\x10\x1F\x03") + "000" + "\x10\x02" + "\t001\t005\x0C\t" +
-                    value + "\x0C" + "\x10\x03";
-    const uint16_t crc = Crc16(std::span<const uint8_t>(
-        reinterpret_cast<const uint8_t*>(f.data()) + 2, f.size() - 2));
-    f += static_cast<char>(crc >> 8);
-    f += static_cast<char>(crc & 0xFF);
-    return f;
+    const Bytes f = wireAnswer(FN_VALUE, 0, valueBody(5, value));
+    return std::string(f.begin(), f.end());
 }
 
 // Stop in the middle of a frame's checksum leaves half a frame behind; the

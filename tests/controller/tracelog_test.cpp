@@ -2,12 +2,9 @@
 
 #include "faultrows.h"
 #include "rig.h"
+#include "udppeer.h"
 
 #include <QRegularExpression>
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 
 using namespace parvault;
 using namespace parvault::testing;
@@ -129,55 +126,17 @@ TEST(ExchangeLogOfARead, OverRealUdpAsOnTheModelLink) {
 }
 
 // Listens at 127.0.0.2 and answers every datagram from 127.0.0.1.
-class OtherAddressEcho {
-public:
+struct OtherAddressEcho {
     OtherAddressEcho() {
-        listen_ = socketAt(0x7F000002);
-        answer_ = socketAt(0x7F000001);
-        sockaddr_in a{};
-        socklen_t n = sizeof a;
-        getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &n);
-        port = ntohs(a.sin_port);
-        thread_ = std::thread([this] {
-            while (!stop_) {
-                pollfd p{listen_, POLLIN, 0};
-                if (poll(&p, 1, 5) <= 0)
-                    continue;
-                char buf[512];
-                sockaddr_in from{};
-                socklen_t length = sizeof from;
-                if (recvfrom(listen_, buf, sizeof buf, 0, reinterpret_cast<sockaddr*>(&from), &length) > 0) {
-                    sockaddr_in ours{};
-                    socklen_t k = sizeof ours;
-                    getsockname(answer_, reinterpret_cast<sockaddr*>(&ours), &k);
-                    answerPort = ntohs(ours.sin_port);
-                    (void)!sendto(answer_, "x", 1, 0, reinterpret_cast<sockaddr*>(&from), length);
-                }
-            }
+        listen.serve([this](const Bytes&) {
+            answer.sendTo(listen.lastClient(), {'x'});
+            return std::vector<Bytes>{};
         });
     }
-    ~OtherAddressEcho() {
-        stop_ = true;
-        thread_.join();
-        close(listen_);
-        close(answer_);
-    }
-    uint16_t port = 0;
-    std::atomic<uint16_t> answerPort{0};
-
-private:
-    static int socketAt(uint32_t ip) {
-        const int fd = socket(AF_INET, SOCK_DGRAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(ip);
-        EXPECT_EQ(bind(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a), 0);
-        return fd;
-    }
-    int listen_ = -1;
-    int answer_ = -1;
-    std::atomic<bool> stop_{false};
-    std::thread thread_;
+    UdpPeer answer{kLoopback}; // outlives the listener's thread
+    UdpPeer listen{0x7F000002};
+    const uint16_t port = listen.port();
+    const uint16_t answerPort = answer.port();
 };
 
 TEST(ExchangeLogOfARead, DatagramFromAnotherAddressIsShownIgnored) {
@@ -197,7 +156,7 @@ TEST(ExchangeLogOfARead, DatagramFromAnotherAddressIsShownIgnored) {
     rig.controller.StopExchange();
     const QStringList lines = withoutTime(TraceReader(rig.log).newLines());
     EXPECT_TRUE(lines.contains(QStringLiteral("• датаграмма с чужого адреса 127.0.0.1:%1 пропущена")
-                                   .arg(echo.answerPort.load())))
+                                   .arg(echo.answerPort)))
         << lines.join('\n').toStdString();
     EXPECT_EQ(lines.back(), QStringLiteral("• обмен остановлен"));
 }

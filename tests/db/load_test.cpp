@@ -197,7 +197,7 @@ TEST(Load, AShortLoadShowsTheFirstFrameAtMostThenTheArrow) {
 }
 
 TEST(WaitCursorFrames, PacedByTheTickAndWrappingAfterThirteen) {
-    TestUi ui;
+    ScriptedUi ui;
     WaitCursor c(&ui);
     c.step(); // never started: nothing is due
     EXPECT_TRUE(ui.frames.empty());

@@ -330,22 +330,10 @@ TEST_F(SaveFixture, AFolderWithoutWritePermissionIsNamedAsTheReason) {
 TEST_F(SaveFixture, DyingWhileRefillingLeavesTheOldContent) {
     makeListFile(w.file("170308140509.mdb"), 20, "x", {{9, 9, 9, 9, 0, 20, "старьё"}});
     exec(w.file("170308140509.mdb"), "DELETE FROM [Список]");
-    struct DyingUi : TestUi {
-        WaitCursor* cursor = nullptr;
-        int shown = 0;
-        void showWaitFrame(int) override {
-            if (!cursor)
-                return; // not armed yet
-            if (++shown == 4) // the start frame, then rows 1..3 of the copy
-                _exit(0);
-            for (int i = 0; i < WaitCursor::kTicksPerFrame; ++i)
-                cursor->tick();
-        }
-    };
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        DyingUi ui;
+        DyingUi ui(4); // the start frame, then rows 1..3 of the copy
         CountingRowTable table;
         DbSession s(ui, table);
         s.clock = [] { return kNow; };

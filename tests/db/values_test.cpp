@@ -253,24 +253,10 @@ TEST_F(ValuesFixture, DyingHalfWayLeavesTheOldValues) {
     for (int i = 0; i < 50; ++i)
         w.rows.setText(i, ColValue, QStringLiteral("new"));
 
-    // A display that ends the process at the 20th row: each frame makes the
-    // next step due again, so every row shows one.
-    struct DyingUi : TestUi {
-        WaitCursor* cursor = nullptr;
-        int shown = 0;
-        void showWaitFrame(int) override {
-            if (!cursor)
-                return; // not armed yet
-            if (++shown == 20)
-                _exit(0);
-            for (int i = 0; i < WaitCursor::kTicksPerFrame; ++i)
-                cursor->tick();
-        }
-    };
     const pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
-        DyingUi ui;
+        DyingUi ui(20); // at the 20th row
         CountingRowTable table;
         DbSession s(ui, table);
         s.BuildTree();

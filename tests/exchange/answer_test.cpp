@@ -1,7 +1,7 @@
 #include "answer.h"
 #include "codepage.h"
 #include "tempdir.h"
-#include "testframes.h"
+#include "wireframes.h"
 
 #include <QFile>
 #include <QLoggingCategory>
@@ -119,10 +119,7 @@ TEST(ParseAnswer, AnswersThatBreakTheLayout) {
     auto withSequence = [](const Bytes& digits) {
         Bytes f = bytesOf({DLE, US, FN_VALUE}) + digits + bytesOf({DLE, STX}) +
                   valueGroup(oem("1") + bytesOf({FF})) + bytesOf({DLE, ETX});
-        const uint16_t crc = Crc16(f);
-        f.push_back(static_cast<uint8_t>(crc >> 8));
-        f.push_back(static_cast<uint8_t>(crc & 0xFF));
-        return ParseAnswer(f);
+        return ParseAnswer(withCrc(f, 0));
     };
     EXPECT_EQ(withSequence(oem("007")).sequence, 7);
     EXPECT_EQ(withSequence(oem("0071")).sequence, kNoSequence) << "three right digits and more";
@@ -143,10 +140,7 @@ TEST(ParseAnswer, AddressBlockHolding1F) {
                                bytesOf({DLE, DLE, 0x9F})}) {
         Bytes f = block + bytesOf({DLE, US, FN_VALUE, '0', '0', '7', DLE, STX}) +
                   valueGroup(oem("5") + bytesOf({FF})) + bytesOf({DLE, ETX});
-        const uint16_t crc = Crc16(f);
-        f.push_back(static_cast<uint8_t>(crc >> 8));
-        f.push_back(static_cast<uint8_t>(crc & 0xFF));
-        const auto a = ParseAnswer(f);
+        const auto a = ParseAnswer(withCrc(f, 0));
         EXPECT_EQ(a.function, FN_VALUE) << int(block[0]);
         EXPECT_EQ(a.sequence, 7) << int(block[0]);
         EXPECT_EQ(a.value, QString("5")) << int(block[0]);

@@ -1,6 +1,6 @@
 #include "frame.h"
 #include "requests.h"
-#include "testframes.h"
+#include "wireframes.h"
 
 #include <gtest/gtest.h>
 

@@ -1,6 +1,6 @@
 #include "codepage.h"
 #include "requests.h"
-#include "testframes.h"
+#include "wireframes.h"
 
 #include <gtest/gtest.h>
 
@@ -18,11 +18,6 @@ ParamRow makeRow(const QString& canal, const QString& param, const QString& inde
     r.texts[ColValue] = value;
     r.kind = kind;
     return r;
-}
-
-Bytes withCrc(const Bytes& frame) {
-    const uint16_t crc = Crc16(std::span<const uint8_t>(frame).subspan(2));
-    return frame + bytesOf({crc >> 8, crc & 0xFF});
 }
 
 std::string field(const std::array<uint8_t, 3>& f) { return std::string(f.begin(), f.end()); }

@@ -163,7 +163,7 @@ TEST_F(FolderTest, ReadOnlyListLoadsAndAStoreIntoItIsReported) {
         {
             if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0))
                 _exit(10);
-            TestUi ui;
+            ScriptedUi ui;
             MemoryRowTable rows;
             DbSession session(ui, rows);
             session.BuildTree();

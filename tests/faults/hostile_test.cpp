@@ -35,7 +35,7 @@ std::vector<RowSpec> Rows(int first, int n) {
 }
 
 std::vector<Bytes> Normal(const Request& r) {
-    return {AnswerFrame(FN_VALUE, r.sequence, ValueBody(r.param, "1,25", "\xAA\xA3"))}; // "кг" in 866
+    return {wireAnswer(FN_VALUE, r.sequence, valueBody(r.param, "1,25", "\xAA\xA3"))}; // "кг" in 866
 }
 
 class Hostile : public ::testing::TestWithParam<bool> {};
@@ -84,12 +84,12 @@ TEST_P(Hostile, EveryFunctionCodeEndsTheRowAsItsCodeSays) {
             const size_t k = next++;
             if (k >= others.size())
                 return {};
-            return {AnswerFrame(others[k], r.sequence, ValueBody(r.param, "v"))};
+            return {wireAnswer(others[k], r.sequence, valueBody(r.param, "v"))};
         }
         const uint8_t fn = answers[static_cast<size_t>(r.param - oddRows - 1)];
         if (fn == FN_ERROR)
-            return {AnswerFrame(fn, r.sequence, {HT, '0', '0', '1', FF, HT, 'E', 'r', 'r', FF})};
-        return {AnswerFrame(fn, r.sequence, ValueBody(r.param, "v"))};
+            return {wireAnswer(fn, r.sequence, {HT, '0', '0', '1', FF, HT, 'E', 'r', 'r', FF})};
+        return {wireAnswer(fn, r.sequence, valueBody(r.param, "v"))};
     };
     HostileUdpPeer peer(respond);
     Rig rig{QString()};
@@ -125,17 +125,14 @@ TEST_P(Hostile, TextsOfSixThousandBytesAreCutAndTheBlockIsKeptWhole) {
     const std::string longText(6000, '\xE0'); // "р" in 866
     const Responder respond = [&](const Request& r) -> std::vector<Bytes> {
         if (r.param == 10)
-            return {AnswerFrame(FN_VALUE, r.sequence, ValueBody(r.param, longText, "x"))};
+            return {wireAnswer(FN_VALUE, r.sequence, valueBody(r.param, longText, "x"))};
         if (r.param == 13)
-            return {AnswerFrame(FN_VALUE, r.sequence, ValueBody(r.param, "1", longText))};
-        if (r.param == 11) {
-            Bytes body = {HT, '0', '0', '1', FF, HT};
-            body.insert(body.end(), longText.begin(), longText.end());
-            body.push_back(FF);
-            return {AnswerFrame(FN_ERROR, r.sequence, body)};
-        }
-        Bytes body = ValueBody(r.param, longText);
-        return {AnswerFrame(FN_DATA_BLOCK, r.sequence, body)};
+            return {wireAnswer(FN_VALUE, r.sequence, valueBody(r.param, "1", longText))};
+        if (r.param == 11)
+            return {wireAnswer(FN_ERROR, r.sequence,
+                               bytesOf({HT, '0', '0', '1', FF, HT}) + oem(longText.c_str()) + bytesOf({FF}))};
+        Bytes body = valueBody(r.param, longText);
+        return {wireAnswer(FN_DATA_BLOCK, r.sequence, body)};
     };
     HostileUdpPeer peer(respond);
     Rig rig{QString()};

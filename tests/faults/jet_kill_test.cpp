@@ -35,7 +35,7 @@ std::string bytesOf(const std::string& file) {
 
 // Stores "round,row" into every row of the list, as the window's button does.
 void storeInChild(int round) {
-    TestUi ui;
+    ScriptedUi ui;
     MemoryRowTable rows;
     DbSession session(ui, rows);
     session.BuildTree();

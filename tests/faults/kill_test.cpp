@@ -65,7 +65,7 @@ protected:
 
     // A save of the type's template rows in a fresh session, as a user's.
     void SaveInChild(int k, bool everyRow) {
-        TestUi ui;
+        ScriptedUi ui;
         MemoryRowTable rows;
         DbSession session(ui, rows);
         session.clock = [k] { return SaveTime(k); };
@@ -141,7 +141,7 @@ TEST_F(KillTest, KilledValueStoreLeavesOldOrNewValuesNeverAMix) {
 
     // Stores "round,row" into every row of the target list.
     auto store = [&](int round) {
-        TestUi ui;
+        ScriptedUi ui;
         MemoryRowTable rows;
         DbSession session(ui, rows);
         session.BuildTree();

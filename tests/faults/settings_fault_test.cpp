@@ -8,48 +8,19 @@
 #include "mainwiring.h"
 #include "mainwindow.h"
 #include "tempdir.h"
+#include "udppeer.h"
 
 #include <QLabel>
 #include <QTreeView>
 
 #include <gtest/gtest.h>
 
-#include <arpa/inet.h>
 #include <filesystem>
 #include <fstream>
-#include <netinet/in.h>
 #include <random>
-#include <sys/socket.h>
-#include <unistd.h>
 
 using namespace parvault;
 using namespace parvault::testing;
-
-namespace {
-
-// Where a UDP exchange of a random settings file is sent instead of the
-// address the file names: nothing may leave this machine.
-class Sink {
-public:
-    Sink() {
-        fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        socklen_t len = sizeof a;
-        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
-    }
-    ~Sink() { close(fd_); }
-    uint16_t port() const { return port_; }
-
-private:
-    int fd_ = -1;
-    uint16_t port_ = 0;
-};
-
-} // namespace
 
 TEST(SettingsFault, EveryLengthOfRandomSettingsStartsAndOutOfRangeMeansNone) {
     TempDir dir;
@@ -58,7 +29,9 @@ TEST(SettingsFault, EveryLengthOfRandomSettingsStartsAndOutOfRangeMeansNone) {
     // No real serial device is ever opened: ports resolve inside empty folders.
     std::filesystem::create_directory(dir.path() / "links");
     std::filesystem::create_directory(dir.path() / "dev");
-    Sink sink;
+    // Where a UDP exchange of a random settings file is sent instead of the
+    // address the file names: nothing may leave this machine.
+    UdpPeer sink;
     std::mt19937 random(20260107);
     int started = 0, validPort = 0, validSpeed = 0, ranUdp = 0;
 

@@ -1,9 +1,9 @@
 #include "framedecoder.h"
 
-#include "../exchange/testframes.h"
 #include "codepage.h"
 #include "exchangeshared.h"
 #include "requests.h"
+#include "wireframes.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,10 @@
 
 #include "answer.h"
 #include "devicemodel.h"
+#include "eventually.h"
 #include "frame.h"
 #include "ipthread.h"
+#include "recordingposter.h"
 #include "requests.h"
 #include "serialchannel.h"
 #include "server.h"
@@ -13,13 +15,8 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
-#include <condition_variable>
-#include <mutex>
-#include <thread>
-
 using namespace parvault;
-using parvault::testing::TempDir;
+using namespace parvault::testing;
 
 namespace {
 
@@ -30,23 +27,6 @@ const char* const kTable = R"(
 1 305  0 | 0,9800 | МПа
 1 306  0 | 5      |     | silent
 )";
-
-template <typename Pred>
-bool eventually(Pred pred) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > giveUp)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-class CountingPoster : public MessagePoster {
-public:
-    void post(int) override { ++posted; }
-    std::atomic<int> posted{0};
-};
 
 ParamRow row(int canal, int param, const QString& value = {}) {
     ParamRow r;
@@ -63,7 +43,7 @@ protected:
     TempDir dir;
     devsim::DeviceModel model{table(), devsim::DeviceConfig{}};
     std::unique_ptr<ExchangeShared> shared = std::make_unique<ExchangeShared>();
-    CountingPoster poster;
+    RecordingPoster poster;
 
     static devsim::ParamTable table() {
         devsim::ParamTable t;
@@ -109,7 +89,7 @@ TEST_F(DevsimTransportTest, UdpReadAndWriteTransactions) {
     EXPECT_EQ(written.result, ANSWER_OK);
     EXPECT_TRUE(written.matchesRow(13));
     EXPECT_EQ(model.entry({1, 305, 0})->value, QString("0,9700"));
-    EXPECT_EQ(poster.posted.load(), 0);
+    EXPECT_TRUE(poster.messages().empty());
 }
 
 TEST_F(DevsimTransportTest, UdpSilentDeviceLeavesTheThreadWaitingUntilStopped) {
@@ -123,7 +103,7 @@ TEST_F(DevsimTransportTest, UdpSilentDeviceLeavesTheThreadWaitingUntilStopped) {
     ASSERT_TRUE(eventually([&] { return model.framesReceived() == 1; }));
     channel.stopUdpExchange();
     EXPECT_EQ(shared->readState.load(), STATE_SENT_1);
-    EXPECT_EQ(poster.posted.load(), 0);
+    EXPECT_TRUE(poster.messages().empty());
 }
 
 TEST_F(DevsimTransportTest, SerialReadThroughAPortLink) {

@@ -1,6 +1,7 @@
 #include "connectionsettings.h"
 #include "portdiscovery.h"
 #include "portnaming.h"
+#include "ptypeer.h"
 #include "serialchannel.h"
 #include "tempdir.h"
 
@@ -8,10 +9,9 @@
 
 #include <filesystem>
 #include <fstream>
-#include <pty.h>
-#include <unistd.h>
 
 using namespace parvault;
+using parvault::testing::PtyPeer;
 using parvault::testing::TempDir;
 
 namespace {
@@ -187,8 +187,7 @@ TEST_F(PortDiscoveryTest, AtMost64PortsAndTheUsersLinksAreKept) {
 // real; the port we hold exclusively fails that and would drop out of the
 // list, so that opening the settings during an exchange lost the user's port.
 TEST_F(PortDiscoveryTest, PortThisProgramHoldsOpenIsListed) {
-    int master = -1, slave = -1;
-    ASSERT_EQ(::openpty(&master, &slave, nullptr, nullptr, nullptr), 0);
+    PtyPeer pty;
     PortNaming naming;
     naming.linkFolder = links;
     naming.deviceFolder = dir.path() / "dev";
@@ -202,7 +201,7 @@ TEST_F(PortDiscoveryTest, PortThisProgramHoldsOpenIsListed) {
     if (k == 32)
         GTEST_SKIP() << "every built-in port number is taken on this machine";
     const int port = k + 1;
-    std::filesystem::create_symlink(::ttyname(slave), naming.deviceFolder / ("ttyS" + std::to_string(k)));
+    std::filesystem::create_symlink(pty.slavePath(), naming.deviceFolder / ("ttyS" + std::to_string(k)));
     auto listed = [&] {
         std::vector<int32_t> numbers;
         for (const auto& e : DiscoverPorts(settings, systemPortSources(naming)))
@@ -216,8 +215,6 @@ TEST_F(PortDiscoveryTest, PortThisProgramHoldsOpenIsListed) {
         ASSERT_EQ(ComClose(channel), 0);
     }
     EXPECT_FALSE(listed()) << "once closed it is up to the library again";
-    ::close(master);
-    ::close(slave);
 }
 
 // Two adapters can swap numbers after a replug; the list must say which

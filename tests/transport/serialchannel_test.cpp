@@ -1,4 +1,6 @@
 #include "connectionsettings.h"
+#include "eventually.h"
+#include "ptypeer.h"
 #include "serialchannel.h"
 #include "tempdir.h"
 
@@ -13,84 +15,17 @@
 #include <fstream>
 #include <future>
 #include <poll.h>
-#include <pty.h>
 #include <termios.h>
 #include <thread>
 #include <unistd.h>
 #include <vector>
 
 using namespace parvault;
+using parvault::testing::eventually;
+using parvault::testing::PtyPeer;
 using parvault::testing::TempDir;
 
 namespace {
-
-// Polls a condition every millisecond; the bound is only a safety net so that
-// a broken build fails instead of hanging.
-template <typename Pred>
-bool eventually(Pred pred) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > giveUp)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-// A pseudo-terminal whose program side is reachable as COM<port> through a link.
-struct Pty {
-    int master = -1;
-    int slave = -1; // kept open so the test can act on the line (stop its output)
-    std::string slavePath;
-
-    Pty() {
-        if (::openpty(&master, &slave, nullptr, nullptr, nullptr) != 0)
-            std::abort();
-        slavePath = ::ttyname(slave);
-        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
-    }
-    ~Pty() {
-        closeMaster();
-        if (slave >= 0)
-            ::close(slave);
-    }
-    void closeMaster() {
-        if (master >= 0)
-            ::close(master);
-        master = -1;
-    }
-    void send(const std::vector<uint8_t>& bytes) const {
-        size_t done = 0;
-        while (done < bytes.size()) {
-            ssize_t n = ::write(master, bytes.data() + done, bytes.size() - done);
-            if (n > 0)
-                done += static_cast<size_t>(n);
-            else
-                ::poll(nullptr, 0, 1);
-        }
-    }
-    // Everything the program has written so far (non-blocking).
-    std::vector<uint8_t> drain() const {
-        std::vector<uint8_t> out;
-        uint8_t chunk[4096];
-        for (;;) {
-            ssize_t n = ::read(master, chunk, sizeof chunk);
-            if (n <= 0)
-                break;
-            out.insert(out.end(), chunk, chunk + n);
-        }
-        return out;
-    }
-    std::vector<uint8_t> receive(size_t count) const {
-        std::vector<uint8_t> out;
-        eventually([&] {
-            auto more = drain();
-            out.insert(out.end(), more.begin(), more.end());
-            return out.size() >= count;
-        });
-        return out;
-    }
-};
 
 class SerialChannelTest : public ::testing::Test {
 protected:
@@ -161,8 +96,8 @@ TEST_F(SerialChannelTest, WithNoPortOpenEveryOperationReportsItsClosedResult) {
 }
 
 TEST_F(SerialChannelTest, RequestEntryPointDispatchesAndAlwaysReturnsOne) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
 
     int result = -7;
@@ -194,9 +129,9 @@ TEST_F(SerialChannelTest, RequestEntryPointDispatchesAndAlwaysReturnsOne) {
 // ---------------------------------------------------------------- open
 
 TEST_F(SerialChannelTest, OpenResultsForSamePortOtherPortMissingPortAndNonSerialFile) {
-    Pty first, second;
-    link(5, first.slavePath);
-    link(6, second.slavePath);
+    PtyPeer first, second;
+    link(5, first.slavePath());
+    link(6, second.slavePath());
     { std::ofstream(dir.file("plain.txt")) << "not a port"; }
     link(8, dir.file("plain.txt"));
 
@@ -224,8 +159,8 @@ TEST_F(SerialChannelTest, OpenResultsForSamePortOtherPortMissingPortAndNonSerial
 }
 
 TEST_F(SerialChannelTest, PortIsExclusiveWhileOpen) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel holder(naming), other(naming);
     ASSERT_EQ(ComOpen(holder, 5, 9600), COM_OPEN_OK);
     EXPECT_EQ(ComOpen(other, 5, 9600), COM_OPEN_FAILED);
@@ -234,23 +169,23 @@ TEST_F(SerialChannelTest, PortIsExclusiveWhileOpen) {
 }
 
 TEST_F(SerialChannelTest, OpenSetsEachSpeedAndRawEightNOneWithoutFlowControl) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     // Start from a cooked line, as a terminal would leave it.
     termios cooked{};
-    ASSERT_EQ(::tcgetattr(pty.slave, &cooked), 0);
+    ASSERT_EQ(::tcgetattr(pty.slave(), &cooked), 0);
     cooked.c_iflag |= ICRNL | IXON | ISTRIP;
     cooked.c_oflag |= OPOST | ONLCR;
     cooked.c_lflag |= ICANON | ECHO | ISIG;
     cooked.c_cflag |= PARENB | CSTOPB | CRTSCTS;
-    ASSERT_EQ(::tcsetattr(pty.slave, TCSANOW, &cooked), 0);
+    ASSERT_EQ(::tcsetattr(pty.slave(), TCSANOW, &cooked), 0);
 
     const speed_t expected[] = {B300, B600, B1200, B2400, B4800, B9600, B19200, B38400, B57600, B115200};
     for (size_t i = 0; i < SpeedTable.size(); ++i) {
         SerialChannel channel(naming);
         ASSERT_EQ(ComOpen(channel, 5, static_cast<uint32_t>(SpeedTable[i])), COM_OPEN_OK);
         termios seen{};
-        ASSERT_EQ(::tcgetattr(pty.slave, &seen), 0);
+        ASSERT_EQ(::tcgetattr(pty.slave(), &seen), 0);
         EXPECT_EQ(::cfgetospeed(&seen), expected[i]) << SpeedTable[i];
         EXPECT_EQ(::cfgetispeed(&seen), expected[i]) << SpeedTable[i];
         EXPECT_EQ(seen.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
@@ -265,8 +200,8 @@ TEST_F(SerialChannelTest, OpenSetsEachSpeedAndRawEightNOneWithoutFlowControl) {
 // "Нет подключения к порту" alone leaves a user guessing; each failure keeps
 // what went wrong in terms the user can act on.
 TEST_F(SerialChannelTest, FailedOpenSaysWhy) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     { std::ofstream(dir.file("plain.txt")) << "not a port"; }
     link(8, dir.file("plain.txt"));
     link(9, dir.file("unplugged-adapter"));
@@ -295,7 +230,7 @@ TEST_F(SerialChannelTest, FailedOpenSaysWhy) {
     ASSERT_EQ(ComOpen(holder, 5, 9600), COM_OPEN_OK);
     EXPECT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_FAILED);
     EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::Busy);
-    EXPECT_NE(reason().find(pty.slavePath), std::string::npos) << "the device, not the link: " << reason();
+    EXPECT_NE(reason().find(pty.slavePath()), std::string::npos) << "the device, not the link: " << reason();
     EXPECT_EQ(ComClose(channel), 1);
     EXPECT_EQ(channel.lastOpenError().failure, ComOpenFailure::Busy) << "a close keeps the reason";
 
@@ -308,11 +243,11 @@ TEST_F(SerialChannelTest, FailedOpenSaysWhy) {
 // device. Permissions need a user they apply to, so when the tests run as the
 // superuser this runs in a child that has become "nobody".
 TEST_F(SerialChannelTest, DeviceTheUserMayNotOpenNamesItsGroup) {
-    Pty pty;
-    link(5, pty.slavePath);
-    ASSERT_EQ(::fchmod(pty.slave, 0660), 0);
+    PtyPeer pty;
+    link(5, pty.slavePath());
+    ASSERT_EQ(::fchmod(pty.slave(), 0660), 0);
     struct stat device{};
-    ASSERT_EQ(::stat(pty.slavePath.c_str(), &device), 0);
+    ASSERT_EQ(::stat(pty.slavePath().c_str(), &device), 0);
     ASSERT_NE(device.st_gid, 65534u) << "nobody must not be in the device's group";
     const group* owner = ::getgrgid(device.st_gid);
     const std::string groupName = owner ? owner->gr_name : std::to_string(device.st_gid);
@@ -330,7 +265,7 @@ TEST_F(SerialChannelTest, DeviceTheUserMayNotOpenNamesItsGroup) {
                 _exit(12);
             const QString why = comOpenFailureText(channel);
             if (!why.contains(QStringLiteral("нет прав")) || !why.contains(QString::fromStdString(groupName)) ||
-                !why.contains(QString::fromStdString(pty.slavePath)))
+                !why.contains(QString::fromStdString(pty.slavePath())))
                 _exit(13);
             _exit(0);
         },
@@ -340,8 +275,8 @@ TEST_F(SerialChannelTest, DeviceTheUserMayNotOpenNamesItsGroup) {
 // ---------------------------------------------------------------- bytes
 
 TEST_F(SerialChannelTest, EveryByteValuePassesUnchangedBothWays) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
 
@@ -359,8 +294,8 @@ TEST_F(SerialChannelTest, EveryByteValuePassesUnchangedBothWays) {
 }
 
 TEST_F(SerialChannelTest, ReadOfEmptyQueueReturnsZeroAndTerminatesTheBuffer) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_OK);
     auto rx = std::make_unique<RxBufferBlock>();
@@ -371,8 +306,8 @@ TEST_F(SerialChannelTest, ReadOfEmptyQueueReturnsZeroAndTerminatesTheBuffer) {
 }
 
 TEST_F(SerialChannelTest, MoreThanOneReadFullIsDeliveredInReadsOfAtMost6144) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
     const auto sent = allByteValues(kRxReadMax + 2000);
@@ -382,8 +317,8 @@ TEST_F(SerialChannelTest, MoreThanOneReadFullIsDeliveredInReadsOfAtMost6144) {
 }
 
 TEST_F(SerialChannelTest, FrameOfLengthZeroStartsAWriterThatWritesNothing) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_OK);
     ASSERT_EQ(ComWrite(channel, frameOf({})), 0);
@@ -393,8 +328,8 @@ TEST_F(SerialChannelTest, FrameOfLengthZeroStartsAWriterThatWritesNothing) {
 }
 
 TEST_F(SerialChannelTest, LengthFieldBeyondTheBlockIsCutToTheBlock) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
     TxFrameBlock frame{};
@@ -409,8 +344,8 @@ TEST_F(SerialChannelTest, LengthFieldBeyondTheBlockIsCutToTheBlock) {
 }
 
 TEST_F(SerialChannelTest, FramesWrittenBackToBackArriveWholeAndInOrder) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
     std::vector<uint8_t> expected;
@@ -428,12 +363,12 @@ TEST_F(SerialChannelTest, FramesWrittenBackToBackArriveWholeAndInOrder) {
 // ---------------------------------------------------------------- stopping and vanishing
 
 TEST_F(SerialChannelTest, CloseEndsAWriteThatIsStillRunningAndClosesThePort) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 300), COM_OPEN_OK);
     // Hold the line's output, as a 300 baud line holds a long frame for minutes.
-    ASSERT_EQ(::tcflow(pty.slave, TCOOFF), 0);
+    ASSERT_EQ(::tcflow(pty.slave(), TCOOFF), 0);
     ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(kTxFrameMax))), 0);
     EXPECT_EQ(ComWriterBusy(channel), 1);
 
@@ -442,7 +377,7 @@ TEST_F(SerialChannelTest, CloseEndsAWriteThatIsStillRunningAndClosesThePort) {
     EXPECT_EQ(ComWriterBusy(channel), 0);
     EXPECT_LT(pty.drain().size(), static_cast<size_t>(kTxFrameMax));
 
-    ASSERT_EQ(::tcflow(pty.slave, TCOON), 0);
+    ASSERT_EQ(::tcflow(pty.slave(), TCOON), 0);
     SerialChannel next(naming);
     EXPECT_EQ(ComOpen(next, 5, 9600), COM_OPEN_OK) << "the port was released";
 }
@@ -456,28 +391,23 @@ struct PtyLine {
 };
 
 PtyLine measurePtyLine() {
-    Pty probe;
+    PtyPeer probe;
     termios raw{};
-    ::tcgetattr(probe.slave, &raw);
+    ::tcgetattr(probe.slave(), &raw);
     ::cfmakeraw(&raw);
-    ::tcsetattr(probe.slave, TCSANOW, &raw);
-    ::fcntl(probe.slave, F_SETFL, ::fcntl(probe.slave, F_GETFL) | O_NONBLOCK);
+    ::tcsetattr(probe.slave(), TCSANOW, &raw);
+    ::fcntl(probe.slave(), F_SETFL, ::fcntl(probe.slave(), F_GETFL) | O_NONBLOCK);
     const auto bytes = allByteValues(4096);
     PtyLine line;
     for (;;) {
-        ssize_t n = ::write(probe.slave, bytes.data(), bytes.size());
+        ssize_t n = ::write(probe.slave(), bytes.data(), bytes.size());
         if (n <= 0)
             break;
         line.held += static_cast<size_t>(n);
     }
-    ::tcflush(probe.slave, TCOFLUSH);
+    ::tcflush(probe.slave(), TCOFLUSH);
     line.beyondReach = probe.drain().size();
     return line;
-}
-
-bool writable(int fd) {
-    pollfd p{fd, POLLOUT, 0};
-    return ::poll(&p, 1, 0) > 0 && (p.revents & POLLOUT);
 }
 
 // A device that takes nothing (a stalled adapter, a line held by flow
@@ -486,8 +416,8 @@ bool writable(int fd) {
 TEST_F(SerialChannelTest, CloseDiscardsOutputTheLineStillHolds) {
     const PtyLine line = measurePtyLine();
     ASSERT_LT(line.beyondReach, line.held) << "this kernel's pseudo-terminals keep no output to discard";
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
     // The far end reads nothing: frames pile up until one stalls on the full
@@ -498,9 +428,7 @@ TEST_F(SerialChannelTest, CloseDiscardsOutputTheLineStillHolds) {
     bool stalled = false;
     for (size_t k = 0; k < 4 * frames && !stalled; ++k) {
         ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(kTxFrameMax))), 0);
-        const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);
-        while (ComWriterBusy(channel) == 1 && std::chrono::steady_clock::now() < until)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        eventually([&] { return ComWriterBusy(channel) != 1; }, std::chrono::milliseconds(300));
         stalled = ComWriterBusy(channel) == 1;
     }
     ASSERT_TRUE(stalled) << "the line never filled";
@@ -520,11 +448,11 @@ TEST_F(SerialChannelTest, CloseDiscardsOutputTheLineStillHolds) {
 }
 
 TEST_F(SerialChannelTest, OtherSideClosingEndsTheWriterAndLeavesReadsQuiet) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     SerialChannel channel(naming);
     ASSERT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_OK);
-    ASSERT_EQ(::tcflow(pty.slave, TCOOFF), 0);
+    ASSERT_EQ(::tcflow(pty.slave(), TCOOFF), 0);
     ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(4000))), 0);
     EXPECT_EQ(ComWriterBusy(channel), 1);
 
@@ -544,15 +472,15 @@ TEST_F(SerialChannelTest, OtherSideClosingEndsTheWriterAndLeavesReadsQuiet) {
 }
 
 TEST_F(SerialChannelTest, DestroyingTheChannelClosesThePort) {
-    Pty pty;
-    link(5, pty.slavePath);
+    PtyPeer pty;
+    link(5, pty.slavePath());
     {
         SerialChannel channel(naming);
         ASSERT_EQ(ComOpen(channel, 5, 9600), COM_OPEN_OK);
-        ASSERT_EQ(::tcflow(pty.slave, TCOOFF), 0);
+        ASSERT_EQ(::tcflow(pty.slave(), TCOOFF), 0);
         ASSERT_EQ(ComWrite(channel, frameOf(allByteValues(3000))), 0);
     }
-    ASSERT_EQ(::tcflow(pty.slave, TCOON), 0);
+    ASSERT_EQ(::tcflow(pty.slave(), TCOON), 0);
     SerialChannel next(naming);
     EXPECT_EQ(ComOpen(next, 5, 9600), COM_OPEN_OK);
 }

@@ -1,116 +1,23 @@
 #include "connectionsettings.h"
+#include "eventually.h"
 #include "ipthread.h"
+#include "recordingposter.h"
+#include "udppeer.h"
 
 #include <gtest/gtest.h>
 
 #include <arpa/inet.h>
 #include <chrono>
-#include <condition_variable>
-#include <cstring>
-#include <mutex>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <thread>
-#include <unistd.h>
 #include <vector>
 
 using namespace parvault;
+using namespace parvault::testing;
 
 namespace {
 
-constexpr uint32_t kLoopback = 0x7F000001; // 127.0.0.1, first octet most significant
 constexpr uint32_t kOtherLoopback = 0x7F000002; // 127.0.0.2: another host as far as the channel knows
-
-template <typename Pred>
-bool eventually(Pred pred) {
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-    while (!pred()) {
-        if (std::chrono::steady_clock::now() > giveUp)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
-}
-
-class RecordingPoster : public MessagePoster {
-public:
-    void post(int message) override {
-        std::lock_guard lock(mutex_);
-        messages_.push_back(message);
-        changed_.notify_all();
-    }
-    std::vector<int> messages() {
-        std::lock_guard lock(mutex_);
-        return messages_;
-    }
-    bool waitForCount(size_t count) {
-        std::unique_lock lock(mutex_);
-        return changed_.wait_for(lock, std::chrono::seconds(20), [&] { return messages_.size() >= count; });
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::vector<int> messages_;
-};
-
-// A datagram socket on 127.0.0.1 standing in for the device.
-class UdpPeer {
-public:
-    UdpPeer() {
-        fd_ = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(kLoopback);
-        if (fd_ < 0 || ::bind(fd_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0)
-            std::abort();
-        socklen_t length = sizeof address;
-        ::getsockname(fd_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~UdpPeer() { ::close(fd_); }
-    uint16_t port() const { return port_; }
-
-    // The next datagram (the program's request); empty optional on the safety time-out.
-    std::optional<std::vector<uint8_t>> receive() {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, 20000) <= 0)
-            return std::nullopt;
-        std::vector<uint8_t> bytes(70000);
-        socklen_t length = sizeof client_;
-        ssize_t n = ::recvfrom(fd_, bytes.data(), bytes.size(), 0, reinterpret_cast<sockaddr*>(&client_), &length);
-        if (n < 0)
-            return std::nullopt;
-        bytes.resize(static_cast<size_t>(n));
-        return bytes;
-    }
-    sockaddr_in lastClient() const { return client_; }
-    bool hasPending() const {
-        pollfd p{fd_, POLLIN, 0};
-        return ::poll(&p, 1, 0) > 0;
-    }
-    void reply(const std::vector<uint8_t>& bytes) const { sendFrom(fd_, bytes); }
-    // The same bytes from another socket of the given (loopback) address: a
-    // converter answering from a port of its own, or somebody else entirely.
-    void replyFrom(uint32_t hostOrderAddress, const std::vector<uint8_t>& bytes) const {
-        int other = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(hostOrderAddress);
-        ::bind(other, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        sendFrom(other, bytes);
-        ::close(other);
-    }
-
-private:
-    void sendFrom(int fd, const std::vector<uint8_t>& bytes) const {
-        ::sendto(fd, bytes.data(), bytes.size(), 0, reinterpret_cast<const sockaddr*>(&client_), sizeof client_);
-    }
-    int fd_ = -1;
-    uint16_t port_ = 0;
-    sockaddr_in client_{};
-};
 
 class UdpChannelTest : public ::testing::Test {
 protected:
@@ -298,30 +205,21 @@ TEST_F(UdpChannelTest, StreamOfForeignDatagramsDoesNotHoldOffTheWaitBound) {
 
     std::atomic<bool> streaming{true};
     std::thread stranger([&] {
-        int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(kOtherLoopback);
-        ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        sockaddr_in client{};
-        socklen_t length = sizeof client;
+        UdpPeer other(kOtherLoopback);
         // The program's socket: where the device's request came from.
-        client = device.lastClient();
-        const uint8_t noise[] = {'n', 'o', 'i', 's', 'e'};
+        const sockaddr_in client = device.lastClient();
         while (streaming) {
-            ::sendto(fd, noise, sizeof noise, 0, reinterpret_cast<const sockaddr*>(&client), length);
+            other.sendTo(client, oem("noise"));
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        ::close(fd);
     });
     // The wait has run out (no tick thread here: the test says when).
-    bool failed = false;
-    const auto giveUp = std::chrono::steady_clock::now() + std::chrono::seconds(15);
-    while (!failed && std::chrono::steady_clock::now() < giveUp) {
-        shared->waitTicks = target.waitSeconds * kUdpTicksPerWaitSecond;
-        failed = !poster.messages().empty();
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    const bool failed = eventually(
+        [&] {
+            shared->waitTicks = target.waitSeconds * kUdpTicksPerWaitSecond;
+            return !poster.messages().empty();
+        },
+        std::chrono::seconds(15));
     streaming = false;
     stranger.join();
     ASSERT_TRUE(failed) << "the write was never given up while foreign datagrams came";

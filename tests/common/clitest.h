@@ -7,6 +7,7 @@
 #include "cli.h"
 #include "dbsession.h"
 #include "devicemodel.h"
+#include "scriptedui.h"
 #include "server.h"
 #include "tempdir.h"
 
@@ -27,6 +28,7 @@
 namespace parvault::clitest {
 
 using testing::ScopedCwd;
+using testing::ScriptedUi;
 using testing::TempDir;
 
 inline constexpr int kComPort = 7;
@@ -71,23 +73,6 @@ inline bool ManualClockDriver(cli::HeadlessExchange& ex) {
     cli::drainMessages(ex);
     return !ex.controller.busy();
 }
-
-// The database commands' dialogs for building fixtures: the list name and
-// the export path are given in advance.
-class ScriptedUi final : public DbUi {
-public:
-    std::optional<QString> listName;
-    std::optional<QString> savePath;
-    QStringList messages;
-    std::optional<QString> askListName() override { return listName; }
-    std::optional<QString> askSaveFile(const QString&, const QString&, const QString&) override {
-        return savePath;
-    }
-    void message(const QString& text, const QString& caption) override { messages << caption + text; }
-    void setTree(const TreeNode&) override {}
-    void showWaitFrame(int) override {}
-    void showArrowCursor() override {}
-};
 
 class CliFixture : public ::testing::Test {
 protected:
@@ -174,9 +159,9 @@ protected:
         db.LoadTreeItem(MakeItemData(0, 20));
         for (int r : rows)
             table.setSelected(r, true);
-        ui.listName = name;
+        ui.listNames.push_back(name);
         db.SaveList();
-        EXPECT_TRUE(ui.messages.isEmpty()) << ui.messages.join("|").toStdString();
+        EXPECT_TRUE(ui.messages.empty()) << ui.messages.front().text.toStdString();
         return ListFileNameFor(db.clock());
     }
 

@@ -5,21 +5,23 @@
 
 #include "dbsession.h"
 #include "rowtable.h"
+#include "scriptedui.h"
 #include "tempdir.h"
 
 #include <sqlite3.h>
 
-#include <QDir>
 #include <QString>
 #include <QStringList>
 
-#include <deque>
 #include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 namespace dbtest {
+
+using parvault::testing::DyingUi;
+using parvault::testing::ScriptedUi;
 
 struct TemplateRow {
     int canal, param, index, edizm, kind, code;
@@ -116,50 +118,6 @@ inline void makeListFile(const std::string& file, int code, const std::string& n
     insertRows(file, rows);
 }
 
-// The window's side, scripted.
-class TestUi : public parvault::DbUi {
-public:
-    std::deque<std::optional<QString>> listNames;
-    std::deque<std::optional<QString>> saveFiles;
-    struct Message {
-        QString text, caption;
-    };
-    std::vector<Message> messages;
-    std::vector<int> frames;
-    int arrows = 0;
-    int trees = 0;
-    parvault::TreeNode lastTree;
-    QString lastDefaultName, lastFilter, lastExtension;
-    QString cwdAtSaveDialog;
-
-    std::optional<QString> askListName() override {
-        if (listNames.empty())
-            return std::nullopt;
-        auto v = listNames.front();
-        listNames.pop_front();
-        return v;
-    }
-    std::optional<QString> askSaveFile(const QString& defaultName, const QString& filter,
-                                       const QString& ext) override {
-        lastDefaultName = defaultName;
-        lastFilter = filter;
-        lastExtension = ext;
-        cwdAtSaveDialog = QDir::currentPath();
-        if (saveFiles.empty())
-            return std::nullopt;
-        auto v = saveFiles.front();
-        saveFiles.pop_front();
-        return v;
-    }
-    void message(const QString& text, const QString& caption) override { messages.push_back({text, caption}); }
-    void setTree(const parvault::TreeNode& root) override {
-        lastTree = root;
-        ++trees;
-    }
-    void showWaitFrame(int frame) override { frames.push_back(frame); }
-    void showArrowCursor() override { ++arrows; }
-};
-
 // Counts model resets, as the window's list model would see them.
 class CountingRowTable : public parvault::RowTable {
 public:
@@ -181,7 +139,7 @@ public:
 struct Workspace {
     parvault::testing::TempDir dir;
     parvault::testing::ScopedCwd cwd{dir.path()};
-    TestUi ui;
+    ScriptedUi ui;
     CountingRowTable rows;
     parvault::DbSession session{ui, rows};
 
