@@ -3,6 +3,7 @@
 // lands at, the list opens with all its rows, holding either the values it
 // had or the ones being stored, and the Jet original is never lost.
 
+#include "childkill.h"
 #include "dbtestutil.h"
 #include "jetconvert.h"
 #include "jetimport.h"
@@ -10,12 +11,8 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
 #include <filesystem>
 #include <fstream>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace parvault;
 using namespace dbtest;
@@ -47,19 +44,7 @@ void storeInChild(int round) {
 
 // Runs a store in a child process, killed after delay (never when negative).
 std::chrono::microseconds runChild(int round, std::chrono::microseconds delay) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        storeInChild(round);
-        _exit(0);
-    }
-    if (delay.count() >= 0) {
-        std::this_thread::sleep_for(delay);
-        kill(pid, SIGKILL);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
+    return parvault::testing::RunChild([round] { storeInChild(round); }, delay);
 }
 
 // The list's values in row order, as the program loads them.

@@ -3,6 +3,7 @@
 // is either whole or absent. The kills land at moments spread over the whole
 // command, measured on an uninterrupted run first.
 
+#include "childkill.h"
 #include "dbtestutil.h"
 
 #include <QDateTime>
@@ -10,13 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
 
 using namespace parvault;
 using namespace dbtest;
+using parvault::testing::RunChild;
 
 namespace {
 
@@ -36,24 +34,6 @@ QDateTime SaveTime(int k) { return QDateTime(QDate(2026, 1, 1), QTime(12, 0, 0))
 // The rows of a list file as (canal|param|index|data), in list order.
 std::vector<std::string> ListRows(const std::string& file) {
     return query(file, "SELECT canal, param, [index], data FROM [Параметры] ORDER BY canal, param, [index]");
-}
-
-// Runs fn in a child process and kills it after delay (never, when delay is
-// negative). Returns how long the child ran.
-std::chrono::microseconds RunChild(const std::function<void()>& fn, std::chrono::microseconds delay) {
-    const auto start = std::chrono::steady_clock::now();
-    const pid_t pid = fork();
-    if (pid == 0) {
-        fn();
-        _exit(0);
-    }
-    if (delay.count() >= 0) {
-        std::this_thread::sleep_for(delay);
-        kill(pid, SIGKILL);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return std::chrono::duration_cast<std::chrono::microseconds>(std::chrono::steady_clock::now() - start);
 }
 
 class KillTest : public ::testing::Test {
