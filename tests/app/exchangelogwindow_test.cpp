@@ -84,12 +84,7 @@ TEST(ExchangeLogWindow, DroppedEntriesAreSaid) {
 // The window's file and the command line's trace of one exchange (a read
 // with a silent and an error row) are the same bytes.
 TEST_F(CliFixture, LogWindowSavesWhatTheTraceWrites) {
-    devsim::Failure error;
-    error.errorText = QStringLiteral("Нет доступа");
-    model->setRowFailure({0, 8, 0}, error);
-    devsim::Failure silent;
-    silent.silent = true;
-    model->setRowFailure({1, 12, 0}, silent);
+    failErrorAndSilentRows();
 
     ExchangeLog log;
     ExchangeLogWindow window(log);

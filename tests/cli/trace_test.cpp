@@ -23,12 +23,7 @@ QByteArray readFile(const std::filesystem::path& path) {
 }
 
 TEST_F(CliFixture, TraceWritesTheExchangeLogToAFileOrStandardError) {
-    devsim::Failure error;
-    error.errorText = QStringLiteral("Нет доступа");
-    model->setRowFailure({0, 8, 0}, error);
-    devsim::Failure silent;
-    silent.silent = true;
-    model->setRowFailure({1, 12, 0}, silent);
+    failErrorAndSilentRows();
 
     const QStringList read = {"read", "type:20", "--rows", "0:1,0:8,1:12", "--format", "csv"};
     const CliRun toFile = run(read + pty() + QStringList{"--trace", "trace.txt"});

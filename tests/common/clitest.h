@@ -96,6 +96,17 @@ protected:
     virtual devsim::ServerOptions serverOptions() { return {}; }
     virtual devsim::DeviceConfig deviceConfig() { return {}; }
 
+    // The demo list's rows that the failing-row tests use: 0:8 answers with
+    // an error text, 1:12 never answers.
+    void failErrorAndSilentRows() {
+        devsim::Failure error;
+        error.errorText = QStringLiteral("Нет доступа");
+        model->setRowFailure({0, 8, 0}, error);
+        devsim::Failure silent;
+        silent.silent = true;
+        model->setRowFailure({1, 12, 0}, silent);
+    }
+
     // One more simulated device of type 20, on a UDP port of its own.
     struct UdpDevice {
         std::unique_ptr<devsim::DeviceModel> model;
