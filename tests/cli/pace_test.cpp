@@ -19,22 +19,27 @@ QJsonArray rowsOf(const CliRun& r) {
 } // namespace
 
 TEST_F(CliFixture, FastPaceReadsWhatTheWindowsPaceReadsOverUdpAndPty) {
+    // A silent row on the first route only: its three waits of a second are
+    // most of the run, and the controller tests hold the silent row's fast
+    // pace on both routes.
     devsim::Failure silent;
     silent.silent = true;
     model->setRowFailure({0, 4, 0}, silent);
     const QStringList read = {"read", "type:20", "--rows", "1-8,p310", "--format", "json"};
     for (const QStringList& route : {udp(), pty()}) {
+        const bool withSilentRow = route == udp();
         const CliRun paced = run(read + route, /*realTime=*/true);
         const CliRun fast = run(read + route + QStringList{"--pace", "fast"}, /*realTime=*/true);
-        EXPECT_EQ(paced.status, 1) << paced.err << " (the silent row)";
-        EXPECT_EQ(fast.status, 1) << fast.err;
+        EXPECT_EQ(paced.status, withSilentRow ? 1 : 0) << paced.err;
+        EXPECT_EQ(fast.status, withSilentRow ? 1 : 0) << fast.err;
         const QJsonArray a = rowsOf(paced), b = rowsOf(fast);
         ASSERT_EQ(a.size(), b.size());
         ASSERT_GT(a.size(), 8);
         for (qsizetype i = 0; i < a.size(); ++i)
             EXPECT_EQ(a[i].toObject(), b[i].toObject()) << route.join(' ').toStdString() << " row " << i;
+        model->setRowFailure({0, 4, 0}, {});
     }
-    EXPECT_EQ(model->requestCount({0, 4, 0}), 4 * 3) << "three requests for the silent row in each run";
+    EXPECT_EQ(model->requestCount({0, 4, 0}), 2 * 3 + 2) << "three requests for the silent row in each UDP run";
 }
 
 TEST_F(CliFixture, FastPaceWithAGapWritesAndConfirms) {
