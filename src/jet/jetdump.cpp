@@ -8,7 +8,10 @@
 #include <iconv.h>
 #include <mdbtools.h>
 
+#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -36,6 +39,12 @@ constexpr size_t kFlushBytes = 64 * 1024;
 struct MdbCloser {
     void operator()(MdbHandle* mdb) const { mdb_close(mdb); }
 };
+struct Unmapper {
+    size_t length;
+    void operator()(uint8_t* p) const { ::munmap(p, length); }
+};
+// What an empty file's bytes are read from.
+const uint8_t kNoBytes[1] = {0};
 struct TableFreer {
     void operator()(MdbTableDef* t) const { mdb_free_tabledef(t); }
 };
@@ -99,36 +108,40 @@ int fail(std::string* why, int status, const std::string& text) {
 } // namespace
 
 int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* why) {
-    // The whole file is read once: the library then reads its pages from
-    // memory, not with a seek and a read (two system calls) for each page and
-    // each long text, which made most of a large list's reading time.
-    std::unique_ptr<uint8_t[]> file;
+    // The file is mapped: the library then reads its pages from memory, not
+    // with a seek and a read (two system calls) for each page and each long
+    // text, which made most of a large list's reading time; and a large file
+    // costs no more memory than the pages that are read. A file cut short
+    // under the mapping ends this process, which the program reports as a
+    // damaged file.
+    std::unique_ptr<uint8_t, Unmapper> file;
     size_t fileBytes = 0;
     {
-        FILE* f = std::fopen(path.c_str(), "rb");
-        if (!f)
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
             return fail(why, kReadUsage, "cannot open " + path + ": " + std::strerror(errno));
         struct stat st {};
-        if (::fstat(fileno(f), &st) != 0 || !S_ISREG(st.st_mode)) {
-            std::fclose(f);
+        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+            ::close(fd);
             return fail(why, kReadUsage, path + " is not a regular file");
         }
         if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-            std::fclose(f);
+            ::close(fd);
             return fail(why, kReadDamaged, path + " is larger than any Jet file can be");
         }
-        // One byte more than the size, so that an empty file still has a buffer.
-        file.reset(new uint8_t[static_cast<size_t>(st.st_size) + 1]);
-        const size_t got = std::fread(file.get(), 1, static_cast<size_t>(st.st_size), f);
-        const bool failed = std::ferror(f) != 0;
-        std::fclose(f);
-        if (failed)
-            return fail(why, kReadUsage, "cannot read " + path);
-        // A file that shrank while it was read is judged on what was there.
-        fileBytes = got;
+        fileBytes = static_cast<size_t>(st.st_size);
+        if (fileBytes > 0) {
+            void* map = ::mmap(nullptr, fileBytes, PROT_READ, MAP_PRIVATE, fd, 0);
+            if (map == MAP_FAILED) {
+                ::close(fd);
+                return fail(why, kReadUsage, "cannot read " + path + ": " + std::strerror(errno));
+            }
+            file = std::unique_ptr<uint8_t, Unmapper>(static_cast<uint8_t*>(map), Unmapper{fileBytes});
+        }
+        ::close(fd);
     }
     const uint64_t fileSize = fileBytes;
-    const JetHeader header = ProbeJetHeader(file.get(), fileBytes, fileSize);
+    const JetHeader header = ProbeJetHeader(file ? file.get() : kNoBytes, fileBytes, fileSize);
     switch (header.kind) {
     case JetKind::Jet3:
     case JetKind::Jet4:
