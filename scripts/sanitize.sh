@@ -36,7 +36,11 @@ for run in $SANITIZE; do
       # process; the child only execs, so the fork is safe.
       export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:die_after_fork=0
       regex=$(IFS='|'; echo "^(${targets[*]})\\.")
-      ctest --test-dir build-tsan --output-on-failure --timeout 600 -R "$regex" || status=1
+      # The killed-store test of a 10,000-row Jet list starts the reader some
+      # forty times; built with ThreadSanitizer each start takes seconds and
+      # the test outruns its time. It holds no threads of its own: it runs in
+      # the plain and the AddressSanitizer passes.
+      ctest --test-dir build-tsan --output-on-failure --timeout 600 -R "$regex" -E '\.JetKill\.' || status=1
       unset TSAN_OPTIONS
       ;;
     *)
