@@ -30,21 +30,9 @@ std::string bytesOf(const std::string& file) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-// Stores "round,row" into every row of the list, as the window's button does.
-void storeInChild(int round) {
-    ScriptedUi ui;
-    MemoryRowTable rows;
-    DbSession session(ui, rows);
-    session.BuildTree();
-    session.LoadTreeItem(MakeItemData(session.listFileTable.findFile(QString::fromStdString(kList)), kType));
-    for (int i = 0; i < rows.rowCount(); ++i)
-        rows.setText(i, ColValue, QStringLiteral("%1,%2").arg(round).arg(i));
-    session.SaveValues();
-}
-
 // Runs a store in a child process, killed after delay (never when negative).
 std::chrono::microseconds runChild(int round, std::chrono::microseconds delay) {
-    return parvault::testing::RunChild([round] { storeInChild(round); }, delay);
+    return parvault::testing::RunChild([round] { parvault::testing::StoreRound(kList, kType, round); }, delay);
 }
 
 // The list's values in row order, as the program loads them.

@@ -119,17 +119,7 @@ TEST_F(KillTest, KilledValueStoreLeavesOldOrNewValuesNeverAMix) {
     const std::string target = ListFileNameFor(SaveTime(0)).toStdString();
     const std::string other = ListFileNameFor(SaveTime(1)).toStdString();
 
-    // Stores "round,row" into every row of the target list.
-    auto store = [&](int round) {
-        ScriptedUi ui;
-        MemoryRowTable rows;
-        DbSession session(ui, rows);
-        session.BuildTree();
-        session.LoadTreeItem(MakeItemData(session.listFileTable.findFile(QString::fromStdString(target)), kType));
-        for (int i = 0; i < rows.rowCount(); ++i)
-            rows.setText(i, ColValue, QStringLiteral("%1,%2").arg(round).arg(i));
-        session.SaveValues();
-    };
+    auto store = [&](int round) { parvault::testing::StoreRound(target, kType, round); };
     const auto full = RunChild([&] { store(1); }, std::chrono::microseconds(-1));
     int lastWhole = 1;
     int kept = 0, stored = 0;
