@@ -170,9 +170,10 @@ TEST_F(UdpChannelTest, AnswerFromAnotherPortOfTheDeviceIsTaken) {
     ASSERT_TRUE(stateBecomes(shared->readState, STATE_UDP_ANSWER));
     EXPECT_EQ(answer(), (std::vector<uint8_t>{'c', 'o', 'n', 'v'}));
 
-    // The write side takes it the same way.
-    shared->readState = STATE_IDLE;
+    // The write side takes it the same way (its request set before the read
+    // side goes idle, or the thread could end between the two).
     shared->writeState = STATE_SENT_1;
+    shared->readState = STATE_IDLE;
     ASSERT_TRUE(device.receive());
     device.replyFrom(kLoopback, {'o', 'k'});
     ASSERT_TRUE(stateBecomes(shared->writeState, STATE_UDP_ANSWER));
@@ -330,8 +331,10 @@ TEST_F(UdpChannelTest, EachSideWaitsTheChannelsOwnPauseAfterItsRequest) {
     EXPECT_EQ(answer(), (std::vector<uint8_t>{'r'}));
 
     shared->waitTicks = 77;
-    shared->readState = STATE_IDLE;
+    // The write request first: the thread leaves for the write side as soon as
+    // it sees the read side idle, and ends there if nothing is pending yet.
     shared->writeState = STATE_SENT_1;
+    shared->readState = STATE_IDLE;
     ASSERT_TRUE(device.receive());
     device.reply({'w'});
     // Slowness could only hide a fault here, never invent one.
