@@ -13,12 +13,16 @@ SANITIZE=${SANITIZE:-"asan tsan"}
 JOBS=${SANITIZE_JOBS:-$(nproc)}
 export QT_QPA_PLATFORM=offscreen
 
+# -O1 and line tables only: the reports keep their file and line, and the
+# builds take about half the time of the default -O2 -g.
+flags=(-DCMAKE_BUILD_TYPE=RelWithDebInfo "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O1 -g1 -DNDEBUG")
+
 status=0
 for run in $SANITIZE; do
   start=$(date +%s)
   case $run in
     asan)
-      cmake -S . -B build-asan -G Ninja -DPARVAULT_SANITIZE=address,undefined >/dev/null
+      cmake -S . -B build-asan -G Ninja -DPARVAULT_SANITIZE=address,undefined "${flags[@]}" >/dev/null
       cmake --build build-asan -j "$JOBS"
       export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0:strict_string_checks=1:detect_stack_use_after_return=1
       export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
@@ -26,7 +30,7 @@ for run in $SANITIZE; do
       unset ASAN_OPTIONS UBSAN_OPTIONS
       ;;
     tsan)
-      cmake -S . -B build-tsan -G Ninja -DPARVAULT_SANITIZE=thread >/dev/null
+      cmake -S . -B build-tsan -G Ninja -DPARVAULT_SANITIZE=thread "${flags[@]}" >/dev/null
       # Every threaded test program; a missing one fails the build step.
       targets=(transport_tests transport_devsim_tests exchange_tests controller_tests
                controller_safety_tests controller_stack_tests controller_tracelog_tests
