@@ -4,6 +4,7 @@
 #include "jetconvert.h"
 #include "jetimport.h"
 #include "listexport.h"
+#include "outputfile.h"
 #include "recordsets.h"
 
 #include <QDir>
@@ -31,6 +32,8 @@ const QString kMsgJetNotConverted =
 const QString kMsgJetListUnreadable = QStringLiteral("Файл %1 не показан в дереве: %2.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
+const QString kMsgExportIsDatabase =
+    QStringLiteral("Таблица не записана: файл %1 — база данных программы, её нельзя заменить таблицей.\n");
 
 QString mainDatabase() { return QString::fromLatin1(kMainDatabaseName); }
 
@@ -45,6 +48,22 @@ public:
 private:
     WaitCursor& m_cursor;
 };
+
+// Why a list file must not be written: no write bit in its mode (a file
+// made read-only on purpose), or no right to write it. Empty when writable.
+QString whyWriteProtected(const QString& fileName) {
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return {};
+    // The mode's own bits: Qt's "user" bits ask the system, which lets the
+    // superuser write anything.
+    constexpr QFile::Permissions kAnyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (!(info.permissions() & kAnyWrite))
+        return QStringLiteral("файл защищён от записи");
+    if (!info.isWritable())
+        return QStringLiteral("нет права записи в файл");
+    return {};
+}
 
 // A database without a list header row: what a save that failed half-way
 // leaves behind. Its name may be used again; a file holding a list may not.
@@ -495,9 +514,19 @@ void DbSession::SaveValues() {
         return;
     const ListFileEntry list = *entry;
     QDir::setCurrent(workingDirectory);
+    storeProblem.clear();
+    exportProblem.clear();
 
     {
         WaitCursorRun cursor(waitCursor);
+        // A write-protected list is refused before anything is written or
+        // converted, by its mode bits too: the administrator's account writes
+        // through them, while the user meant the file to stay as it is.
+        if (const QString why = whyWriteProtected(list.fileName); !why.isEmpty()) {
+            storeProblem = why;
+            m_ui.message(kMsgDataNotWritten, kAppCaption);
+            return;
+        }
         // A Jet file cannot be written: it becomes one of our own first, its
         // original kept beside it.
         if (IsJetFile(list.fileName)) {
@@ -506,14 +535,16 @@ void DbSession::SaveValues() {
             const ConvertResult converted = ConvertJetFile(list.fileName);
             if (converted.status != ConvertStatus::Converted) {
                 const CDaoException e(converted.detail.toStdString(), converted.sqliteCode, converted.systemErrno);
-                m_ui.message(kMsgJetNotConverted.arg(list.fileName, whyUnusable(list.fileName, e)), kAppCaption);
+                storeProblem = whyUnusable(list.fileName, e);
+                m_ui.message(kMsgJetNotConverted.arg(list.fileName, storeProblem), kAppCaption);
                 return;
             }
             m_ui.notice(kMsgJetConverted.arg(list.fileName, converted.keptAs), kAppCaption);
         }
         try {
             reopenCurrent(list.fileName);
-        } catch (const CDaoException&) {
+        } catch (const CDaoException& e) {
+            storeProblem = whyUnusable(list.fileName, e);
             m_ui.message(kMsgDataNotWritten, kAppCaption);
             return;
         }
@@ -529,9 +560,10 @@ void DbSession::SaveValues() {
         QDir::setCurrent(workingDirectory);
         return;
     }
-    QFile out(*path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_ui.message(kMsgExportOpenText, kMsgExportOpenCaption);
+    // The program's own databases are never replaced by a table.
+    if (const QString refused = WhyNotAnOutputFile(*path, workingDirectory, ListFileNames()); !refused.isEmpty()) {
+        exportProblem = refused;
+        m_ui.message(kMsgExportIsDatabase.arg(*path), kAppCaption);
         QDir::setCurrent(workingDirectory);
         return;
     }
@@ -543,12 +575,21 @@ void DbSession::SaveValues() {
             waitCursor.step();
             text += ExportRowLine(m_rows.row(i));
         }
-        const bool written = out.write(text) == text.size();
-        out.close();
-        if (!written || out.error() != QFileDevice::NoError)
+        // Written beside and renamed over: a failed export leaves an older table whole.
+        if (!WriteOutputFile(*path, text, &exportProblem))
             m_ui.message(kMsgExportOpenText, kMsgExportOpenCaption);
     }
     QDir::setCurrent(workingDirectory);
+}
+
+QStringList DbSession::ListFileNames() const {
+    QStringList names;
+    for (const ListFileEntry& e : listFileTable.entries)
+        if (!e.fileName.isEmpty())
+            names << e.fileName;
+    for (const UnreadableListFile& u : listFileTable.unreadable)
+        names << u.fileName;
+    return names;
 }
 
 bool DbSession::storeValueColumn() {
@@ -564,6 +605,10 @@ bool DbSession::storeValueColumn() {
             // Records beyond the last row are left as they are.
             for (int i = 0; i < n; ++i) {
                 waitCursor.step();
+                if (keepStoredRows.contains(i)) {
+                    rs.MoveNext();
+                    continue;
+                }
                 const QString value = CutText(m_rows.text(i, ColValue), kStoredValueChars);
                 rs.Edit();
                 rs.data = value.isNull() ? QString("") : value;
@@ -574,7 +619,8 @@ bool DbSession::storeValueColumn() {
             rs.Close();
             tx.Commit();
             return true;
-        } catch (const CDaoException&) {
+        } catch (const CDaoException& e) {
+            storeProblem = whyUnusable(currentDatabase.GetName(), e);
             // The records updated before the failure keep their new values;
             // a commit that failed is tried once more.
             try {
@@ -583,7 +629,8 @@ bool DbSession::storeValueColumn() {
             }
             return false;
         }
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
+        storeProblem = whyUnusable(currentDatabase.GetName(), e);
         return false; // no transaction could begin
     }
 }

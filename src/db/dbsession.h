@@ -48,6 +48,14 @@ public:
     ListFileTable listFileTable;
     QString workingDirectory; // the current directory when the session was made
     WaitCursor waitCursor;
+    // Rows (list indices) whose records keep the value they hold when the
+    // values are stored: the command line's rows that ended in an error,
+    // where nobody saw the value column before the store. Empty for the window.
+    QSet<int> keepStoredRows;
+    // Why the last SaveValues did not store or export, in English for the
+    // command line; the window shows its own message boxes. Empty when it did.
+    QString storeProblem;
+    QString exportProblem;
     // Local time for new list file names; tests replace it.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 
@@ -76,6 +84,9 @@ public:
     void SaveList();
     // Button 1012.
     void SaveValues();
+    // The list files of the working folder, readable or not, as the last
+    // BuildTree found them.
+    QStringList ListFileNames() const;
     // The device write command reopens the current database before writing:
     // the current list file, or the main database. False when it cannot.
     bool ReopenCurrentDatabase();

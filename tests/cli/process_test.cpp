@@ -2,7 +2,7 @@
 // process, parvault2-cli run against it in real time, exit statuses and
 // output read back.
 
-#include "tempdir.h"
+#include "processtest.h"
 
 #include <gtest/gtest.h>
 
@@ -21,59 +21,7 @@ using parvault::testing::TempDir;
 
 namespace {
 
-constexpr int kStartMs = 5000;
-constexpr int kRunMs = 20000;
-
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-class Simulator {
-public:
-    // The demo device of type 20 from `params` on a free UDP port, with more options.
-    explicit Simulator(const QString& params, const QStringList& more = {}) {
-        process_.start(PARVAULT_DEVSIM_EXE,
-                       QStringList{"--params", params, "--type", "20", "--udp", "127.0.0.1:0"} + more);
-        QByteArray seen;
-        while (!seen.contains("ready\n") && process_.waitForReadyRead(kStartMs))
-            seen += process_.readAllStandardOutput();
-        const auto m = QRegularExpression("udp 127\\.0\\.0\\.1:(\\d+)").match(QString::fromUtf8(seen));
-        if (m.hasMatch())
-            port_ = m.captured(1);
-        else
-            ADD_FAILURE() << "the simulator did not start: " << process_.readAllStandardError().toStdString();
-    }
-    ~Simulator() {
-        process_.terminate();
-        if (!process_.waitForFinished(kStartMs))
-            process_.kill();
-    }
-    QString target() const { return "127.0.0.1:" + port_; }
-    QString route() const { return "udp:127.0.0.1:" + port_; }
-    bool ready() const { return !port_.isEmpty(); }
-
-private:
-    QProcess process_;
-    QString port_;
-};
-
-Result cli(const QString& workDir, const QStringList& args) {
-    QProcess p;
-    p.setWorkingDirectory(workDir);
-    p.start(PARVAULT_CLI_EXE, args);
-    Result r;
-    if (!p.waitForFinished(kRunMs)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using namespace parvault::clitest;
 
 class CliProgram : public ::testing::Test {
 protected:

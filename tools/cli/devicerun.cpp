@@ -25,6 +25,10 @@ RowReport reportRow(const RowTable& rows, const ExchangePlan& plan, size_t k) {
         rr.verdict = compareWithStored(
             rr.outcome == Outcome::ReadOk ? std::optional<QString>(rr.row.texts[ColValue]) : std::nullopt,
             rr.stored);
+        // A row not read still shows the value loaded with the list; that
+        // is the stored value, which has its own field.
+        if (rr.outcome == Outcome::ReadUnanswered || rr.outcome == Outcome::NotRead)
+            rr.row.texts[ColValue].clear();
     }
     return rr;
 }
@@ -48,6 +52,8 @@ DeviceResult deviceNotRun(const RowTable& rows, const ExchangePlan& plan, const 
         rr.outcome = plan.write ? Outcome::NotWritten : Outcome::NotRead;
         rr.stored = plan.compare ? plan.before[k] : QString();
         rr.verdict = Verdict::NotRead;
+        if (plan.compare)
+            rr.row.texts[ColValue].clear(); // the stored value has its own field
         r.rows.push_back(std::move(rr));
     }
     return r;
