@@ -213,14 +213,20 @@ TEST_F(CliOutputs, AFullDiskLeavesOlderFilesWholeAndSaysWhy) {
     EXPECT_EQ(readAll(path("exp/east.txt")), older);
     EXPECT_EQ(filesIn(path("exp")), QStringList{"east.txt"});
 
-    // The data block's file, 109 bytes, is kept as it was.
-    const QByteArray block(109, 'b');
-    QFile data(path("__data.hh"));
-    ASSERT_TRUE(data.open(QIODevice::WriteOnly));
-    data.write(block);
-    data.close();
-    r = cli(work(), QStringList{"read", "type:20", "--rows", "0:65530"} + link(healthy), fileSizeLimit(64));
-    EXPECT_EQ(readAll(path("__data.hh")), block) << r.err.toStdString();
+    // A trace: the older one stays whole, and the run fails.
+    QFile trace(path("t.log"));
+    ASSERT_TRUE(trace.open(QIODevice::WriteOnly));
+    trace.write(older);
+    trace.close();
+    r = cli(work(), QStringList{"read", "Сверка", "--trace", "t.log"} + link(healthy),
+            fileSizeLimit(static_cast<rlim_t>(older.size())));
+    EXPECT_EQ(r.status, 2);
+    EXPECT_TRUE(r.err.contains("the trace was not written: ") && r.err.contains("t.log: writing failed: the file size "
+                                                                                "limit was reached; an older file of "
+                                                                                "that name is kept"))
+        << r.err.toStdString();
+    EXPECT_EQ(readAll(path("t.log")), older);
+    EXPECT_EQ(filesIn(work()).filter("t.log").size(), 1) << filesIn(work()).join(' ').toStdString();
 
     // Storing the values: the list's file cannot grow, and the message says so.
     const QString listFile = listFileOf(work(), "Сверка");

@@ -706,6 +706,8 @@ int Cli::commandExchange(bool write) {
     report.rows = result.rows;
     report.compare = o_.compare;
     int status = result.status;
+    if (!traceProblem.isEmpty())
+        status = kExitError; // a file that was asked for is missing
 
     // A row that ended in an error holds the device's text in its value
     // column. Nobody looked at it before a store from the command line, so
@@ -743,10 +745,11 @@ int Cli::commandExchange(bool write) {
                 say(QStringLiteral("the values were not stored in %1: %2 (%3)")
                         .arg(target->info.fileName, db.storeProblem, ui.messages.join(QStringLiteral("; "))));
             else if (!db.exportProblem.isEmpty())
-                say(QStringLiteral("the values were stored, the table was not written: %1%2")
+                say(QStringLiteral("the values were stored, the table was not written: %1%2 (%3)")
                         .arg(db.exportProblem,
                              QFileInfo(*o_.exportPath).isFile() ? QStringLiteral("; the older table is kept whole")
-                                                                : QString()));
+                                                                : QString(),
+                             ui.messages.join(QStringLiteral("; "))));
             else
                 for (const QString& m : ui.messages)
                     say(QStringLiteral("saving values failed: %1").arg(m));
