@@ -209,31 +209,36 @@ bool DbSession::DeleteSelectedList(std::optional<int32_t> selectedItemData, bool
     const ListFileEntry* e = listFileTable.entry(list);
     if (currentDatabase.IsOpen())
         currentDatabase.Close();
-    m_rows.clear();
-    // The shown rows are gone with any deletion, so nothing is loaded now;
-    // in particular no later command acts on the deleted file.
-    forgetLoadedList();
-    if (e && !e->fileName.isEmpty()) {
-        if (IsJetFile(e->fileName)) {
-            removeWithJournal(e->fileName); // never written, so never locked by us
-            return true;
-        }
-        // Removed while holding the write lock: a store under way in another
-        // program ends first, and one that comes later finds the file gone.
-        CDaoDatabase db;
-        try {
-            db.Open(e->fileName);
-            DaoTransaction tx(db);
-            removeWithJournal(e->fileName);
-        } catch (const CDaoException& ex) {
-            if (isBusy(ex)) {
-                m_ui.message(kMsgListNotDeletedBusy.arg(e->fileName, busyWaitSeconds()), kAppCaption);
-                return false;
-            }
-            removeWithJournal(e->fileName); // not a database we can lock: removed as it is
-        }
+    auto deleted = [&] {
+        m_rows.clear();
+        // The shown rows are gone with any deletion, so nothing is loaded now;
+        // in particular no later command acts on the deleted file.
+        forgetLoadedList();
+        return true;
+    };
+    if (!e || e->fileName.isEmpty())
+        return deleted();
+    const QString fileName = e->fileName;
+    if (IsJetFile(fileName)) {
+        removeWithJournal(fileName); // never written, so never locked by us
+        return deleted();
     }
-    return true;
+    // Removed while holding the write lock: a store under way in another
+    // program ends first, and one that comes later finds the file gone.
+    CDaoDatabase db;
+    try {
+        db.Open(fileName);
+        DaoTransaction tx(db);
+        removeWithJournal(fileName);
+    } catch (const CDaoException& ex) {
+        if (isBusy(ex)) {
+            // Nothing changes: the list stays, and so do the rows shown.
+            m_ui.message(kMsgListNotDeletedBusy.arg(fileName, busyWaitSeconds()), kAppCaption);
+            return false;
+        }
+        removeWithJournal(fileName); // not a database we can lock: removed as it is
+    }
+    return deleted();
 }
 
 // --------------------------------------------------------------- loading

@@ -281,9 +281,13 @@ TEST_F(SharingFixture, AnOpenListFileKnowsWhenAnotherProgramRemovedIt) {
 TEST_F(SharingFixture, ADeleteWaitsForAStoreAndIsRefusedWhileTheFileStaysLocked) {
     const QString file = saveInOtherSession(QStringLiteral("Список"));
     w.session.BuildTree();
+    w.session.LoadTreeItem(MakeItemData(1, 20));
     ShortBusyWait wait(150);
     LockHolder holder(w.file(file.toStdString()), "BEGIN IMMEDIATE");
     EXPECT_FALSE(w.session.DeleteSelectedList(MakeItemData(1, 20), true));
+    // Refused: the list stays loaded with its rows.
+    EXPECT_EQ(w.rows.rowCount(), 1);
+    EXPECT_EQ(w.session.currentListNumber, 1);
     ASSERT_EQ(w.ui.messages.size(), 1u);
     EXPECT_EQ(w.ui.messages[0].text,
               QStringLiteral("Список не удаляется: файл %1 занят другой программой (ждали 0.15 с). Повторите позже.\n")
@@ -292,6 +296,8 @@ TEST_F(SharingFixture, ADeleteWaitsForAStoreAndIsRefusedWhileTheFileStaysLocked)
     holder.release();
     EXPECT_TRUE(w.session.DeleteSelectedList(MakeItemData(1, 20), true));
     EXPECT_FALSE(std::filesystem::exists(w.file(file.toStdString())));
+    EXPECT_EQ(w.rows.rowCount(), 0);
+    EXPECT_EQ(w.session.currentListNumber, 0);
 }
 
 TEST(FolderKind, NetworkFilesystemsAreToldByTheirStatfsMagic) {
