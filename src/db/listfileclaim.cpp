@@ -102,25 +102,29 @@ QStringList CleanSaveLeftovers() {
     return removed;
 }
 
-ClaimResult ClaimListFileName(const QString& temp, const QString& name) {
+ClaimResult ClaimListFileName(const QString& temp, const QString& name, ClaimWay way) {
     const QByteArray from = QFile::encodeName(temp);
     const QByteArray to = QFile::encodeName(name);
-    if (renameNoReplace(from.constData(), to.constData()) == 0)
-        return {ClaimStatus::Claimed, 0};
-    if (errno == EEXIST)
-        return {ClaimStatus::Taken, 0};
-    if (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP)
-        return {ClaimStatus::Failed, errno};
-
-    // NFS and others without the flag: link(2) fails when the name exists.
-    if (::link(from.constData(), to.constData()) == 0) {
-        ::unlink(from.constData());
-        return {ClaimStatus::Claimed, 0};
+    const bool any = way == ClaimWay::Auto;
+    if (any || way == ClaimWay::RenameNoReplace) {
+        if (renameNoReplace(from.constData(), to.constData()) == 0)
+            return {ClaimStatus::Claimed, 0};
+        if (errno == EEXIST)
+            return {ClaimStatus::Taken, 0};
+        if (!any || (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP))
+            return {ClaimStatus::Failed, errno};
     }
-    if (errno == EEXIST)
-        return {ClaimStatus::Taken, 0};
-    if (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK)
-        return {ClaimStatus::Failed, errno};
+    if (any || way == ClaimWay::HardLink) {
+        // NFS and others without the flag: link(2) fails when the name exists.
+        if (::link(from.constData(), to.constData()) == 0) {
+            ::unlink(from.constData());
+            return {ClaimStatus::Claimed, 0};
+        }
+        if (errno == EEXIST)
+            return {ClaimStatus::Taken, 0};
+        if (!any || (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK))
+            return {ClaimStatus::Failed, errno};
+    }
 
     // No hard links either (some SMB shares): the name is taken by an empty
     // file made exclusively, which the whole file then replaces. An empty

@@ -52,10 +52,14 @@ struct ClaimResult {
     int systemErrno = 0; // when Failed
 };
 
+// The ways a name is claimed, tried in this order by Auto; a filesystem
+// without one moves on to the next. Tests choose one to try each here.
+enum class ClaimWay { Auto, RenameNoReplace, HardLink, ExclusivePlaceholder };
+
 // Gives the whole file `temp` the name `name` unless a file of that name
 // exists. Atomic where the filesystem allows: rename without replacing, else
 // a hard link (what network filesystems offer), else an exclusively created
 // placeholder that the file then replaces. On success `temp` is gone.
-ClaimResult ClaimListFileName(const QString& temp, const QString& name);
+ClaimResult ClaimListFileName(const QString& temp, const QString& name, ClaimWay way = ClaimWay::Auto);
 
 } // namespace parvault

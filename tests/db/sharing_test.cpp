@@ -145,24 +145,36 @@ TEST_F(SharingFixture, LeftoversOfDeadSavesAreCleanedAndRunningOnesKept) {
         EXPECT_TRUE(std::filesystem::exists(w.file(f))) << f;
 }
 
-TEST_F(SharingFixture, AClaimNeverReplacesAFileAndLeavesTheTemporaryOnlyWhenTaken) {
-    std::ofstream(w.file("a.part")) << "new list";
-    std::ofstream(w.file("170308140509.mdb")) << "someone's list";
-    ClaimResult r = ClaimListFileName(QStringLiteral("a.part"), QStringLiteral("170308140509.mdb"));
-    EXPECT_EQ(r.status, ClaimStatus::Taken);
-    EXPECT_EQ(ReadBytes(w.file("170308140509.mdb")), "someone's list");
-    EXPECT_EQ(ReadBytes(w.file("a.part")), "new list");
+// Each way of claiming a name, as each kind of filesystem gets it.
+TEST_F(SharingFixture, EveryWayOfClaimingNeverReplacesAFileAndTakesAFreeName) {
+    const std::pair<ClaimWay, const char*> ways[] = {{ClaimWay::Auto, "auto"},
+                                                     {ClaimWay::RenameNoReplace, "rename without replacing"},
+                                                     {ClaimWay::HardLink, "hard link"},
+                                                     {ClaimWay::ExclusivePlaceholder, "exclusive placeholder"}};
+    int k = 0;
+    for (const auto& [way, label] : ways) {
+        SCOPED_TRACE(label);
+        const QString taken = QStringLiteral("17030814%1.mdb").arg(k++, 4, 10, QLatin1Char('0'));
+        const QString free = QStringLiteral("17030814%1.mdb").arg(k++, 4, 10, QLatin1Char('0'));
+        std::ofstream(w.file("a.part")) << "new list";
+        std::ofstream(w.file(taken.toStdString())) << "someone's list";
+        ClaimResult r = ClaimListFileName(QStringLiteral("a.part"), taken, way);
+        EXPECT_EQ(r.status, ClaimStatus::Taken);
+        EXPECT_EQ(ReadBytes(w.file(taken.toStdString())), "someone's list");
+        EXPECT_EQ(ReadBytes(w.file("a.part")), "new list");
 
-    r = ClaimListFileName(QStringLiteral("a.part"), QStringLiteral("170308140510.mdb"));
-    EXPECT_EQ(r.status, ClaimStatus::Claimed);
-    EXPECT_EQ(ReadBytes(w.file("170308140510.mdb")), "new list");
-    EXPECT_FALSE(std::filesystem::exists(w.file("a.part")));
+        r = ClaimListFileName(QStringLiteral("a.part"), free, way);
+        EXPECT_EQ(r.status, ClaimStatus::Claimed);
+        EXPECT_EQ(ReadBytes(w.file(free.toStdString())), "new list");
+        EXPECT_FALSE(std::filesystem::exists(w.file("a.part")));
 
-    // A name in a folder that is not there: a failure with the system's reason.
-    std::ofstream(w.file("b.part")) << "x";
-    r = ClaimListFileName(QStringLiteral("b.part"), QStringLiteral("нет/170308140511.mdb"));
-    EXPECT_EQ(r.status, ClaimStatus::Failed);
-    EXPECT_EQ(r.systemErrno, ENOENT);
+        // A name in a folder that is not there: a failure with the system's reason.
+        std::ofstream(w.file("b.part")) << "x";
+        r = ClaimListFileName(QStringLiteral("b.part"), QStringLiteral("нет/170308140511.mdb"), way);
+        EXPECT_EQ(r.status, ClaimStatus::Failed);
+        EXPECT_EQ(r.systemErrno, ENOENT);
+        EXPECT_TRUE(std::filesystem::exists(w.file("b.part")));
+    }
 }
 
 TEST_F(SharingFixture, SavesOfTwoProgramsInOneSecondEachGetTheirOwnFile) {
