@@ -21,6 +21,9 @@ enum class ExchangeEvent {
     Ended,            // the last row is done
     Stopped,          // stopped before the end (the stop command, or the list was replaced)
     ForeignDatagram,  // a: sender address (host order), b: sender port
+    OtherRequest,     // a: the answer's sequence number, b: the row; the row's number, but
+                      // another device, function, channel, parameter or index
+    Discarded,        // a: bytes left on the line by earlier requests, thrown away
 };
 
 class ExchangeEvents {

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace parvault {
@@ -171,6 +172,8 @@ private:
     // Fast pacing: whether the quiet time after the last answer has passed.
     bool quietAfterAnswer() const;
     void noteAnswerTaken();
+    // Before a row's first request: bytes still waiting from earlier ones go.
+    void discardStale();
     void Note(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) {
         if (ctx_.events)
             ctx_.events->event(kind, a, b);
@@ -188,6 +191,8 @@ private:
     int writeTicks_ = 0;
     std::chrono::steady_clock::time_point lastAnswerAt_{};
     int opticNext_ = 1;
+    // What the last request sent asks, which its answer must repeat.
+    std::optional<RequestEcho> lastRequest_;
     int32_t readSentState_ = STATE_SENT_1;  // state of the last read request sent
     int32_t writeSentState_ = STATE_SENT_1; // likewise for writes
     // A write answer message is posted and not yet handled: no new port read

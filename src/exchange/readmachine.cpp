@@ -36,6 +36,8 @@ void ExchangeController::sendReadRequest(int32_t nextState) {
     ctx_.shared.readState = STATE_STEP;
     if (nextState != STATE_SENT_1)
         Note(ExchangeEvent::Resent, curRow_, nextState == STATE_SENT_2 ? 2 : 3);
+    else
+        discardStale();
     BuildReadRequest(ctx_.shared, *this, ctx_.rows, curRow_, busAddressFrom(ctx_.settings));
     ctx_.shared.waitTicks = 0;
     readSentState_ = nextState;

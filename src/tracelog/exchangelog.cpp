@@ -41,6 +41,12 @@ QString EventText(const LogEntry& e) {
         return QStringLiteral("обмен завершён");
     case ExchangeEvent::Stopped:
         return QStringLiteral("обмен остановлен");
+    case ExchangeEvent::OtherRequest:
+        return QStringLiteral("ответ с номером %1 не на запрос строки %2 (другое устройство, функция или поля): пропущен")
+            .arg(e.a, 3, 10, QChar(u'0'))
+            .arg(e.b + 1);
+    case ExchangeEvent::Discarded:
+        return QStringLiteral("%1 байт от прежних запросов отброшено перед запросом").arg(e.a);
     case ExchangeEvent::ForeignDatagram:
         return QStringLiteral("датаграмма с чужого адреса %1:%2 пропущена").arg(Address(e.a)).arg(e.b);
     }
