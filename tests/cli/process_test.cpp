@@ -298,6 +298,27 @@ TEST_F(CliProgram, LateAnswerWithAnotherRowsNumberIsNeverTakenForThatRow) {
     EXPECT_TRUE(lines[2].startsWith("2,0,2,0,3.12,") && lines[2].contains(",ok,")) << lines[2].toStdString();
 }
 
+// Over UDP as on a serial line: the answer to the first request that comes
+// while the second waits is taken, and one for an earlier row is shown in
+// the trace as set aside.
+TEST_F(CliProgram, DeviceAnsweringJustAfterTheWaitIsReadOverUdpAndItsLateAnswersAreTraced) {
+    Simulator device(PARVAULT_DEMO_PARAMS, {"--fail", "delay=1200"});
+    ASSERT_TRUE(device.ready());
+    const Result r = cli(work(), {"read", "type:20", "--rows", "0:1,0:2", "--format", "csv", "--udp", device.target(),
+                                  "--wait", "1", "--trace", "trace.txt"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("1,0,1,0,20117,") && lines[1].endsWith(",ok,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("2,0,2,0,3.12,") && lines[2].endsWith(",ok,")) << lines[2].toStdString();
+    QFile trace(QString::fromStdString(dir.file("trace.txt")));
+    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(trace.readAll());
+    EXPECT_GE(text.count(QStringLiteral(" ← UDP")), 3) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("ответ с номером 000 не для этой строки (ждём 001): пропущен")))
+        << text.toStdString();
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
