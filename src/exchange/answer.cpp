@@ -30,6 +30,11 @@ size_t collect(std::span<const uint8_t> frame, size_t p, Stop stop, QString& tex
             if (b < 0x20)
                 b = ' ';
         text = OemToAnsi(bytes);
+        // The code page's table gives some bytes as control characters too
+        // (0x7F comes out as 0x1A, which ends a text file for some readers).
+        for (QChar& c : text)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                c = u' ';
     } else {
         text.clear();
     }

@@ -2,6 +2,7 @@
 
 #include "requests.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace parvault {
@@ -19,6 +20,10 @@ int percentOf(int rowsLeft, int selectedTotal) {
 ExchangeController::ExchangeController(ExchangeContext context) : ctx_(std::move(context)) {}
 
 ExchangeController::~ExchangeController() = default;
+
+bool ExchangeController::crcFailed(int row) const {
+    return std::find(crcFailedRows_.begin(), crcFailedRows_.end(), row) != crcFailedRows_.end();
+}
 
 bool ExchangeController::busy() const {
     return ctx_.shared.readState.load() != STATE_IDLE ||
@@ -165,6 +170,7 @@ void ExchangeController::beginExchange() {
     lastRequest_.reset();
     writeAnswerOutstanding_ = false;
     tooLongRows_.clear();
+    crcFailedRows_.clear();
     ctx_.display.setStatusToolTip(QString());
 }
 
@@ -176,8 +182,10 @@ bool ExchangeController::keepRow(int row) {
     return false;
 }
 
-ExchangeController::Verdict ExchangeController::takeAnswer() {
+ExchangeController::Verdict ExchangeController::takeAnswer(bool* crcFailed) {
     const ParsedAnswer a = assembler_.AssembleAnswer(ctx_.shared);
+    if (crcFailed)
+        *crcFailed = a.crcFailed;
     ctx_.shared.waitTicks = 0;
     if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
         saveDataBlock(a);

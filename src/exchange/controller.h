@@ -127,6 +127,8 @@ public:
     int opticNext() const { return opticNext_; }
     int writeTicks() const { return writeTicks_; }
     bool busy() const;
+    // The row's read answer failed its checksum in the last exchange.
+    bool crcFailed(int row) const;
     const AnswerAssembler& assembler() const { return assembler_; }
 
 private:
@@ -154,7 +156,7 @@ private:
     void handleReadAnswer();
     // Assembles what arrived and judges it for the current row, putting the
     // answer's texts into the row when they are its own.
-    Verdict takeAnswer();
+    Verdict takeAnswer(bool* crcFailed = nullptr);
     WriteStep BuildWriteRequest(int& row);
     bool isWanted(int row) const;
     void showPercent();
@@ -199,6 +201,7 @@ private:
     // may overwrite rxBuffer before it is parsed.
     bool writeAnswerOutstanding_ = false;
     std::vector<int> tooLongRows_; // rows refused before sending, this exchange
+    std::vector<int> crcFailedRows_; // rows read whose answer failed its checksum, this exchange
 };
 
 } // namespace parvault

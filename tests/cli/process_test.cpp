@@ -319,6 +319,26 @@ TEST_F(CliProgram, DeviceAnsweringJustAfterTheWaitIsReadOverUdpAndItsLateAnswers
         << text.toStdString();
 }
 
+// A device's answer as it reaches a script: a damaged one says why, and no
+// control character of a device text reaches the output.
+TEST_F(CliProgram, BadCrcIsNamedAndDeviceTextsCarryNoControlCharacters) {
+    QFile params(QString::fromStdString(dir.file("params.txt")));
+    ASSERT_TRUE(params.open(QIODevice::Append));
+    params.write("[type 20]\n0 3 0 | 14.03.24 | | badcrc\n0 4 0 | 09\x1a" "41\x7f" "07 | ч\x1a |\n");
+    params.close();
+    Simulator device(QString::fromStdString(dir.file("params.txt")));
+    ASSERT_TRUE(device.ready());
+    const Result r = cli(work(), {"read", "type:20", "--rows", "0:3,0:4", "--format", "csv", "--udp", device.target(),
+                                  "--wait", "1"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("3,0,3,0,") && lines[1].endsWith(",error,ошибка CRC")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("4,0,4,0,09 41 07,ч ,") && lines[2].endsWith(",ok,")) << lines[2].toStdString();
+    for (const QChar c : r.out)
+        EXPECT_TRUE(c == u'\n' || c.unicode() >= 0x20) << "U+" << std::hex << static_cast<int>(c.unicode());
+}
+
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);

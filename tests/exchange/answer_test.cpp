@@ -550,6 +550,14 @@ TEST(answersRequest, AddressBlockNamesTheDeviceAsked) {
     EXPECT_FALSE(echoOfRequest(signOnMessage()).has_value());
 }
 
+TEST(ParseAnswer, ControlCharactersOfTheCodePageBecomeBlanks) {
+    // 0x7F is a control character once converted, as are the bytes below 0x20.
+    const ParsedAnswer a = parseWire(valueAnswer(7, bytesOf({'1', 0x7F, '2', 0x1A, '3', HT, 'k', 0x7F, FF})));
+    ASSERT_TRUE(a.value && a.units);
+    EXPECT_EQ(*a.value, QStringLiteral("1 2 3"));
+    EXPECT_EQ(*a.units, QStringLiteral("k "));
+}
+
 TEST(AnswerAssembler, AfterResyncTheTailOfACutFrameIsNoFrame) {
     const Bytes wire = valueAnswer(7, bytesOf({'5', FF}));
     AnswerAssembler a;
