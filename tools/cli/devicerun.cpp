@@ -89,6 +89,8 @@ DeviceResult runDeviceExchange(ConnectionSettings& settings, RowTable& rows, con
     bool allUnanswered = true;
     for (size_t k = 0; k < plan.picked.size(); ++k) {
         RowReport rr = reportRow(rows, plan, k);
+        if (rr.outcome == Outcome::ReadError && ex.controller.crcFailed(plan.picked[k]))
+            rr.message = texts::CrcError;
         anyFailed = anyFailed || rowFailed(rr, plan.compare);
         allUnanswered = allUnanswered && Unanswered(rr.outcome);
         result.rows.push_back(std::move(rr));
