@@ -24,9 +24,10 @@ inline constexpr FaultRow kPiecesRow{1, 43, "4", "pieces=4", "Pieces"};
 inline constexpr FaultRow kErrorRow{1, 44, "5", "error=Запрещено", "ErrorText"};
 inline constexpr FaultRow kSilentOnceRow{1, 45, "6", "silent=1", "SilentOnce"};
 inline constexpr FaultRow kDelayedRow{1, 46, "7", "delay=300", "Delayed"};
+inline constexpr FaultRow kOtherDeviceRow{1, 47, "8", "otherdevice", "OtherDevice"};
 
-inline constexpr std::array kFaultRows{kSilentRow,  kBadCrcRow,     kWrongSeqRow, kPiecesRow,
-                                       kErrorRow,   kSilentOnceRow, kDelayedRow};
+inline constexpr std::array kFaultRows{kSilentRow, kBadCrcRow,     kWrongSeqRow, kPiecesRow,
+                                       kErrorRow,  kSilentOnceRow, kDelayedRow,  kOtherDeviceRow};
 
 // The error text kErrorRow answers with.
 inline const QString kErrorRowText = QStringLiteral("Запрещено");

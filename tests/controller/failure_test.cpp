@@ -118,6 +118,15 @@ TEST_P(FailureMode, DelayedAnswerIsWaitedForAndTaken) {
     EXPECT_EQ(icon(), IconNeutral);
 }
 
+// Another device's answer with this row's number, channel and parameter is
+// never taken: the row is asked again and times out with its value untouched.
+TEST_P(FailureMode, OtherDevicesAnswerIsNeverTaken) {
+    read(kOtherDeviceRow);
+    EXPECT_EQ(requests, 3);
+    EXPECT_EQ(icon(), IconReadUnanswered);
+    EXPECT_EQ(value(), QStringLiteral("старое"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Routes, FailureMode, ::testing::Values(Route::Serial, Route::Udp),
                          [](const ::testing::TestParamInfo<Route>& info) {
                              return info.param == Route::Serial ? std::string("Serial") : std::string("Udp");

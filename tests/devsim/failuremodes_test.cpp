@@ -125,6 +125,15 @@ const std::vector<ModeCase>& modeCases() {
              EXPECT_EQ(reply->delayMs, 0);
              EXPECT_EQ(parse(reply->bytes).value, "15");
          }},
+        {"otherdevice[=K]", "otherdevice=2",
+         [](DeviceModel& m) {
+             // The table's device has address 0: the answer comes from device 2, to program address 0.
+             const auto reply = ask(m, readRequest(8, 1, 70));
+             ASSERT_TRUE(reply);
+             const auto a = parse(reply->bytes);
+             EXPECT_EQ(a.value, "15");
+             EXPECT_EQ(a.address, (Bytes{0x00, 0x82}));
+         }},
         {"delay=MS", "delay=200",
          [](DeviceModel& m) {
              const auto reply = ask(m, readRequest(7, 1, 70));
@@ -259,6 +268,8 @@ TEST(FailureOption, WordsSetTheirMode) {
         {"pieces=1", only(&Failure::pieces, 1)},
         {"delay=0", only(&Failure::delayMs, 0)},
         {"delay=300", only(&Failure::delayMs, 300)},
+        {"otherdevice", only(&Failure::otherDevice, 1)},
+        {"otherdevice=31", only(&Failure::otherDevice, 31)},
     };
     for (const auto& [word, expected] : accepted) {
         Failure f;

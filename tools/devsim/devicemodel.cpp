@@ -233,7 +233,10 @@ Reply DeviceModel::buildAnswer(const Request& request, const Target& target) {
 
     const int outSeq = (request.sequence + failure.wrongSequence.value_or(0)) % 1000;
     Bytes out = {kDle, kSoh};
-    if (request.address) // to the program, from this device
+    if (failure.otherDevice) // as another device on the line would answer
+        appendAddress(out, request.address ? request.address->program : 0,
+                      config_.deviceAddress + *failure.otherDevice);
+    else if (request.address) // to the program, from this device
         appendAddress(out, request.address->program, request.address->device);
     out.insert(out.end(), {kDle, kUs, answerFn, static_cast<uint8_t>('0' + outSeq / 100),
                            static_cast<uint8_t>('0' + outSeq / 10 % 10), static_cast<uint8_t>('0' + outSeq % 10),

@@ -30,6 +30,10 @@ constexpr FailureMode kModes[] = {
     {.word = "delay", .arg = FailureArg::Number, .argName = "MS",
      .help = "answers after MS milliseconds",
      .apply = [](Failure& f, int ms, const QString&) { f.delayMs = ms; }},
+    {.word = "otherdevice", .arg = FailureArg::OptionalNumber, .argName = "K",
+     .min = 1, .max = 255, .fallback = 1,
+     .help = "answers as the device K addresses above its own\n(default 1), naming it in the address block even\nfor a request without one",
+     .apply = [](Failure& f, int k, const QString&) { f.otherDevice = k; }},
 };
 
 bool takesBareWord(const FailureMode& m) {
