@@ -30,6 +30,9 @@ constexpr FailureMode kModes[] = {
     {.word = "delay", .arg = FailureArg::Number, .argName = "MS",
      .help = "answers after MS milliseconds",
      .apply = [](Failure& f, int ms, const QString&) { f.delayMs = ms; }},
+    {.word = "keep", .arg = FailureArg::Text, .argName = "TEXT",
+     .help = "confirms every write but then holds TEXT (a device that rounds\nor ignores what it is sent)",
+     .apply = [](Failure& f, int, const QString& text) { f.keeps = text; }},
 };
 
 bool takesBareWord(const FailureMode& m) {

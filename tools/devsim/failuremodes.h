@@ -24,6 +24,7 @@ struct Failure {
     std::optional<int> wrongSequence;  // answers with the sequence number + K
     std::optional<int> pieces;         // sends the answer in N pieces
     std::optional<int> delayMs;        // waits before answering
+    std::optional<QString> keeps;      // confirms writes but goes on holding this value
 
     // This failure's fields where set, the base's otherwise.
     Failure over(const Failure& base) const;
@@ -36,10 +37,10 @@ struct Failure {
 private:
     // Every field once, so that over() and any() cannot miss one.
     auto fields() {
-        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs);
+        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs, keeps);
     }
     auto fields() const {
-        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs);
+        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs, keeps);
     }
 };
 
