@@ -42,5 +42,7 @@ std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows);
 // The longest stall of the window during a 300-baud exchange.
 Figure ExchangeStallFigure(int exchangeRows, bool logOpen);
 std::vector<Figure> MemoryFigures(int listRows);
+// The window's compare of a listRows-row list with the simulator.
+std::vector<Figure> CompareFigures(int listRows);
 
 } // namespace parvault::bench

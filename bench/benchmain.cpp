@@ -6,7 +6,7 @@
 //   parvault2-bench --quick    fewer rows, for a smoke run
 //   parvault2-bench --only NAME[,NAME...]   some of: cadence-udp cadence-115200
 //                              cadence-9600 cadence-log load tree responsiveness
-//                              stall-log memory
+//                              stall-log memory compare
 // The window runs on the offscreen platform unless QT_QPA_PLATFORM says otherwise.
 
 #include "bench.h"
@@ -23,7 +23,8 @@ namespace {
 
 const char* const kAll[] = {"cadence-udp",    "cadence-115200", "cadence-9600", "cadence-log",
                             "pacing-udp",     "pacing-115200",  "pacing-9600",  "load",         "load-jet",
-                            "tree",           "many-lists",     "responsiveness", "stall-log",    "memory"};
+                            "tree",           "many-lists",     "responsiveness", "stall-log",    "memory",
+                            "compare"};
 
 int RunOne(const QString& name, bool quick) {
     const int exchangeRows = quick ? 100 : 500;
@@ -64,6 +65,8 @@ int RunOne(const QString& name, bool quick) {
         figures = ResponsivenessFigures(slowRows, listRows);
     else if (name == "memory")
         figures = MemoryFigures(listRows);
+    else if (name == "compare")
+        figures = CompareFigures(listRows);
     else {
         std::fprintf(stderr, "unknown benchmark %s\n", name.toUtf8().constData());
         return 2;

@@ -87,6 +87,10 @@ CMainDlg::CMainDlg(MainWindowOptions options, QWidget* parent)
     // The exchange log: a key the window's key filter leaves alone.
     auto* logKey = new QShortcut(kExchangeLogKey, this);
     connect(logKey, &QShortcut::activated, this, &CMainDlg::ShowExchangeLog);
+    connect(new QShortcut(kCompareKey, this), &QShortcut::activated, this, &CMainDlg::CompareWithDevice);
+    connect(new QShortcut(kCompareFilterKey, this), &QShortcut::activated, this,
+            [this] { ShowOnlyDifferences(!onlyDifferences_); });
+    connect(new QShortcut(kWriteStoredKey, this), &QShortcut::activated, this, &CMainDlg::WriteStoredValues);
 }
 
 CMainDlg::~CMainDlg() {
@@ -183,8 +187,17 @@ void CMainDlg::CreateControls() {
         listPalette.setColor(QPalette::Inactive, role, listPalette.color(QPalette::Active, role));
     list_->setPalette(listPalette);
     controls_.insert(IDC_LIST, list_);
-    connect(list_, &QAbstractItemView::doubleClicked, this,
-            [this] { EditSelectedValue(list_, rows_); });
+    connect(list_, &QAbstractItemView::doubleClicked, this, [this] {
+        // A value typed by hand is no longer the one compared.
+        if (EditSelectedValue(list_, rows_) && wiring_ && wiring_->compare().active())
+            LeaveCompare();
+    });
+    for (auto signal : {&QAbstractItemModel::columnsInserted, &QAbstractItemModel::columnsRemoved})
+        connect(&rows_, signal, this, &CMainDlg::FitColumns);
+    connect(&rows_, &QAbstractItemModel::modelReset, this, [this] {
+        onlyDifferences_ = false; // the view shows every row of new rows
+        FitColumns();
+    });
 
     // Keyboard order: exit, tree, list, then the command buttons.
     QWidget* order[] = {button(IDC_EXIT),        tree_,
@@ -365,7 +378,94 @@ void CMainDlg::contextMenuEvent(QContextMenuEvent* e) {
     QAction* log = menu.addAction(QString::fromUtf8(kExchangeLogTitle), this, &CMainDlg::ShowExchangeLog);
     log->setShortcut(kExchangeLogKey);
     log->setEnabled(wiring_ != nullptr);
+    const bool comparing = wiring_ && wiring_->compare().active();
+    const bool idle = wiring_ && !wiring_->controller().busy();
+    QAction* compare = menu.addAction(QString::fromUtf8(kCompareCommand), this, &CMainDlg::CompareWithDevice);
+    compare->setShortcut(kCompareKey);
+    compare->setEnabled(idle && mainDatabaseFound_ && wiring_->db().currentListNumber > 0 &&
+                        rows_.rowCount() > 0);
+    if (comparing) {
+        QAction* filter = menu.addAction(QString::fromUtf8(kCompareFilterCommand), this,
+                                         &CMainDlg::ShowOnlyDifferences);
+        filter->setCheckable(true);
+        filter->setChecked(onlyDifferences_);
+        filter->setShortcut(kCompareFilterKey);
+        QAction* write = menu.addAction(QString::fromUtf8(kWriteStoredCommand), this, &CMainDlg::WriteStoredValues);
+        write->setShortcut(kWriteStoredKey);
+        write->setEnabled(idle);
+        menu.addAction(QString::fromUtf8(kLeaveCompareCommand), this, &CMainDlg::LeaveCompare);
+    }
     menu.exec(e->globalPos());
+}
+
+void CMainDlg::CompareWithDevice() {
+    if (!wiring_ || !mainDatabaseFound_)
+        return;
+    const QString caption = QString::fromUtf8(kCompareCommand);
+    if (wiring_->db().currentListNumber <= 0 || rows_.rowCount() == 0) {
+        options_.showError(QStringLiteral("Сравнивается сохранённый список: загрузите его из дерева."), caption);
+        return;
+    }
+    if (wiring_->controller().busy()) {
+        options_.showError(QStringLiteral("Идёт обмен: дождитесь его конца или остановите его."), caption);
+        return;
+    }
+    ShowOnlyDifferences(false);
+    wiring_->compare().start();
+    CompareChanged();
+}
+
+void CMainDlg::WriteStoredValues() {
+    if (!wiring_ || !wiring_->compare().active())
+        return;
+    const QString caption = QString::fromUtf8(kWriteStoredCommand);
+    if (wiring_->controller().busy()) {
+        options_.showError(QStringLiteral("Идёт обмен: дождитесь его конца или остановите его."), caption);
+        return;
+    }
+    if (!wiring_->compare().writeStored())
+        options_.showError(QStringLiteral("Выделите строки, значения которых отличаются от сохранённых."), caption);
+    CompareChanged();
+}
+
+void CMainDlg::LeaveCompare() {
+    if (!wiring_)
+        return;
+    wiring_->compare().leave();
+    CompareChanged();
+}
+
+void CMainDlg::ShowOnlyDifferences(bool only) {
+    onlyDifferences_ = only && wiring_ && wiring_->compare().active();
+    ApplyCompareFilter();
+}
+
+void CMainDlg::CompareChanged() {
+    if (!wiring_ || !wiring_->compare().active())
+        onlyDifferences_ = false;
+    ApplyCompareFilter();
+}
+
+void CMainDlg::ApplyCompareFilter() {
+    const bool comparing = rows_.comparing();
+    list_->setUpdatesEnabled(false);
+    for (int r = 0; r < rows_.rowCount(); ++r) {
+        const bool hide = onlyDifferences_ && comparing && !NeedsAttention(rows_.compareCell(r).mark);
+        if (list_->isRowHidden(r, {}) != hide)
+            list_->setRowHidden(r, {}, hide);
+    }
+    list_->setUpdatesEnabled(true);
+}
+
+void CMainDlg::FitColumns() {
+    const int count = rows_.columnCount();
+    if (count == shownColumns_)
+        return;
+    shownColumns_ = count;
+    for (int c = 0; c < ColumnCount; ++c)
+        list_->setColumnWidth(rows_.viewColumn(c), ParamListModel::kWidths[c]);
+    if (rows_.comparing())
+        list_->setColumnWidth(ParamListModel::kDeviceColumn, ParamListModel::kDeviceColumnWidth);
 }
 
 void CMainDlg::ShowExchangeLog() {

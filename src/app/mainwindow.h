@@ -91,6 +91,14 @@ class ExchangeLogWindow;
 
 // Opens the exchange log window; the window's key filter passes it through.
 inline const QKeySequence kExchangeLogKey{Qt::CTRL | Qt::Key_L};
+// The compare with the device, its filter and its write-back.
+inline const QKeySequence kCompareKey{Qt::CTRL | Qt::Key_D};
+inline const QKeySequence kCompareFilterKey{Qt::CTRL | Qt::SHIFT | Qt::Key_D};
+inline const QKeySequence kWriteStoredKey{Qt::CTRL | Qt::SHIFT | Qt::Key_W};
+inline const char kCompareCommand[] = "Сравнить с прибором";
+inline const char kCompareFilterCommand[] = "Только отличающиеся и непрочитанные";
+inline const char kWriteStoredCommand[] = "Записать сохранённые значения";
+inline const char kLeaveCompareCommand[] = "Закончить сравнение";
 
 class CMainDlg : public QDialog, public MessagePoster {
     Q_OBJECT
@@ -134,6 +142,16 @@ public:
     ExchangeLogWindow* exchangeLogWindow() const { return logWindow_; }
     void OpenSettings();
 
+    // The compare with the device (see CompareRun). Each says no in a
+    // message when it cannot act.
+    void CompareWithDevice();
+    void WriteStoredValues();
+    void LeaveCompare();
+    // Shows only the rows that differ or were not read, or all rows again.
+    void ShowOnlyDifferences(bool only);
+    bool onlyDifferences() const { return onlyDifferences_; }
+    // The compare started, ended a pass or was left.
+    void CompareChanged();
 
 protected:
     bool event(QEvent* e) override;
@@ -148,6 +166,9 @@ private:
     void Startup();
     void Shutdown();
     bool ownsKeyEvent(QObject* watched) const;
+    // Column widths anew when the compare column comes or goes.
+    void FitColumns();
+    void ApplyCompareFilter();
 
     MainWindowOptions options_;
     WindowHandlers defaultHandlers_;
@@ -171,6 +192,8 @@ private:
     bool mainDatabaseFound_ = false;
     bool fullRowSelection_ = false;
     bool shutDown_ = false;
+    bool onlyDifferences_ = false;
+    int shownColumns_ = ColumnCount;
     int exchangeTimerId_ = 0;
     TickThread tick_;
 };

@@ -45,12 +45,13 @@ QList<QCursor> WaitCursorFrames() {
 
 MainWiring::MainWiring(CMainDlg& window, PortNaming ports)
     : window_(window), dbRows_(window.rows(), [this] { EndExchangeForNewRows(); }),
-      db_(*this, dbRows_),
-      stack_(StackSetup{window.settings, window.rows(), *this, std::move(ports), window.localIp,
+      db_(*this, dbRows_), compare_(window.rows(), *this),
+      stack_(StackSetup{window.settings, compare_.exchangeRows(), *this, std::move(ports), window.localIp,
                         [this] { db_.ReopenCurrentDatabase(); },
                         [&window] { return window.localIp = localIpFromHostName(); }, &window.exchange,
                         &window, UdpPauses{}, AnswerWaits{}, Pacing{}, nullptr, &log_}) {
     db_.waitCursor.setDisplay(this);
+    compare_.setController(&stack_.controller());
 }
 
 MainWiring::~MainWiring() {
@@ -60,11 +61,32 @@ MainWiring::~MainWiring() {
 
 // ---------------------------------------------------------------- window events
 
-void MainWiring::OnTimer() { stack_.controller().OnTimer(); }
+void MainWiring::OnTimer() {
+    stack_.controller().OnTimer();
+    afterExchangeStep();
+}
 
-void MainWiring::OnExchangeMessage(int message) { stack_.controller().OnMessage(message); }
+void MainWiring::OnExchangeMessage(int message) {
+    stack_.controller().OnMessage(message);
+    afterExchangeStep();
+}
+
+void MainWiring::afterExchangeStep() {
+    const CompareRun::Phase before = compare_.phase();
+    compare_.afterStep();
+    if (compare_.phase() != before)
+        window_.CompareChanged();
+}
 
 void MainWiring::OnCommand(int controlId) {
+    // Stop ends a compare's exchange and keeps what it found; any other
+    // command leaves the compare.
+    if (controlId == IDC_STOP) {
+        compare_.noteStop();
+    } else if (compare_.active()) {
+        compare_.leave();
+        window_.CompareChanged();
+    }
     switch (controlId) {
     case IDC_SAVE_LIST:
         db_.SaveList();
@@ -77,6 +99,7 @@ void MainWiring::OnCommand(int controlId) {
         break;
     case IDC_STOP:
         stack_.controller().StopExchange();
+        afterExchangeStep();
         break;
     case IDC_SAVE_VALUES:
         db_.SaveValues();

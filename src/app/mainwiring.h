@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comparerun.h"
 #include "controller.h"
 #include "exchangestack.h"
 #include "dbsession.h"
@@ -56,6 +57,7 @@ public:
     SerialChannel& serial() { return stack_.serial(); }
     ExchangeStack& stack() { return stack_; }
     ExchangeLog& log() { return log_; }
+    CompareRun& compare() { return compare_; }
 
 private:
     // The parameter list as the database commands see it: whatever replaces
@@ -82,12 +84,15 @@ private:
     };
 
     std::optional<int32_t> selectedTreeData() const;
+    // Lets the compare notice the end of a pass, and the window its change.
+    void afterExchangeStep();
     void EndExchangeForNewRows();
 
     CMainDlg& window_;
     ExchangeSafeRows dbRows_;
     DbSession db_;
     ExchangeLog log_; // every exchange of the window, for the log window
+    CompareRun compare_; // before the stack: the controller acts on its rows
     ExchangeStack stack_;
     QList<QCursor> waitFrames_;
     bool overrideCursor_ = false;

@@ -142,6 +142,12 @@ const std::vector<ModeCase>& modeCases() {
              EXPECT_EQ(reply->pieces, 1);
              EXPECT_EQ(parse(reply->bytes).value, "15");
          }},
+        {"keep=\"TEXT\"", "keep=15,5",
+         [](DeviceModel& m) {
+             const auto write = answerTo(m, writeRequest(4, 1, 70, 0, KindPlain, "99"));
+             EXPECT_EQ(write.result, ANSWER_OK); // confirmed,
+             EXPECT_EQ(answerTo(m, readRequest(5, 1, 70)).value, "15,5"); // yet another value kept
+         }},
     };
     return cases;
 }

@@ -559,13 +559,17 @@ int Cli::commandExchange(bool write) {
             !refused.isEmpty())
             return fail(QStringLiteral("%1: %2").arg(QLatin1String(option), refused));
     }
+    if (o_.onlyDiffering && target->info.listNumber == 0)
+        return fail(QStringLiteral("--only-differing needs a saved list; %1 is the template rows of a device "
+                                   "type, which hold no values")
+                        .arg(o_.list));
     if (o_.compare && target->info.listNumber == 0)
         return fail(QStringLiteral("--compare needs a saved list; %1 is the template rows of a device type, "
                                    "which hold no values")
                         .arg(o_.list));
 
     // The rows to exchange.
-    auto pickedRows = pickRows(rows, !write);
+    auto pickedRows = pickRows(rows, !write || o_.onlyDiffering);
     if (!pickedRows)
         return kExitError;
     std::vector<int>& picked = *pickedRows;
@@ -580,8 +584,9 @@ int Cli::commandExchange(bool write) {
             return fail(why);
         // Rows taken with the values the list holds must have one: a blank
         // template row written as it stands would blank the device's value.
+        // With --only-differing such a row is reported, not written.
         for (int r : picked)
-            if (!setRows.count(r) && rows.text(r, ColValue).isEmpty())
+            if (!o_.onlyDiffering && !setRows.count(r) && rows.text(r, ColValue).isEmpty())
                 return fail(QStringLiteral("row %1 (%2:%3:%4) has no value to write; give it with --set")
                                 .arg(r + 1)
                                 .arg(leadingInt(rows.text(r, ColCanal)))
@@ -592,6 +597,8 @@ int Cli::commandExchange(bool write) {
     ExchangePlan plan;
     plan.write = write;
     plan.compare = o_.compare;
+    plan.onlyDiffering = o_.onlyDiffering;
+    plan.verify = o_.verify;
     plan.picked = picked;
     for (int r : picked)
         plan.before.push_back(rows.text(r, ColValue));
@@ -705,6 +712,7 @@ int Cli::commandExchange(bool write) {
     report.list = target->info;
     report.rows = result.rows;
     report.compare = o_.compare;
+    report.writeBack = plan.writeBack();
     int status = result.status;
     if (!traceProblem.isEmpty())
         status = kExitError; // a file that was asked for is missing

@@ -31,7 +31,8 @@ constexpr OptionDef kOptions[] = {
     {"--wait", true},     {"--port-links", true}, {"--save-settings", false}, {"--dir", true},
     {"--quiet", false},   {"--help", false},      {"--version", false},    {"--name", true},
     {"--save-as", true},  {"--compare", false},   {"--targets", true},     {"--jobs", true},
-    {"--trace", true},    {"--pace", true},       {"--gap", true},
+    {"--trace", true},    {"--pace", true},       {"--gap", true},         {"--only-differing", false},
+    {"--verify", false},
 };
 
 const OptionDef* findOption(const QString& name) {
@@ -139,6 +140,10 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
         (name == "--name" ? o.listName : o.saveAs) = value;
     } else if (name == "--compare") {
         o.compare = true;
+    } else if (name == "--only-differing") {
+        o.onlyDiffering = true;
+    } else if (name == "--verify") {
+        o.verify = true;
     } else if (name == "--targets") {
         if (value.isEmpty())
             return QStringLiteral("--targets wants a file name");
@@ -391,7 +396,16 @@ ParseResult ParseArgs(const QStringList& args) {
         r.error = QStringLiteral("--jobs belongs to --targets");
         return r;
     }
-    if (o.command == Command::Write && o.sets.empty() && !o.rows) {
+    if ((o.onlyDiffering || o.verify) && o.command != Command::Write) {
+        r.error = QStringLiteral("%1 belongs to the write command").arg(o.onlyDiffering ? "--only-differing" : "--verify");
+        return r;
+    }
+    if ((o.onlyDiffering || o.verify) && (o.save || o.exportPath)) {
+        r.error = QStringLiteral("%1 does not go with %2: the value column ends holding what the device read back")
+                      .arg(o.onlyDiffering ? "--only-differing" : "--verify", o.save ? "--save" : "--export");
+        return r;
+    }
+    if (o.command == Command::Write && o.sets.empty() && !o.rows && !o.onlyDiffering) {
         r.error = QStringLiteral("write wants --set ROW=VALUE or --rows ROWS (the rows to write "
                                  "with the values the list holds)");
         return r;
@@ -454,6 +468,13 @@ Rows (read, write and save):
                          value the list holds: same, differs, not-read or
                          nothing-stored; numbers match with either decimal
                          mark (10,0 is 10.0)
+  --only-differing       (write, saved lists) read the rows first and write
+                         the stored value of each row whose device value
+                         differs, then read those rows back; default rows:
+                         all. Each row ends written, unchanged, refused,
+                         not-read or differs-after-write
+  --verify               (write) read back every row written and name its
+                         outcome as --only-differing does
 
 Connection (default: Parvault2.i; each option overrides one item):
   --udp HOST:PORT        reach the device over UDP
@@ -490,7 +511,8 @@ Output:
                          line each in UTF-8 (- for standard error)
   --dir DIR              work in DIR instead of the current folder
 
-Exit status: 0 every row succeeded (with --compare: every row the same),
+Exit status: 0 every row succeeded (with --compare: every row the same; with
+--only-differing or --verify: every row ends equal to its stored value),
 1 some row failed (or differs, was not read or has nothing stored), 2 usage,
 connection, database or file error (also when the device answered no request
 at all). With --targets, the worst of the devices'.

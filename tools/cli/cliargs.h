@@ -61,6 +61,8 @@ struct CliOptions {
     std::optional<QString> listName; // save --name NAME
     std::optional<QString> saveAs;   // read --save-as NAME
     bool compare = false;            // read --compare
+    bool onlyDiffering = false;      // write --only-differing
+    bool verify = false;             // write --verify
     std::optional<QString> targetsPath; // --targets FILE
     int jobs = kDefaultJobs;
     bool jobsGiven = false;

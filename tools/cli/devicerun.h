@@ -20,6 +20,12 @@ namespace parvault::cli {
 struct ExchangePlan {
     bool write = false;
     bool compare = false;
+    // write: read the rows first and write only those that differ from the
+    // value in `before`; every write is read back.
+    bool onlyDiffering = false;
+    // write: read back every row written.
+    bool verify = false;
+    bool writeBack() const { return write && (onlyDiffering || verify); }
     std::vector<int> picked;     // list indices, ascending
     std::vector<QString> before; // each picked row's value before the exchange
     PortNaming ports = defaultPortNaming();

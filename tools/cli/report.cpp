@@ -103,13 +103,21 @@ QString fromCp1251Line(const QByteArray& line) {
     return text;
 }
 
+// A write read back names what came of the row; otherwise the exchange's outcome.
+QLatin1String outcomeWord(const RowReport& row) {
+    return QLatin1String(row.writeBack ? writeBackName(*row.writeBack) : OutcomeName(row.outcome));
+}
+
 QString textRowLine(const RowReport& row, bool compare) {
     ParamRow shown = row.row;
     for (QString& text : shown.texts)
         text = EscapeControls(text);
-    QString line = fromCp1251Line(ExportRowLine(shown)) + QStringLiteral("  ") +
-                   QLatin1String(OutcomeName(row.outcome));
-    if (compare) {
+    QString line = fromCp1251Line(ExportRowLine(shown)) + QStringLiteral("  ") + outcomeWord(row);
+    if (row.writeBack) {
+        line += QStringLiteral("  stored: ") + EscapeControls(row.stored);
+        if (!row.message.isEmpty())
+            line += QStringLiteral("  (") + EscapeControls(row.message) + QLatin1Char(')');
+    } else if (compare) {
         line += QStringLiteral("  ") + QLatin1String(verdictName(row.verdict));
         if (!row.stored.isEmpty())
             line += QStringLiteral("  stored: ") + EscapeControls(row.stored);
@@ -125,10 +133,12 @@ QString textTable(const ListInfo& list, const std::vector<RowReport>& rows, bool
     return out;
 }
 
-QString csvHeader(bool compare, bool device) {
+QString csvHeader(bool compare, bool device, bool writeBack = false) {
     QString h = QStringLiteral("row,channel,parameter,index,value,units,name,outcome,message");
     if (compare)
         h += QStringLiteral(",stored,verdict");
+    else if (writeBack)
+        h += QStringLiteral(",stored");
     return (device ? QStringLiteral("device,") : QString()) + h + QLatin1Char('\n');
 }
 
@@ -140,9 +150,11 @@ QString csvRow(const RowReport& row, bool compare, const QString* device) {
     f << QString::number(row.listIndex + 1) << QString::number(leadingInt(t[ColCanal]))
       << QString::number(leadingInt(t[ColParam])) << QString::number(leadingInt(t[ColIndex]))
       << CsvField(t[ColValue]) << CsvField(t[ColUnits]) << CsvField(t[ColName])
-      << QLatin1String(OutcomeName(row.outcome)) << CsvField(row.message);
+      << outcomeWord(row) << CsvField(row.message);
     if (compare)
         f << CsvField(row.stored) << QLatin1String(verdictName(row.verdict));
+    else if (row.writeBack)
+        f << CsvField(row.stored);
     return f.join(QLatin1Char(',')) + QLatin1Char('\n');
 }
 
@@ -159,8 +171,10 @@ QJsonObject jsonRow(const RowReport& row, bool compare, const QString* device) {
     o["value"] = t[ColValue];
     o["units"] = t[ColUnits];
     o["name"] = t[ColName];
-    o["outcome"] = QLatin1String(OutcomeName(row.outcome));
+    o["outcome"] = outcomeWord(row);
     o["message"] = row.message;
+    if (row.writeBack)
+        o["stored"] = row.stored;
     if (compare) {
         o["stored"] = row.stored;
         o["verdict"] = QLatin1String(verdictName(row.verdict));
@@ -176,7 +190,10 @@ struct Tally {
 
     void add(const RowReport& row) {
         ++selected;
-        succeeded += Succeeded(row.outcome) ? 1 : 0;
+        if (row.writeBack)
+            succeeded += *row.writeBack == WriteBack::Written || *row.writeBack == WriteBack::Unchanged ? 1 : 0;
+        else
+            succeeded += Succeeded(row.outcome) ? 1 : 0;
         ++verdicts[static_cast<int>(row.verdict)];
     }
     QJsonObject json(bool compare) const {
@@ -236,7 +253,7 @@ QByteArray formatJson(const ExchangeReport& r) {
 QByteArray FormatReport(const ExchangeReport& report, Format format) {
     switch (format) {
     case Format::Csv: {
-        QString out = csvHeader(report.compare, false);
+        QString out = csvHeader(report.compare, false, report.writeBack);
         for (const RowReport& row : report.rows)
             out += csvRow(row, report.compare, nullptr);
         return out.toUtf8();
@@ -252,7 +269,7 @@ QByteArray FormatReport(const ExchangeReport& report, Format format) {
 QByteArray formatDevicesReport(const DevicesReport& r, Format format) {
     switch (format) {
     case Format::Csv: {
-        QString out = csvHeader(r.compare, true);
+        QString out = csvHeader(r.compare, true, r.writeBack);
         for (const DeviceReport& d : r.devices)
             for (const RowReport& row : d.rows)
                 out += csvRow(row, r.compare, &d.name);

@@ -46,6 +46,9 @@ struct RowReport {
     // A compare: the value the list held before the read, and the verdict.
     QString stored;
     Verdict verdict = Verdict::NotRead;
+    // A write read back (--only-differing, --verify): what came of the row;
+    // `stored` is the value it was to hold.
+    std::optional<WriteBack> writeBack;
 };
 
 struct ListInfo {
@@ -70,6 +73,7 @@ struct ExchangeReport {
     std::vector<RowReport> rows;
     int exitStatus = 0;
     bool compare = false;
+    bool writeBack = false; // rows name their write-back outcomes
     std::optional<SavedList> savedAs;
 };
 
@@ -91,6 +95,7 @@ struct DevicesReport {
     QString command;
     ListInfo list;
     bool compare = false;
+    bool writeBack = false;
     std::vector<DeviceReport> devices; // in the order of the targets file
     int exitStatus = 0;                // the worst of the devices'
 };

@@ -152,6 +152,7 @@ int runTargets(const TargetRunSetup& setup, const MemoryRowTable& rows, const Ex
     report.command = plan.write ? QStringLiteral("write") : QStringLiteral("read");
     report.list = setup.list;
     report.compare = plan.compare;
+    report.writeBack = plan.writeBack();
     for (const DeviceJob& job : *jobs) {
         DeviceReport d;
         d.name = job.name;

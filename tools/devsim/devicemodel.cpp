@@ -211,7 +211,7 @@ Reply DeviceModel::buildAnswer(const Request& request, const Target& target) {
         if (entry->readOnly || !request.hasValue) {
             errorGroup(QString::fromUtf8(entry->readOnly ? kTextReadOnly : kTextBadRequest));
         } else {
-            entry->value = FromOem(request.written);
+            entry->value = failure.keeps ? *failure.keeps : FromOem(request.written);
             body.push_back(kFf); // empty error text: the write is confirmed
         }
     } else if (request.what == Request::Block) {

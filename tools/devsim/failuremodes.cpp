@@ -34,6 +34,9 @@ constexpr FailureMode kModes[] = {
      .min = 1, .max = 255, .fallback = 1,
      .help = "answers as the device K addresses above its own\n(default 1), naming it in the address block even\nfor a request without one",
      .apply = [](Failure& f, int k, const QString&) { f.otherDevice = k; }},
+    {.word = "keep", .arg = FailureArg::Text, .argName = "TEXT",
+     .help = "confirms every write but then holds TEXT (a device that rounds\nor ignores what it is sent)",
+     .apply = [](Failure& f, int, const QString& text) { f.keeps = text; }},
 };
 
 bool takesBareWord(const FailureMode& m) {

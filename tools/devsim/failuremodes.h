@@ -25,6 +25,7 @@ struct Failure {
     std::optional<int> pieces;         // sends the answer in N pieces
     std::optional<int> delayMs;        // waits before answering
     std::optional<int> otherDevice;    // answers as the device K addresses above its own
+    std::optional<QString> keeps;      // confirms writes but goes on holding this value
 
     // This failure's fields where set, the base's otherwise.
     Failure over(const Failure& base) const;
@@ -37,10 +38,10 @@ struct Failure {
 private:
     // Every field once, so that over() and any() cannot miss one.
     auto fields() {
-        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs, otherDevice);
+        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs, otherDevice, keeps);
     }
     auto fields() const {
-        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs, otherDevice);
+        return std::tie(silent, silentFirst, errorText, badCrc, wrongSequence, pieces, delayMs, otherDevice, keeps);
     }
 };
 

@@ -1,9 +1,9 @@
-#include "compare.h"
+#include "valuecompare.h"
 
 #include "listexport.h"
 #include "listfiletable.h"
 
-namespace parvault::cli {
+namespace parvault {
 
 const char* verdictName(Verdict v) {
     switch (v) {
@@ -77,4 +77,45 @@ Verdict compareWithStored(const std::optional<QString>& read, const QString& sto
                                                                                            : Verdict::Differs;
 }
 
-} // namespace parvault::cli
+const char* writeBackName(WriteBack w) {
+    switch (w) {
+    case WriteBack::Written:
+        return "written";
+    case WriteBack::Unchanged:
+        return "unchanged";
+    case WriteBack::Refused:
+        return "refused";
+    case WriteBack::NotRead:
+        return "not-read";
+    case WriteBack::DiffersAfterWrite:
+        return "differs-after-write";
+    }
+    return "?";
+}
+
+WriteBack judgeWriteBack(Verdict before, bool refused, const std::optional<QString>& readBack,
+                         const QString& stored) {
+    switch (before) {
+    case Verdict::Same:
+    case Verdict::NothingStored:
+        return WriteBack::Unchanged;
+    case Verdict::NotRead:
+        return WriteBack::NotRead;
+    case Verdict::Differs:
+        break;
+    }
+    if (refused)
+        return WriteBack::Refused;
+    switch (compareWithStored(readBack, stored)) {
+    case Verdict::Same:
+        return WriteBack::Written;
+    case Verdict::NotRead:
+        return WriteBack::NotRead;
+    case Verdict::Differs:
+    case Verdict::NothingStored:
+        break;
+    }
+    return WriteBack::DiffersAfterWrite;
+}
+
+} // namespace parvault
