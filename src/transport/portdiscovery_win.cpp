@@ -2,6 +2,8 @@
 
 #include "serialchannel.h"
 
+#include <QStringList>
+
 #include <windows.h>
 // After windows.h:
 #include <devguid.h>

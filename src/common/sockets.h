@@ -1,0 +1,71 @@
+#pragma once
+
+#include "socketstart.h"
+
+// The few socket calls whose names, headers or error codes differ between
+// POSIX and Winsock, so that the UDP code, the simulator and the command line
+// are written once.
+
+#ifdef _WIN32
+#include <winsock2.h>
+#include <ws2tcpip.h>
+#else
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#endif
+
+#include <string>
+
+namespace parvault {
+
+#ifdef _WIN32
+using SocketHandle = SOCKET;
+inline const SocketHandle kNoSocket = INVALID_SOCKET;
+#else
+using SocketHandle = int;
+inline constexpr SocketHandle kNoSocket = -1;
+#endif
+
+// The error code of the last failed socket call of this thread.
+int lastSocketError();
+// The call would have blocked, or was interrupted: try again later.
+bool socketWouldBlock(int error);
+// The peer's port is closed (an ICMP "port unreachable" came back).
+bool socketRefused(int error);
+// The system's text for a socket error code.
+std::string socketErrorText(int error);
+
+// A datagram socket that never blocks and is not inherited by child processes.
+SocketHandle openUdpSocket();
+void closeSocket(SocketHandle socket);
+
+// poll() over sockets; the timeout in milliseconds, -1 for none.
+int pollSockets(pollfd* fds, unsigned count, int timeoutMs);
+
+// A wake-up that a poll over sockets can wait on together with its sockets:
+// readable once raised. Made of a pipe on POSIX and of a loopback datagram
+// socket on Windows, where only sockets can be polled.
+class SocketWake {
+public:
+    SocketWake();
+    ~SocketWake();
+    SocketWake(const SocketWake&) = delete;
+    SocketWake& operator=(const SocketWake&) = delete;
+
+    bool valid() const;
+    void raise();
+    void clear();
+    // The handle to put into a pollfd (events POLLIN).
+    SocketHandle pollHandle() const { return read_; }
+    bool raised() const;
+
+private:
+    SocketHandle read_ = kNoSocket;
+    SocketHandle write_ = kNoSocket;
+};
+
+} // namespace parvault
