@@ -36,6 +36,8 @@ std::vector<Figure> ListLoadFigures(int rows, int repeats);
 std::vector<Figure> TreeBuildFigures(int repeats);
 // The 10,000-row Jet list against the same list in the program's format.
 Figure JetListLoadFigure(int repeats);
+// The tree of 2,000 Jet lists against 2,000 own lists; the window's start with each.
+std::vector<Figure> ManyListsFigures(int repeats);
 std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows);
 // The longest stall of the window during a 300-baud exchange.
 Figure ExchangeStallFigure(int exchangeRows, bool logOpen);

@@ -23,7 +23,7 @@ namespace {
 
 const char* const kAll[] = {"cadence-udp",    "cadence-115200", "cadence-9600", "cadence-log",
                             "pacing-udp",     "pacing-115200",  "pacing-9600",  "load",         "load-jet",
-                            "tree",           "responsiveness", "stall-log",    "memory"};
+                            "tree",           "many-lists",     "responsiveness", "stall-log",    "memory"};
 
 int RunOne(const QString& name, bool quick) {
     const int exchangeRows = quick ? 100 : 500;
@@ -58,6 +58,8 @@ int RunOne(const QString& name, bool quick) {
         figures.push_back(JetListLoadFigure(repeats));
     else if (name == "tree")
         figures = TreeBuildFigures(repeats);
+    else if (name == "many-lists")
+        figures = ManyListsFigures(quick ? 1 : 3);
     else if (name == "responsiveness")
         figures = ResponsivenessFigures(slowRows, listRows);
     else if (name == "memory")

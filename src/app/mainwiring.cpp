@@ -123,7 +123,7 @@ bool MainWiring::OpenMainDatabase() { return db_.OpenMainDatabase(); }
 
 void MainWiring::ClosePort() { ComClose(stack_.serial()); }
 
-void MainWiring::StopUdpThread() { stack_.udp().stopUdpExchange(); }
+void MainWiring::StopUdpThread() { stack_.udp().endUdpExchange(); }
 
 // ---------------------------------------------------------------- database UI
 

@@ -1,8 +1,25 @@
 #include "paramlistmodel.h"
 
+#include "listexport.h"
+
+#include <QBrush>
 #include <QItemSelectionModel>
 
 namespace parvault {
+
+namespace {
+
+// A value cell holding an exchange error text rather than a value: the store
+// button writes that text into the list over the value stored there.
+const QColor kErrorTextColour(0xB0, 0x00, 0x00);
+const QString kErrorTextTip = QStringLiteral(
+    "Текст ошибки, а не значение: кнопка сохранения запишет его в список вместо прежнего значения");
+
+bool holdsErrorText(const ParamRow& r, int column) {
+    return column == ColValue && IsDiagnosticText(r.texts[ColValue]);
+}
+
+} // namespace
 
 const char* const ParamListModel::kHeaders[ColumnCount] = {
     "Канал", "Параметр", "Индекс", "Значение", "Единицы", " Наименование"};
@@ -31,6 +48,14 @@ QVariant ParamListModel::data(const QModelIndex& index, int role) const {
         return {};
     case Qt::UserRole:
         return r.kind;
+    case Qt::ForegroundRole:
+        if (holdsErrorText(r, index.column()))
+            return QBrush(kErrorTextColour);
+        return {};
+    case Qt::ToolTipRole:
+        if (holdsErrorText(r, index.column()))
+            return kErrorTextTip;
+        return {};
     case Qt::TextAlignmentRole:
         return int(Qt::AlignLeft | Qt::AlignVCenter);
     default:
@@ -50,7 +75,7 @@ QVariant ParamListModel::headerData(int section, Qt::Orientation orientation, in
 void ParamListModel::setText(int r, int column, const QString& text) {
     rows_.at(static_cast<size_t>(r)).texts.at(static_cast<size_t>(column)) = text;
     const QModelIndex i = index(r, column);
-    emit dataChanged(i, i, {Qt::DisplayRole});
+    emit dataChanged(i, i, {Qt::DisplayRole, Qt::ForegroundRole, Qt::ToolTipRole});
 }
 
 void ParamListModel::setIcon(int r, int icon) {

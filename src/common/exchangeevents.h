@@ -7,6 +7,7 @@
 // 25 ms step and from the UDP thread.
 
 #include <cstdint>
+#include <span>
 
 namespace parvault {
 
@@ -21,12 +22,23 @@ enum class ExchangeEvent {
     Ended,            // the last row is done
     Stopped,          // stopped before the end (the stop command, or the list was replaced)
     ForeignDatagram,  // a: sender address (host order), b: sender port
+    OtherRequest,     // a: the answer's sequence number, b: the row; the row's number, but
+                      // another device, function, channel, parameter or index
+    Discarded,        // a: bytes left on the line by earlier requests, thrown away
+    LateDatagram,     // a: bytes of a datagram that came after its request was given up
 };
 
 class ExchangeEvents {
 public:
     virtual ~ExchangeEvents() = default;
     virtual void event(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) = 0;
+    // A datagram from the device that came after its request was given up,
+    // thrown away before the next row's request; sender address in host order.
+    virtual void lateDatagram(std::span<const uint8_t> bytes, uint32_t address, uint16_t port) {
+        (void)bytes;
+        (void)address;
+        (void)port;
+    }
 };
 
 } // namespace parvault

@@ -3,6 +3,7 @@
 #include "daoexception.h"
 #include "daosql.h"
 #include "daostatement.h"
+#include "folderkind.h"
 #include "jetimport.h"
 
 #include <QFile>
@@ -10,6 +11,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <memory>
 
 namespace parvault {
@@ -19,6 +21,21 @@ namespace {
 // Marks our own files inside the SQLite header ("PV2D"); nothing checks it,
 // but writing it makes a freshly created file a real, non-empty database.
 constexpr int kApplicationId = 0x50563244;
+
+std::atomic<int> g_busyWaitMs{kDatabaseBusyWaitMs};
+
+// Several programs share a folder: the rollback journal (WAL needs memory
+// shared between the programs, which a network filesystem does not share) and
+// normal locking (every transaction takes and gives back its locks, so the
+// others are never shut out between commands). Said explicitly, as a file
+// made by another tool could ask otherwise. On a network folder every commit
+// is synced whole before the lock is given up.
+void setSharingModes(sqlite3* db, const QString& name) {
+    sqlite3_exec(db, "PRAGMA locking_mode=NORMAL", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode=DELETE", nullptr, nullptr, nullptr);
+    if (FolderKindOf(name) == FolderKind::Network)
+        sqlite3_exec(db, "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr);
+}
 
 // A connection being opened: closed again if a step of the opening raises.
 // Nothing is prepared on it yet, so closing cannot fail.
@@ -34,12 +51,25 @@ PendingConnection openConnection(const QByteArray& path, int flags, const std::s
     const int rc = sqlite3_open_v2(path.constData(), &raw, flags, nullptr);
     PendingConnection db(raw);
     checkSqlite(db.get(), rc, what);
+    sqlite3_busy_timeout(db.get(), g_busyWaitMs.load());
     return db;
 }
 
 } // namespace
 
+void SetDatabaseBusyWaitMs(int ms) { g_busyWaitMs = ms; }
+int DatabaseBusyWaitMs() { return g_busyWaitMs.load(); }
+
 CDaoDatabase::~CDaoDatabase() { Close(); }
+
+bool CDaoDatabase::FileIsGone() const {
+    if (!m_db || m_jet)
+        return false;
+    int moved = 0;
+    if (sqlite3_file_control(m_db, "main", SQLITE_FCNTL_HAS_MOVED, &moved) != SQLITE_OK)
+        return !QFileInfo::exists(m_name);
+    return moved != 0;
+}
 
 sqlite3* CDaoDatabase::handle() const {
     if (!m_db)
@@ -70,6 +100,7 @@ void CDaoDatabase::Open(const QString& name, bool exclusive, bool readOnly, cons
     // fail here and not at its first query.
     checkSqlite(db.get(), sqlite3_exec(db.get(), "SELECT count(*) FROM sqlite_master", nullptr, nullptr, nullptr),
                 "not a database: " + path.toStdString());
+    setSharingModes(db.get(), name);
     m_db = db.release();
     m_name = name;
 }
@@ -86,6 +117,7 @@ void CDaoDatabase::Create(const QString& name, const QString& locale, int option
     PendingConnection db = openConnection(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, what);
     const std::string pragma = "PRAGMA application_id=" + std::to_string(kApplicationId);
     checkSqlite(db.get(), sqlite3_exec(db.get(), pragma.c_str(), nullptr, nullptr, nullptr), what);
+    setSharingModes(db.get(), name);
     m_db = db.release();
     m_name = name;
 }

@@ -11,6 +11,13 @@ namespace parvault {
 inline constexpr const char* dbLangGeneral = ";LANGID=0x0409;CP=1252;COUNTRY=0";
 inline constexpr int dbVersion30 = 32;
 
+// A file locked by another program is waited for this long before the
+// operation gives up with SQLITE_BUSY ("файл занят другой программой").
+inline constexpr int kDatabaseBusyWaitMs = 5000;
+// The wait of connections opened from now on; tests shorten it.
+void SetDatabaseBusyWaitMs(int ms);
+int DatabaseBusyWaitMs();
+
 // One database connection. Not copyable; closes itself.
 class CDaoDatabase {
 public:
@@ -39,6 +46,10 @@ public:
     bool TableExists(const QString& table) const;
 
     sqlite3* handle() const;
+
+    // True when the open file was deleted or renamed since it was opened
+    // (another program removed the list); false for a Jet copy.
+    bool FileIsGone() const;
 
 private:
     sqlite3* m_db = nullptr;

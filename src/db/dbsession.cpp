@@ -4,11 +4,15 @@
 #include "jetconvert.h"
 #include "jetimport.h"
 #include "listexport.h"
+#include "outputfile.h"
+#include "listfileclaim.h"
 #include "recordsets.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+
+#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -16,7 +20,6 @@ namespace parvault {
 
 namespace {
 
-const QString kMsgEraseFailed = QStringLiteral("Плохо со стиранием данных\n");
 const QString kMsgCannotOpen = QStringLiteral("Невозможно открыть базу данных\n");
 const QString kMsgCannotCreateTable = QStringLiteral("Невозможно создать таблицу\n");
 const QString kMsgListNotWritten = QStringLiteral("Список не записался\n");
@@ -29,10 +32,31 @@ const QString kMsgJetConverted = QStringLiteral(
 const QString kMsgJetNotConverted =
     QStringLiteral("Данные не записываются: файл %1 в прежнем формате не переводится в формат программы — %2.\n");
 const QString kMsgJetListUnreadable = QStringLiteral("Файл %1 не показан в дереве: %2.\n");
+const QString kMsgDataNotWrittenBusy = QStringLiteral(
+    "Данные не записываются: файл %1 занят другой программой (ждали %2 с). Повторите позже.\n");
+const QString kMsgDataNotWrittenGone =
+    QStringLiteral("Данные не записываются: списка «%1» больше нет — файл %2 удалён другой программой.\n");
+const QString kMsgListNotDeletedBusy =
+    QStringLiteral("Список не удаляется: файл %1 занят другой программой (ждали %2 с). Повторите позже.\n");
 const QString kMsgExportOpenText = QStringLiteral("-1");
 const QString kMsgExportOpenCaption = QStringLiteral("Ошибка при открытии файла.");
+const QString kMsgExportIsDatabase =
+    QStringLiteral("Таблица не записана: файл %1 — база данных программы, её нельзя заменить таблицей.\n");
 
 QString mainDatabase() { return QString::fromLatin1(kMainDatabaseName); }
+
+bool isBusy(const CDaoException& e) {
+    const int code = e.sqliteCode() & 0xFF;
+    return code == SQLITE_BUSY || code == SQLITE_LOCKED;
+}
+
+QString busyWaitSeconds() { return QString::number(DatabaseBusyWaitMs() / 1000.0, 'g', 3); }
+
+void removeWithJournal(const QString& fileName) {
+    QFile::remove(fileName);
+    // A journal left by a crash must not be applied to a later file of that name.
+    QFile::remove(fileName + QStringLiteral("-journal"));
+}
 
 // Stops the wait cursor however a command ends.
 class WaitCursorRun {
@@ -46,20 +70,20 @@ private:
     WaitCursor& m_cursor;
 };
 
-// A database without a list header row: what a save that failed half-way
-// leaves behind. Its name may be used again; a file holding a list may not.
-bool isLeftoverOfFailedSave(const QString& fileName) {
-    try {
-        CDaoDatabase db;
-        db.Open(fileName);
-        if (!db.TableExists(kTableListHead))
-            return true;
-        CMySpisok head(&db);
-        head.Open();
-        return head.IsEOF();
-    } catch (const CDaoException&) {
-        return false; // not ours to overwrite
-    }
+// Why a list file must not be written: no write bit in its mode (a file
+// made read-only on purpose), or no right to write it. Empty when writable.
+QString whyWriteProtected(const QString& fileName) {
+    const QFileInfo info(fileName);
+    if (!info.exists())
+        return {};
+    // The mode's own bits: Qt's "user" bits ask the system, which lets the
+    // superuser write anything.
+    constexpr QFile::Permissions kAnyWrite = QFile::WriteOwner | QFile::WriteGroup | QFile::WriteOther;
+    if (!(info.permissions() & kAnyWrite))
+        return QStringLiteral("файл защищён от записи");
+    if (!info.isWritable())
+        return QStringLiteral("нет права записи в файл");
+    return {};
 }
 
 } // namespace
@@ -132,7 +156,7 @@ void DbSession::BuildTree() {
     m_tree.image = m_tree.selectedImage = TreeImageRoot;
     m_tree.data = 0;
 
-    ScanListFiles(listFileTable);
+    ScanListFiles(listFileTable, &m_heads);
     // Once per file for the session: the tree is rebuilt after every save.
     for (const UnreadableListFile& u : listFileTable.unreadable) {
         if (m_reportedUnreadable.contains(u.fileName))
@@ -182,10 +206,14 @@ void DbSession::BuildTree() {
     // its new position, or forget it when its file is gone.
     if (currentListNumber != 0) {
         const int n = listFileTable.findFile(CutText(m_loadedFile, kFileNameChars));
-        if (n != 0)
+        if (n != 0) {
             currentListNumber = n;
-        else
+        } else {
+            // Another program deleted it: the rows stay shown, and a store
+            // into them says the list is gone.
+            m_goneList = GoneList{m_loadedListName, m_loadedFile};
             forgetLoadedList();
+        }
     }
     m_ui.setTree(m_tree);
 }
@@ -200,16 +228,36 @@ bool DbSession::DeleteSelectedList(std::optional<int32_t> selectedItemData, bool
     const ListFileEntry* e = listFileTable.entry(list);
     if (currentDatabase.IsOpen())
         currentDatabase.Close();
-    m_rows.clear();
-    // The shown rows are gone with any deletion, so nothing is loaded now;
-    // in particular no later command acts on the deleted file.
-    forgetLoadedList();
-    if (e && !e->fileName.isEmpty()) {
-        QFile::remove(e->fileName);
-        // A journal left by a crash must not be applied to a later file of that name.
-        QFile::remove(e->fileName + QStringLiteral("-journal"));
+    auto deleted = [&] {
+        m_rows.clear();
+        // The shown rows are gone with any deletion, so nothing is loaded now;
+        // in particular no later command acts on the deleted file.
+        forgetLoadedList();
+        return true;
+    };
+    if (!e || e->fileName.isEmpty())
+        return deleted();
+    const QString fileName = e->fileName;
+    if (IsJetFile(fileName)) {
+        removeWithJournal(fileName); // never written, so never locked by us
+        return deleted();
     }
-    return true;
+    // Removed while holding the write lock: a store under way in another
+    // program ends first, and one that comes later finds the file gone.
+    CDaoDatabase db;
+    try {
+        db.Open(fileName);
+        DaoTransaction tx(db);
+        removeWithJournal(fileName);
+    } catch (const CDaoException& ex) {
+        if (isBusy(ex)) {
+            // Nothing changes: the list stays, and so do the rows shown.
+            m_ui.message(kMsgListNotDeletedBusy.arg(fileName, busyWaitSeconds()), kAppCaption);
+            return false;
+        }
+        removeWithJournal(fileName); // not a database we can lock: removed as it is
+    }
+    return deleted();
 }
 
 // --------------------------------------------------------------- loading
@@ -219,11 +267,15 @@ void DbSession::LoadTreeItem(int32_t itemData) {
     waitCursor.step();
     currentTypeCode = TypeCodeOf(itemData);
     currentListNumber = ListNumberOf(itemData);
+    m_goneList.reset();
 
     QString file = mainDatabase();
+    m_loadedListName.clear();
     if (currentListNumber != 0) {
         const ListFileEntry* e = listFileTable.entry(currentListNumber);
         file = e ? e->fileName : QString();
+        if (e)
+            m_loadedListName = e->listName;
     }
     // A file that cannot be read loads nothing, and the user is told which and why.
     auto notLoaded = [&](const QString& why) {
@@ -292,20 +344,7 @@ void DbSession::LoadTreeItem(int32_t itemData) {
 
 // ---------------------------------------------------------------- saving
 
-std::optional<QString> DbSession::chooseListFileName() {
-    const QDateTime now = clock();
-    for (int k = 0; k < kMaxListNameProbes; ++k) {
-        const QString name = ListFileNameFor(now.addSecs(k));
-        const QFileInfo info(name);
-        if (!info.exists() && !info.isSymLink())
-            return name;
-        if (info.isFile() && isLeftoverOfFailedSave(name))
-            return name;
-    }
-    return std::nullopt;
-}
-
-QString DbSession::createListFile(const QString& fileName) {
+QString DbSession::createListFile(const QString& fileName, const QString& shownName) {
     QString why;
     auto failed = [&](const CDaoException& e) {
         if (why.isEmpty())
@@ -317,7 +356,7 @@ QString DbSession::createListFile(const QString& fileName) {
             db.Create(fileName, QString::fromLatin1(dbLangGeneral), dbVersion30);
             db.Close();
         } catch (const CDaoException& e) {
-            m_ui.message(kMsgCannotOpen, fileName);
+            m_ui.message(kMsgCannotOpen, shownName);
             failed(e);
         }
     }
@@ -339,81 +378,73 @@ QString DbSession::createListFile(const QString& fileName) {
     return why;
 }
 
-bool DbSession::emptyListFile(CDaoDatabase& db) {
-    try {
-        for (const QString& table : {kTableParams, kTableListHead}) {
-            CDaoTableDef td(&db);
-            td.Open(table);
-            CDaoRecordset rs(&db);
-            rs.Open(&td, dbOpenTable);
-            while (!rs.IsEOF()) {
-                rs.Delete();
-                rs.MoveNext();
-            }
-            rs.Close();
-            td.Close();
-        }
-        return true;
-    } catch (const CDaoException&) {
-        return false;
-    }
-}
-
 void DbSession::SaveList() {
     const std::optional<QString> typed = m_ui.askListName();
     if (!typed)
         return;
     const QString listName = CutText(*typed, kListNameMaxChars);
+    m_lastSavedFile.clear();
 
     WaitCursorRun cursor(waitCursor);
-    // Two saves within one second must not share a file: the later one takes
-    // the next free time-stamped name.
-    const std::optional<QString> chosen = chooseListFileName();
-    if (!chosen) {
-        m_ui.message(kMsgCannotOpen, ListFileNameFor(clock()));
-        return;
-    }
-    const QString fileName = *chosen;
+    const QDateTime now = clock();
+    // The name the list is meant to get; a later second's when it is taken.
+    const QString firstName = ListFileNameFor(now);
+    // The list is made whole under a name of this process's own, which no
+    // other save can choose and the tree never shows.
+    CleanSaveLeftovers();
+    const QString temp = NewSaveTempName();
+    auto dropTemp = [&] { removeWithJournal(temp); };
 
-    CDaoDatabase newList;
-    bool existed = false;
-    try {
-        newList.Open(fileName);
-        existed = true;
-    } catch (const CDaoException&) {
-    }
     // The first failure in making the file is the reason given if the save
     // cannot go on; what it left behind is only its consequence.
-    QString whyNot;
-    if (!existed)
-        whyNot = createListFile(fileName);
+    const QString whyNot = createListFile(temp, firstName);
     auto giveUp = [&](const QString& why) {
         // Nothing written; the tree is not rebuilt.
-        m_ui.message(kMsgListFileNotMade.arg(fileName, whyNot.isEmpty() ? why : whyNot), kAppCaption);
+        dropTemp();
+        m_ui.message(kMsgListFileNotMade.arg(firstName, whyNot.isEmpty() ? why : whyNot), kAppCaption);
     };
-
-    try {
-        if (!newList.IsOpen())
-            newList.Open(fileName);
-        // Emptying and refilling happen whole or not at all.
-        DaoTransaction tx(newList);
-        const QString why = fillListFile(newList, tx, existed, listName);
-        if (!why.isEmpty()) {
-            giveUp(why);
+    {
+        CDaoDatabase newList;
+        try {
+            newList.Open(temp);
+            DaoTransaction tx(newList);
+            const QString why = fillListFile(newList, tx, listName);
+            if (!why.isEmpty()) {
+                giveUp(why);
+                return;
+            }
+        } catch (const CDaoException& e) {
+            giveUp(whyUnusable(temp, e));
             return;
         }
-    } catch (const CDaoException& e) {
-        giveUp(whyUnusable(fileName, e));
+    }
+    if (!whyNot.isEmpty()) {
+        giveUp(whyNot);
         return;
     }
-    newList.Close();
 
-    BuildTree();
+    // Two saves within one second, in this program or another, never share
+    // a file: the later one takes the next free time-stamped name.
+    for (int k = 0; k < kMaxListNameProbes; ++k) {
+        const QString name = ListFileNameFor(now.addSecs(k));
+        const ClaimResult claim = ClaimListFileName(temp, name);
+        if (claim.status == ClaimStatus::Taken)
+            continue;
+        if (claim.status == ClaimStatus::Failed) {
+            dropTemp();
+            const CDaoException e("cannot name the list file", SQLITE_CANTOPEN, claim.systemErrno);
+            m_ui.message(kMsgListFileNotMade.arg(name, whyUnusable(name, e)), kAppCaption);
+            return;
+        }
+        m_lastSavedFile = name;
+        BuildTree();
+        return;
+    }
+    dropTemp();
+    m_ui.message(kMsgCannotOpen, firstName);
 }
 
-QString DbSession::fillListFile(CDaoDatabase& newList, DaoTransaction& tx, bool existed, const QString& listName) {
-    if (existed && !emptyListFile(newList))
-        m_ui.message(kMsgEraseFailed, kAppCaption);
+QString DbSession::fillListFile(CDaoDatabase& newList, DaoTransaction& tx, const QString& listName) {
     CParametr dest(&newList);
     try {
         dest.Open();
@@ -429,7 +460,6 @@ QString DbSession::fillListFile(CDaoDatabase& newList, DaoTransaction& tx, bool 
     copySelectedRows(dest);
     dest.Close();
 
-    bool headerWritten = false;
     try {
         CMySpisok head(&newList);
         head.Open();
@@ -438,15 +468,15 @@ QString DbSession::fillListFile(CDaoDatabase& newList, DaoTransaction& tx, bool 
         head.name = listName.isNull() ? QString("") : listName; // typed, even if empty
         head.Update();
         head.Close();
-        headerWritten = true;
-    } catch (const CDaoException&) {
+    } catch (const CDaoException& e) {
         m_ui.message(kMsgListNotWritten, kAppCaption);
+        return whyUnusable(newList.GetName(), e);
     }
     try {
         tx.Commit();
-    } catch (const CDaoException&) {
-        if (headerWritten)
-            m_ui.message(kMsgListNotWritten, kAppCaption);
+    } catch (const CDaoException& e) {
+        m_ui.message(kMsgListNotWritten, kAppCaption);
+        return whyUnusable(newList.GetName(), e);
     }
     return {};
 }
@@ -488,6 +518,10 @@ void DbSession::copySelectedRows(CParametr& dest) {
 // ------------------------------------------------- saving values, export
 
 void DbSession::SaveValues() {
+    if (m_goneList && currentListNumber == 0) {
+        m_ui.message(kMsgDataNotWrittenGone.arg(m_goneList->listName, m_goneList->fileName), kAppCaption);
+        return;
+    }
     if (currentTypeCode == 0 || currentListNumber == 0)
         return;
     const ListFileEntry* entry = listFileTable.entry(currentListNumber);
@@ -495,9 +529,19 @@ void DbSession::SaveValues() {
         return;
     const ListFileEntry list = *entry;
     QDir::setCurrent(workingDirectory);
+    storeProblem.clear();
+    exportProblem.clear();
 
     {
         WaitCursorRun cursor(waitCursor);
+        // A write-protected list is refused before anything is written or
+        // converted, by its mode bits too: the administrator's account writes
+        // through them, while the user meant the file to stay as it is.
+        if (const QString why = whyWriteProtected(list.fileName); !why.isEmpty()) {
+            storeProblem = why;
+            m_ui.message(kMsgDataNotWritten, kAppCaption);
+            return;
+        }
         // A Jet file cannot be written: it becomes one of our own first, its
         // original kept beside it.
         if (IsJetFile(list.fileName)) {
@@ -506,19 +550,32 @@ void DbSession::SaveValues() {
             const ConvertResult converted = ConvertJetFile(list.fileName);
             if (converted.status != ConvertStatus::Converted) {
                 const CDaoException e(converted.detail.toStdString(), converted.sqliteCode, converted.systemErrno);
-                m_ui.message(kMsgJetNotConverted.arg(list.fileName, whyUnusable(list.fileName, e)), kAppCaption);
+                storeProblem = whyUnusable(list.fileName, e);
+                m_ui.message(kMsgJetNotConverted.arg(list.fileName, storeProblem), kAppCaption);
                 return;
             }
             m_ui.notice(kMsgJetConverted.arg(list.fileName, converted.keptAs), kAppCaption);
         }
+        auto notWritten = [&](const std::optional<CDaoException>& e) {
+            if (!QFileInfo::exists(list.fileName) || (e && e->sqliteCode() == kListFileGoneCode)) {
+                storeProblem = QStringLiteral("файл удалён другой программой");
+                m_ui.message(kMsgDataNotWrittenGone.arg(list.listName, list.fileName), kAppCaption);
+            } else if (e && isBusy(*e)) {
+                storeProblem = QStringLiteral("файл занят другой программой");
+                m_ui.message(kMsgDataNotWrittenBusy.arg(list.fileName, busyWaitSeconds()), kAppCaption);
+            } else {
+                storeProblem = e ? whyUnusable(list.fileName, *e) : QString();
+                m_ui.message(kMsgDataNotWritten, kAppCaption);
+            }
+        };
         try {
             reopenCurrent(list.fileName);
-        } catch (const CDaoException&) {
-            m_ui.message(kMsgDataNotWritten, kAppCaption);
+        } catch (const CDaoException& e) {
+            notWritten(e);
             return;
         }
-        if (!storeValueColumn()) {
-            m_ui.message(kMsgDataNotWritten, kAppCaption);
+        if (const std::optional<CDaoException> failure = storeValueColumn()) {
+            notWritten(failure);
             return;
         }
     }
@@ -529,9 +586,10 @@ void DbSession::SaveValues() {
         QDir::setCurrent(workingDirectory);
         return;
     }
-    QFile out(*path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {
-        m_ui.message(kMsgExportOpenText, kMsgExportOpenCaption);
+    // The program's own databases are never replaced by a table.
+    if (const QString refused = WhyNotAnOutputFile(*path, workingDirectory, ListFileNames()); !refused.isEmpty()) {
+        exportProblem = refused;
+        m_ui.message(kMsgExportIsDatabase.arg(*path), kAppCaption);
         QDir::setCurrent(workingDirectory);
         return;
     }
@@ -543,18 +601,33 @@ void DbSession::SaveValues() {
             waitCursor.step();
             text += ExportRowLine(m_rows.row(i));
         }
-        const bool written = out.write(text) == text.size();
-        out.close();
-        if (!written || out.error() != QFileDevice::NoError)
+        // Written beside and renamed over: a failed export leaves an older table whole.
+        if (!WriteOutputFile(*path, text, &exportProblem))
             m_ui.message(kMsgExportOpenText, kMsgExportOpenCaption);
     }
     QDir::setCurrent(workingDirectory);
 }
 
-bool DbSession::storeValueColumn() {
+QStringList DbSession::ListFileNames() const {
+    QStringList names;
+    for (const ListFileEntry& e : listFileTable.entries)
+        if (!e.fileName.isEmpty())
+            names << e.fileName;
+    for (const UnreadableListFile& u : listFileTable.unreadable)
+        names << u.fileName;
+    return names;
+}
+
+std::optional<CDaoException> DbSession::storeValueColumn() {
     try {
-        // Storing the values happens whole or not at all.
+        // Storing the values happens whole or not at all; it waits for
+        // another program's write to end.
         DaoTransaction tx(currentDatabase);
+        // Holding the write lock, a list that was deleted meanwhile stays
+        // deleted: storing into the removed file would report a store that
+        // nobody can ever see.
+        if (currentDatabase.FileIsGone())
+            return CDaoException("the list file was deleted", kListFileGoneCode);
         try {
             CParametr rs(&currentDatabase);
             rs.m_strSort = kParamSort;
@@ -564,6 +637,10 @@ bool DbSession::storeValueColumn() {
             // Records beyond the last row are left as they are.
             for (int i = 0; i < n; ++i) {
                 waitCursor.step();
+                if (keepStoredRows.contains(i)) {
+                    rs.MoveNext();
+                    continue;
+                }
                 const QString value = CutText(m_rows.text(i, ColValue), kStoredValueChars);
                 rs.Edit();
                 rs.data = value.isNull() ? QString("") : value;
@@ -573,18 +650,18 @@ bool DbSession::storeValueColumn() {
             }
             rs.Close();
             tx.Commit();
-            return true;
-        } catch (const CDaoException&) {
+            return std::nullopt;
+        } catch (const CDaoException& e) {
             // The records updated before the failure keep their new values;
             // a commit that failed is tried once more.
             try {
                 tx.Commit();
             } catch (const CDaoException&) {
             }
-            return false;
+            return e;
         }
-    } catch (const CDaoException&) {
-        return false; // no transaction could begin
+    } catch (const CDaoException& e) {
+        return e; // no transaction could begin (another program's lock outlasted the wait)
     }
 }
 

@@ -13,6 +13,7 @@
 #include "dbui.h"
 #include "devicetree.h"
 #include "listfiletable.h"
+#include "listheadcache.h"
 #include "rowtable.h"
 #include "waitcursor.h"
 
@@ -31,6 +32,8 @@ class CParametr;
 
 // Time-stamped names of the seconds after a taken one are tried in turn.
 inline constexpr int kMaxListNameProbes = 600;
+// The failure code a store gives when the list file was deleted under it.
+inline constexpr int kListFileGoneCode = -2;
 
 // "%02d%02d%02d%02d%02d%02d.mdb" from year % 100, month, day, hour, minute, second.
 QString ListFileNameFor(const QDateTime& localTime);
@@ -48,6 +51,14 @@ public:
     ListFileTable listFileTable;
     QString workingDirectory; // the current directory when the session was made
     WaitCursor waitCursor;
+    // Rows (list indices) whose records keep the value they hold when the
+    // values are stored: the command line's rows that ended in an error,
+    // where nobody saw the value column before the store. Empty for the window.
+    QSet<int> keepStoredRows;
+    // Why the last SaveValues did not store or export, in English for the
+    // command line; the window shows its own message boxes. Empty when it did.
+    QString storeProblem;
+    QString exportProblem;
     // Local time for new list file names; tests replace it.
     std::function<QDateTime()> clock = [] { return QDateTime::currentDateTime(); };
 
@@ -76,6 +87,9 @@ public:
     void SaveList();
     // Button 1012.
     void SaveValues();
+    // The list files of the working folder, readable or not, as the last
+    // BuildTree found them.
+    QStringList ListFileNames() const;
     // The device write command reopens the current database before writing:
     // the current list file, or the main database. False when it cannot.
     bool ReopenCurrentDatabase();
@@ -84,32 +98,45 @@ public:
     // The file the shown rows were loaded from (the main database when the
     // rows are template rows or nothing is loaded).
     QString loadedFile() const { return m_loadedFile; }
+    // The list file the last SaveList of this session made; empty when it
+    // made none. Other programs may save into the folder meanwhile, so this,
+    // not the newest file, is the new list.
+    QString lastSavedFile() const { return m_lastSavedFile; }
 
 private:
     void forgetLoadedList();
     void reopenCurrent(const QString& fileName);
-    std::optional<QString> chooseListFileName();
     // Empty when the file and its tables were made; otherwise why not.
-    QString createListFile(const QString& fileName);
-    bool emptyListFile(CDaoDatabase& db);
-    // Fills a new list file inside tx: empties it when it held a list, copies
-    // the selected rows, writes the header and commits. Empty when the save
-    // went through to its end, otherwise why it cannot go on. Raises nothing.
-    QString fillListFile(CDaoDatabase& newList, DaoTransaction& tx, bool existed, const QString& listName);
+    // Messages name the file as shownName.
+    QString createListFile(const QString& fileName, const QString& shownName);
+    // Fills a new list file inside tx: copies the selected rows, writes the
+    // header and commits. Empty when the save went through to its end,
+    // otherwise why it cannot go on. Raises nothing.
+    QString fillListFile(CDaoDatabase& newList, DaoTransaction& tx, const QString& listName);
     // Copies the selected rows' records from the database they were loaded
     // from; a failure keeps the records copied so far.
     void copySelectedRows(CParametr& dest);
-    // Writes the value column into currentDatabase's records. False when a
-    // record could not be written; those written before are kept.
-    bool storeValueColumn();
+    // Writes the value column into currentDatabase's records. The failure
+    // when a record could not be written (those written before are kept) or
+    // the file was deleted meanwhile; nothing when all went in.
+    std::optional<CDaoException> storeValueColumn();
 
     DbUi& m_ui;
     RowTable& m_rows;
     TreeNode m_tree;
     QString m_loadedFile;
+    QString m_loadedListName;
+    QString m_lastSavedFile;
+    // The loaded list, when another program deleted its file.
+    struct GoneList {
+        QString listName;
+        QString fileName;
+    };
+    std::optional<GoneList> m_goneList;
     QStringList m_mainMissing;
     QString m_mainUnreadable; // why the main database could not be read at all
     QSet<QString> m_reportedUnreadable; // Jet files already said to be unusable
+    ListHeadCache m_heads;
 };
 
 } // namespace parvault

@@ -159,8 +159,12 @@ ConvertResult failure(ConvertStatus status, const CDaoException& e) {
 
 void SetConvertStepHook(ConvertStepHook hook) { g_stepHook = hook; }
 
-ConvertResult ConvertJetFile(const QString& fileName) {
+ConvertResult ConvertJetFile(const QString& listFileName) {
     ConvertResult r;
+    // A list that is a symbolic link is converted where its file lies: the
+    // link keeps pointing at the list, and the original is kept beside it.
+    const QFileInfo link(listFileName);
+    const QString fileName = link.isSymLink() && link.exists() ? link.canonicalFilePath() : listFileName;
     if (!IsJetFile(fileName)) {
         try {
             CDaoDatabase own;

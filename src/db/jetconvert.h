@@ -30,6 +30,8 @@ struct ConvertResult {
     int systemErrno = 0;
 };
 
+// A symbolic link is followed: the file it points to is converted in its
+// own folder and keptAs names the original there.
 ConvertResult ConvertJetFile(const QString& fileName);
 
 // Test seam: called between the steps of a conversion with the step's name

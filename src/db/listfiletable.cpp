@@ -2,11 +2,15 @@
 
 #include "daostorage.h"
 #include "jetimport.h"
+#include "listheadcache.h"
 #include "recordsets.h"
 
 #include <QDir>
+#include <QHash>
 
 #include <sqlite3.h>
+
+#include <optional>
 
 namespace parvault {
 
@@ -51,13 +55,12 @@ QStringList ListDatabaseCandidates() {
 
 namespace {
 
-void noteUnreadableJet(ListFileTable& table, const QString& name, const CDaoException& e) {
+// Why a Jet file is no usable list, or nothing when it is said nothing about.
+std::optional<UnreadableListFile> whyJetUnusable(const QString& name, const CDaoException& e) {
     UnreadableListFile u{name, e.sqliteCode(), e.what()};
     if (u.sqliteCode == kJetDamagedCode || u.sqliteCode == kJetPasswordCode || u.sqliteCode == kJetNewerCode ||
-        u.sqliteCode == SQLITE_CANTOPEN) {
-        table.unreadable.push_back(std::move(u));
-        return;
-    }
+        u.sqliteCode == SQLITE_CANTOPEN)
+        return u;
     // Opened, but without a list's tables: another application's database,
     // unless it is a main database under another name.
     try {
@@ -65,39 +68,102 @@ void noteUnreadableJet(ListFileTable& table, const QString& name, const CDaoExce
         db.Open(name);
         if (!db.TableExists(kTableParams) && !db.TableExists(kTableListHead)) {
             u.sqliteCode = 0;
-            table.unreadable.push_back(std::move(u));
+            return u;
         }
     } catch (const CDaoException&) {
+    }
+    return std::nullopt;
+}
+
+// Reads the head of one file. Nothing when the answer may change without the
+// file changing (another program holds it locked), so it is not remembered.
+std::optional<ListHead> readHead(const QString& name) {
+    ListHead h;
+    h.jet = IsJetFile(name);
+    try {
+        CDaoDatabase scan;
+        scan.Open(name);
+        CMySpisok head(&scan);
+        head.Open();
+        head.MoveFirst();
+        h.kind = ListHead::Kind::List;
+        h.typeCode = static_cast<int16_t>(head.kod_type_pribor & 0xFFFF);
+        h.listName = head.name;
+        return h;
+    } catch (const CDaoException& e) {
+        const int code = e.sqliteCode() & 0xFF;
+        if (code == SQLITE_BUSY || code == SQLITE_LOCKED || code == SQLITE_CANTOPEN)
+            return std::nullopt;
+        // Our own files that are no lists are passed over as always; a
+        // Jet file the user brought is said why it does not show.
+        h.kind = ListHead::Kind::NotList;
+        if (h.jet && name != QLatin1String(kMainDatabaseName)) {
+            if (const auto u = whyJetUnusable(name, e)) {
+                h.kind = ListHead::Kind::Unreadable;
+                h.sqliteCode = u->sqliteCode;
+                h.what = u->what;
+            }
+        }
+        return h;
+    }
+}
+
+// A locked or vanishing file, read as always without remembering.
+void noteUncached(ListFileTable& table, const QString& name) {
+    if (name != QLatin1String(kMainDatabaseName) && IsJetFile(name)) {
+        try {
+            CDaoDatabase db;
+            db.Open(name);
+        } catch (const CDaoException& e) {
+            if (auto u = whyJetUnusable(name, e))
+                table.unreadable.push_back(std::move(*u));
+        }
     }
 }
 
 } // namespace
 
-void ScanListFiles(ListFileTable& table) {
+void ScanListFiles(ListFileTable& table, ListHeadCache* cache) {
     table.reset();
+    const QString folder = QDir::currentPath();
+    QHash<QString, bool> present;
     for (const QString& name : ListDatabaseCandidates()) {
         if (kReservedNames.contains(name)) // exact, letter case included
             continue;
-        try {
-            CDaoDatabase scan;
-            scan.Open(name);
-            CMySpisok head(&scan);
-            head.Open();
-            head.MoveFirst();
+        present.insert(name, true);
+        const std::optional<FileStamp> stamp = StampOf(name);
+        std::optional<ListHead> head;
+        if (cache && stamp)
+            head = cache->find(folder, name, *stamp);
+        if (!head) {
+            head = readHead(name);
+            if (!head) {
+                noteUncached(table, name);
+                continue;
+            }
+            // Only a file that did not change while it was read is remembered.
+            if (cache && stamp && StampOf(name) == stamp)
+                cache->put(folder, name, *stamp, *head);
+        }
+        switch (head->kind) {
+        case ListHead::Kind::List: {
             ListFileEntry e;
-            e.typeCode = static_cast<int16_t>(head.kod_type_pribor & 0xFFFF);
-            e.listName = CutText(head.name, kListNameChars);
+            e.typeCode = head->typeCode;
+            e.listName = CutText(head->listName, kListNameChars);
             e.fileName = CutText(name, kFileNameChars);
             table.entries.push_back(std::move(e));
             table.count = static_cast<int>(table.entries.size());
-        } catch (const CDaoException& e) {
-            // Our own files that are no lists are passed over as always; a
-            // Jet file the user brought is said why it does not show.
-            if (name != QLatin1String(kMainDatabaseName) && IsJetFile(name))
-                noteUnreadableJet(table, name, e);
-            continue; // not a list file
+            break;
+        }
+        case ListHead::Kind::Unreadable:
+            table.unreadable.push_back(UnreadableListFile{name, head->sqliteCode, head->what});
+            break;
+        case ListHead::Kind::NotList:
+            break;
         }
     }
+    if (cache)
+        cache->finishScan(folder, present);
 }
 
 } // namespace parvault

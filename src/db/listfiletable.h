@@ -56,9 +56,12 @@ QString CutText(const QString& text, int maxChars);
 // list files are named after the time of saving, so the newest come last.
 QStringList ListDatabaseCandidates();
 
+class ListHeadCache;
+
 // Fills the table from the current directory: every candidate that is not a
 // reserved name and whose "Список" table has a first row. Files that cannot
-// be read so are skipped silently.
-void ScanListFiles(ListFileTable& table);
+// be read so are skipped silently, except Jet files, which are said why.
+// With a cache, only files new or changed since it saw them are read.
+void ScanListFiles(ListFileTable& table, ListHeadCache* cache = nullptr);
 
 } // namespace parvault

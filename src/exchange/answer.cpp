@@ -30,6 +30,11 @@ size_t collect(std::span<const uint8_t> frame, size_t p, Stop stop, QString& tex
             if (b < 0x20)
                 b = ' ';
         text = OemToAnsi(bytes);
+        // The code page's table gives some bytes as control characters too
+        // (0x7F comes out as 0x1A, which ends a text file for some readers).
+        for (QChar& c : text)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                c = u' ';
     } else {
         text.clear();
     }
@@ -86,6 +91,7 @@ ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
         return a; // no function code: matches nothing
     const size_t fn = i + 1;
     a.function = frame[fn];
+    a.address.assign(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(i - 1));
     switch (a.function) {
     case FN_VALUE:
     case FN_VALUE_INDEXED:
@@ -95,6 +101,16 @@ ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
         break;
     default:
         return a;
+    }
+
+    {
+        // DLE STX follows the three digits; the repeated fields run to the first FF.
+        const auto data = withoutTrailer(frame);
+        const size_t start = fn + 6;
+        if (start <= data.size()) {
+            const auto ff = std::find(data.begin() + static_cast<std::ptrdiff_t>(start), data.end(), FF);
+            a.echo.assign(data.begin() + static_cast<std::ptrdiff_t>(start), ff);
+        }
     }
 
     if (a.function == FN_DATA_BLOCK) {
@@ -126,6 +142,109 @@ ParsedAnswer ParseAnswer(std::span<const uint8_t> frame) {
         collect(frame, stop + 1, [](uint8_t b) { return b == HT || b == FF; }, units);
     a.units = units;
     return a;
+}
+
+namespace {
+
+// The fields of a data section's first group: HT-separated, the leading HT
+// opening the first field.
+std::vector<std::vector<uint8_t>> echoFields(std::span<const uint8_t> head) {
+    std::vector<std::vector<uint8_t>> fields;
+    for (uint8_t b : head) {
+        if (b == HT)
+            fields.emplace_back();
+        else if (!fields.empty())
+            fields.back().push_back(b);
+    }
+    return fields;
+}
+
+std::optional<int> decimal(const std::vector<uint8_t>& field) {
+    if (field.empty() || field.size() > 6)
+        return std::nullopt;
+    int v = 0;
+    for (uint8_t c : field) {
+        if (c < '0' || c > '9')
+            return std::nullopt;
+        v = v * 10 + (c - '0');
+    }
+    return v;
+}
+
+// "001" and "1" name the same channel; anything not a number must be the same bytes.
+bool sameField(const std::vector<uint8_t>& sent, const std::vector<uint8_t>& repeated) {
+    if (sent == repeated)
+        return true;
+    const auto a = decimal(sent);
+    const auto b = decimal(repeated);
+    return a && b && *a == *b;
+}
+
+// The answers a request's function may get: its own kind of value, or an error answer.
+bool sameFamily(uint8_t request, int answer) {
+    if (answer == FN_ERROR)
+        return true;
+    switch (request) {
+    case FN_READ: return answer == FN_VALUE;
+    case FN_READ_INDEXED: return answer == FN_VALUE_INDEXED;
+    case FN_READ_BLOCK: return answer == FN_DATA_BLOCK;
+    case FN_WRITE: return answer == FN_VALUE;
+    case FN_WRITE_INDEXED: return answer == FN_VALUE_INDEXED;
+    default: return false;
+    }
+}
+
+// The block a device puts on its answer: our own address first (0x10
+// doubled), its own with bit 7 set last, as a request goes the other way.
+std::vector<uint8_t> mirroredBlock(const std::vector<uint8_t>& block) {
+    if (block.size() < 2)
+        return {};
+    BusAddress back;
+    back.useAddress = true;
+    back.deviceAddress = block.back() & 0x7F;
+    back.ownAddress = block.front();
+    return AddressBlock(back);
+}
+
+} // namespace
+
+std::optional<RequestEcho> echoOfRequest(std::span<const uint8_t> frame) {
+    if (frame.size() < 2 || frame[0] != DLE || frame[1] != SOH)
+        return std::nullopt;
+    const auto body = frame.subspan(2);
+    const size_t us = functionSeparator(body);
+    // DLE US fn ddd DLE STX: the data starts 7 bytes after US.
+    if (us + 7 > body.size() || body[us + 5] != DLE || body[us + 6] != STX)
+        return std::nullopt;
+    RequestEcho echo;
+    echo.address.assign(body.begin(), body.begin() + static_cast<std::ptrdiff_t>(us - 1));
+    echo.function = body[us + 1];
+    const auto data = withoutTrailer(body.subspan(us + 7));
+    const auto ff = std::find(data.begin(), data.end(), FF);
+    echo.fields = echoFields(std::span<const uint8_t>(data.begin(), ff));
+    // Channel, parameter, index: the constant field after the index repeats nothing of the row.
+    if (echo.fields.size() > 3)
+        echo.fields.resize(3);
+    return echo;
+}
+
+bool answersRequest(const ParsedAnswer& answer, const RequestEcho& request) {
+    if (!sameFamily(request.function, answer.function))
+        return false;
+    if (request.address.empty() != answer.address.empty())
+        return false;
+    // A device answers from its address to ours; one that repeats the
+    // request's block as it came names the same device.
+    if (!request.address.empty() && answer.address != mirroredBlock(request.address) &&
+        answer.address != request.address)
+        return false;
+    const auto repeated = echoFields(answer.echo);
+    if (repeated.size() < request.fields.size())
+        return false;
+    for (size_t k = 0; k < request.fields.size(); ++k)
+        if (!sameField(request.fields[k], repeated[k]))
+            return false;
+    return true;
 }
 
 bool applyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
@@ -190,6 +309,7 @@ ParsedAnswer AnswerAssembler::AssembleAnswer(std::span<const uint8_t> delivery) 
             store(b);
             if (dleSeen_) {
                 // A new frame begins: everything collected so far, this DLE SOH too, goes.
+                synced_ = true;
                 dleSeen_ = false;
                 asmLength_ = 0;
                 endPhase_ = 0;
@@ -208,6 +328,10 @@ ParsedAnswer AnswerAssembler::AssembleAnswer(std::span<const uint8_t> delivery) 
             store(b);
             if (endPhase_ == 2) {
                 endPhase_ = 0;
+                if (!synced_) {
+                    asmLength_ = 0; // the tail of a frame whose head was thrown away
+                    continue;
+                }
                 const auto frame =
                     std::span<const uint8_t>(asmBuffer_.data(), static_cast<size_t>(asmLength_));
                 // CRC over the frame and its own two CRC bytes is 0 when intact.
@@ -231,6 +355,12 @@ void AnswerAssembler::reset() {
     dleSeen_ = false;
     endPhase_ = 0;
     identStarted_ = false;
+    synced_ = true;
+}
+
+void AnswerAssembler::resync() {
+    reset();
+    synced_ = false;
 }
 
 int AnswerAssembler::identLineLength() const {

@@ -37,9 +37,30 @@ struct ParsedAnswer {
     std::optional<QString> value; // for column 3: value, error text or "-OK-"
     std::optional<QString> units; // for column 4
     std::vector<uint8_t> dataBlock; // function 0x21: the whole assembled frame
+    std::vector<uint8_t> address;   // the bytes before DLE US: the address block, if any
+    std::vector<uint8_t> echo;      // the data before its first FF: the request's fields repeated
 
     bool matchesRow(int row) const { return sequence != kNoSequence && sequence == sequenceOf(row); }
 };
+
+// What an answer must repeat of the request it answers. Sequence numbers
+// start at 000 in every exchange and on every device, so the number alone
+// cannot tell a late answer for another device or another parameter from
+// the one awaited.
+struct RequestEcho {
+    std::vector<uint8_t> address; // the request's address block; empty without one
+    uint8_t function = 0;
+    // Channel, parameter and, for an indexed request, index, as sent.
+    std::vector<std::vector<uint8_t>> fields;
+};
+
+// The echo of a request frame, DLE SOH through DLE ETX (a CRC after it is
+// ignored); nothing for what is no bus request (the optical messages).
+std::optional<RequestEcho> echoOfRequest(std::span<const uint8_t> frame);
+
+// Whether the answer is one to this request: sent from the addressed device
+// to us, of the request's function family, repeating its fields.
+bool answersRequest(const ParsedAnswer& answer, const RequestEcho& request);
 
 // Parses an assembled frame: every byte after DLE SOH through the second CRC
 // byte. Returns ANSWER_OK or ANSWER_REJECTED in result.
@@ -77,6 +98,10 @@ public:
 
     // Forgets any partial frame or line.
     void reset();
+    // Forgets any partial frame after the line's waiting bytes were thrown
+    // away: until the next DLE SOH, nothing can complete a frame, so the
+    // tail of a cut one is not taken for a damaged answer.
+    void resync();
 
     const std::array<uint8_t, kBufferSize>& asmBuffer() const { return asmBuffer_; }
     int asmLength() const { return asmLength_; }
@@ -94,6 +119,7 @@ private:
     bool dleSeen_ = false;
     int endPhase_ = 0; // 0 inside a frame, 1 after DLE ETX, 2 after the first CRC byte
     bool identStarted_ = false;
+    bool synced_ = true; // false from resync() to the next DLE SOH
 };
 
 } // namespace parvault

@@ -50,6 +50,11 @@ public:
     // Puts what has arrived into rxBuffer and rxLength; the byte count, 0
     // when nothing came.
     virtual int takeArrived(ExchangeShared& shared) = 0;
+    // Before the first request for a row: takes what still waits on the link
+    // from earlier requests (answers that came too late) into rxBuffer and
+    // rxLength, to be thrown away; the byte count, 0 when nothing waited. A
+    // link that keeps nothing between requests has nothing to give.
+    virtual int discardWaiting(ExchangeShared&) { return 0; }
     // The read machine's state as its switch sees it.
     virtual int32_t machineState(int32_t state) const = 0;
     // A write answer was taken and its message is posted: keep the link from

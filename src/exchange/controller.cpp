@@ -2,6 +2,7 @@
 
 #include "requests.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace parvault {
@@ -19,6 +20,10 @@ int percentOf(int rowsLeft, int selectedTotal) {
 ExchangeController::ExchangeController(ExchangeContext context) : ctx_(std::move(context)) {}
 
 ExchangeController::~ExchangeController() = default;
+
+bool ExchangeController::crcFailed(int row) const {
+    return std::find(crcFailedRows_.begin(), crcFailedRows_.end(), row) != crcFailedRows_.end();
+}
 
 bool ExchangeController::busy() const {
     return ctx_.shared.readState.load() != STATE_IDLE ||
@@ -41,7 +46,27 @@ void ExchangeController::pickChannel() {
     channel_ = &next;
 }
 
-void ExchangeController::send(ExchangeShared& shared) { link().send(shared); }
+void ExchangeController::send(ExchangeShared& shared) {
+    const int length = std::min(shared.txLength(), kTxFrameMax);
+    lastRequest_ = echoOfRequest(std::span<const uint8_t>(shared.txFrame.data() + 2, static_cast<size_t>(length)));
+    link().send(shared);
+}
+
+void ExchangeController::discardStale() {
+    // Bounded: a line that never stops sending must not hold the request back.
+    constexpr int kMaxDiscardReads = 8;
+    int total = 0;
+    for (int k = 0; k < kMaxDiscardReads; ++k) {
+        const int n = link().discardWaiting(ctx_.shared);
+        if (n <= 0)
+            break;
+        total += n;
+    }
+    if (total > 0) {
+        Note(ExchangeEvent::Discarded, total);
+        assembler_.resync();
+    }
+}
 
 void ExchangeController::releaseChannel() { link().release(); }
 
@@ -142,8 +167,10 @@ void ExchangeController::beginExchange() {
         rowsLeft_ += ctx_.rows.isSelected(r) ? 1 : 0;
     selectedTotal_ = rowsLeft_;
     assembler_.reset();
+    lastRequest_.reset();
     writeAnswerOutstanding_ = false;
     tooLongRows_.clear();
+    crcFailedRows_.clear();
     ctx_.display.setStatusToolTip(QString());
 }
 
@@ -155,16 +182,21 @@ bool ExchangeController::keepRow(int row) {
     return false;
 }
 
-ExchangeController::Verdict ExchangeController::takeAnswer() {
+ExchangeController::Verdict ExchangeController::takeAnswer(bool* crcFailed) {
     const ParsedAnswer a = assembler_.AssembleAnswer(ctx_.shared);
+    if (crcFailed)
+        *crcFailed = a.crcFailed;
     ctx_.shared.waitTicks = 0;
     if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
         saveDataBlock(a);
-    const bool forThisRow = a.matchesRow(curRow_);
+    const bool sameNumber = a.matchesRow(curRow_);
+    const bool forThisRow = sameNumber && lastRequest_ && answersRequest(a, *lastRequest_);
     if (a.crcFailed)
         Note(ExchangeEvent::CrcFailed, curRow_);
-    else if (a.result != ANSWER_PENDING && !forThisRow)
+    else if (a.result != ANSWER_PENDING && !sameNumber)
         Note(ExchangeEvent::OtherSequence, a.sequence, sequenceOf(curRow_));
+    else if (a.result != ANSWER_PENDING && !forThisRow)
+        Note(ExchangeEvent::OtherRequest, a.sequence, curRow_);
     if (a.result == ANSWER_OK && forThisRow) {
         applyAnswer(ctx_.rows, curRow_, a);
         return Verdict::Accepted;

@@ -21,6 +21,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <vector>
 
 namespace parvault {
@@ -126,6 +127,8 @@ public:
     int opticNext() const { return opticNext_; }
     int writeTicks() const { return writeTicks_; }
     bool busy() const;
+    // The row's read answer failed its checksum in the last exchange.
+    bool crcFailed(int row) const;
     const AnswerAssembler& assembler() const { return assembler_; }
 
 private:
@@ -153,7 +156,7 @@ private:
     void handleReadAnswer();
     // Assembles what arrived and judges it for the current row, putting the
     // answer's texts into the row when they are its own.
-    Verdict takeAnswer();
+    Verdict takeAnswer(bool* crcFailed = nullptr);
     WriteStep BuildWriteRequest(int& row);
     bool isWanted(int row) const;
     void showPercent();
@@ -171,6 +174,8 @@ private:
     // Fast pacing: whether the quiet time after the last answer has passed.
     bool quietAfterAnswer() const;
     void noteAnswerTaken();
+    // Before a row's first request: bytes still waiting from earlier ones go.
+    void discardStale();
     void Note(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) {
         if (ctx_.events)
             ctx_.events->event(kind, a, b);
@@ -188,12 +193,15 @@ private:
     int writeTicks_ = 0;
     std::chrono::steady_clock::time_point lastAnswerAt_{};
     int opticNext_ = 1;
+    // What the last request sent asks, which its answer must repeat.
+    std::optional<RequestEcho> lastRequest_;
     int32_t readSentState_ = STATE_SENT_1;  // state of the last read request sent
     int32_t writeSentState_ = STATE_SENT_1; // likewise for writes
     // A write answer message is posted and not yet handled: no new port read
     // may overwrite rxBuffer before it is parsed.
     bool writeAnswerOutstanding_ = false;
     std::vector<int> tooLongRows_; // rows refused before sending, this exchange
+    std::vector<int> crcFailedRows_; // rows read whose answer failed its checksum, this exchange
 };
 
 } // namespace parvault

@@ -34,6 +34,8 @@ inline const QString Connecting = QStringLiteral("Подключение...");
 inline const QString OpticBullet = QStringLiteral("•");
 // Fits the status area; the tooltip says which rows.
 inline const QString ValueTooLong = QStringLiteral("Длинный текст");
+// Why a row read ended with an error when its answer failed its checksum.
+inline const QString CrcError = QStringLiteral("ошибка CRC");
 inline const QString NoPortChosen = QStringLiteral("Порт или скорость не выбраны в настройках связи");
 // Why rows kept their typed values unwritten; rows numbered from 1.
 QString ValueTooLongDetail(const std::vector<int>& rows);

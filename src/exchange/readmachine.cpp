@@ -36,6 +36,8 @@ void ExchangeController::sendReadRequest(int32_t nextState) {
     ctx_.shared.readState = STATE_STEP;
     if (nextState != STATE_SENT_1)
         Note(ExchangeEvent::Resent, curRow_, nextState == STATE_SENT_2 ? 2 : 3);
+    else
+        discardStale();
     BuildReadRequest(ctx_.shared, *this, ctx_.rows, curRow_, busAddressFrom(ctx_.settings));
     ctx_.shared.waitTicks = 0;
     readSentState_ = nextState;
@@ -87,7 +89,8 @@ void ExchangeController::stepReadMachine() {
 void ExchangeController::handleReadAnswer() {
     ExchangeShared& sh = ctx_.shared;
     sh.waitTicks = 0; // every received chunk restarts the wait
-    const Verdict verdict = takeAnswer();
+    bool crcFailed = false;
+    const Verdict verdict = takeAnswer(&crcFailed);
     if (verdict == Verdict::Wait) {
         link().resumeWaiting(sh.readState, readSentState_);
         return;
@@ -98,6 +101,9 @@ void ExchangeController::handleReadAnswer() {
         ctx_.rows.setIcon(curRow_, IconNeutral);
         --rowsLeft_;
     } else {
+        // The row keeps its value; whoever reports the row can say why.
+        if (crcFailed)
+            crcFailedRows_.push_back(curRow_);
         ctx_.rows.setIcon(curRow_, IconSent);
     }
     if (advanceReadRow())

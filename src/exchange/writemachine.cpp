@@ -77,6 +77,8 @@ void ExchangeController::stepWriteMachine(bool tick) {
         sh.writeState = STATE_STEP;
         if (nextState != STATE_SENT_1)
             Note(ExchangeEvent::Resent, curRow_, nextState == STATE_SENT_2 ? 2 : 3);
+        else if (!writeAnswerOutstanding_)
+            discardStale();
         const WriteStep result = BuildWriteRequest(curRow_);
         if (result == WriteStep::NoRowLeft) {
             sh.writeState = STATE_IDLE;

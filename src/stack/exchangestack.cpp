@@ -41,7 +41,7 @@ ExchangeStack::~ExchangeStack() { releaseLinks(); }
 
 void ExchangeStack::releaseLinks() {
     ComClose(serial_);
-    udp_.stopUdpExchange();
+    udp_.endUdpExchange();
 }
 
 int ExchangeStack::handle(const std::deque<int>& messages) {

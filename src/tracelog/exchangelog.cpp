@@ -41,6 +41,15 @@ QString EventText(const LogEntry& e) {
         return QStringLiteral("обмен завершён");
     case ExchangeEvent::Stopped:
         return QStringLiteral("обмен остановлен");
+    case ExchangeEvent::OtherRequest:
+        return QStringLiteral("ответ с номером %1 не на запрос строки %2 (другое устройство, функция или поля): пропущен")
+            .arg(e.a, 3, 10, QChar(u'0'))
+            .arg(e.b + 1);
+    case ExchangeEvent::Discarded:
+        return QStringLiteral("%1 байт от прежних запросов отброшено перед запросом").arg(e.a);
+    case ExchangeEvent::LateDatagram:
+        return QStringLiteral("датаграмма устройства (%1 байт) пришла после времени ожидания: отброшена")
+            .arg(e.a);
     case ExchangeEvent::ForeignDatagram:
         return QStringLiteral("датаграмма с чужого адреса %1:%2 пропущена").arg(Address(e.a)).arg(e.b);
     }
@@ -77,6 +86,11 @@ void ExchangeLog::event(ExchangeEvent kind, int64_t a, int64_t b) {
     e.a = a;
     e.b = b;
     push(std::move(e));
+}
+
+void ExchangeLog::lateDatagram(std::span<const uint8_t> bytes, uint32_t address, uint16_t port) {
+    frame(EntryKind::Arrived, QStringLiteral("UDP %1:%2").arg(Address(address)).arg(port), bytes);
+    event(ExchangeEvent::LateDatagram, static_cast<int64_t>(bytes.size()));
 }
 
 void ExchangeLog::frame(EntryKind direction, const QString& route, std::span<const uint8_t> bytes) {

@@ -50,6 +50,8 @@ public:
     explicit ExchangeLog(size_t capacity = kExchangeLogCapacity, Clock clock = {});
 
     void event(ExchangeEvent kind, int64_t a = 0, int64_t b = 0) override;
+    // Shown as the bytes that arrived, then why they were not taken.
+    void lateDatagram(std::span<const uint8_t> bytes, uint32_t address, uint16_t port) override;
     void frame(EntryKind direction, const QString& route, std::span<const uint8_t> bytes);
     void link(const QString& route, const QString& text);
 

@@ -74,6 +74,15 @@ int RecordingChannel::takeArrived(ExchangeShared& shared) {
     return n;
 }
 
+int RecordingChannel::discardWaiting(ExchangeShared& shared) {
+    const int n = inner_.discardWaiting(shared);
+    if (n > 0) {
+        const int length = std::min(n, kRxReadMax);
+        log_.frame(EntryKind::Arrived, route_, std::span<const uint8_t>(shared.rxBuffer.data(), static_cast<size_t>(length)));
+    }
+    return n;
+}
+
 void RecordingChannel::release() {
     inner_.release();
     if (open_ && !port_.startsWith(QStringLiteral("UDP")))

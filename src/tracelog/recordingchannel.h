@@ -21,6 +21,7 @@ public:
     void send(ExchangeShared& shared) override;
     bool answerDue(int32_t state) const override { return inner_.answerDue(state); }
     int takeArrived(ExchangeShared& shared) override;
+    int discardWaiting(ExchangeShared& shared) override;
     int32_t machineState(int32_t state) const override { return inner_.machineState(state); }
     void holdWriteAnswer(std::atomic<int32_t>& writeState) override { inner_.holdWriteAnswer(writeState); }
     void resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) override {

@@ -70,8 +70,11 @@ class IPThread {
 public:
     // Takes its copy of the frame in txFrame now, so that the window may lay
     // out the next frame while this thread still runs.
+    // With a `socket` (bound, owned by the caller) every transaction uses it,
+    // so an answer that comes after its request was sent again still finds
+    // the socket it was sent to; without one each transaction makes its own.
     IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
-             const UdpPauses& pauses = {}, ExchangeEvents* events = nullptr);
+             const UdpPauses& pauses = {}, ExchangeEvents* events = nullptr, int socket = -1);
     ~IPThread(); // stops the thread
     IPThread(const IPThread&) = delete;
     IPThread& operator=(const IPThread&) = delete;
@@ -90,6 +93,9 @@ private:
     // One transaction for the pending state `served`; false when the thread must end.
     bool serve(Side side, int32_t served);
     int makeSocket();
+    // Throws away the device's datagrams that wait in the kept socket from
+    // earlier rows' requests, telling the events of each.
+    void discardLate(int socketFd);
     Receive receive(int socketFd, int& length, int& error);
     bool fromDevice(const void* address) const;
     bool pause(int ms); // false when stopped
@@ -103,6 +109,7 @@ private:
     int stopRead_ = -1;
     int stopWrite_ = -1;
     int socketError_ = 0;
+    int socket_ = -1; // the caller's socket, or -1: one per transaction
     std::atomic<bool> finished_{false};
     std::vector<uint8_t> frame_; // txFrame's bytes as they were when the thread was made
     std::array<uint8_t, kRxReadMax + 1> datagram_{};
@@ -119,8 +126,11 @@ public:
     // then put back) and starts a new one for the frame in txFrame. True when
     // a thread runs afterwards.
     bool StartUdpExchange(const UdpTarget& target);
-    // End of an exchange: stops the thread if there is one.
+    // Stops the thread if there is one; the socket stays for the exchange's
+    // next frame.
     void stopUdpExchange();
+    // End of an exchange: stops the thread and closes the socket.
+    void endUdpExchange();
     // A thread exists that has not ended by itself.
     bool threadRunning() const;
     // The waits every thread of this channel uses.
@@ -134,6 +144,10 @@ private:
     UdpPauses pauses_;
     ExchangeEvents* events_ = nullptr;
     std::unique_ptr<IPThread> thread_;
+    // One socket for all frames of an exchange: a device that answers after
+    // the wait answers to the port its request came from.
+    int socket_ = -1;
+    uint32_t socketBind_ = 0; // the address socket_ is bound to
 };
 
 bool StartUdpExchange(UdpChannel& channel, const UdpTarget& target);

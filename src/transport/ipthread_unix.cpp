@@ -2,6 +2,7 @@
 
 #include "connectionsettings.h"
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
@@ -71,8 +72,8 @@ uint32_t udpBindAddress(uint32_t localIp, uint32_t deviceIp) {
 // ---------------------------------------------------------------- IPThread
 
 IPThread::IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
-                   const UdpPauses& pauses, ExchangeEvents* events)
-    : shared_(shared), poster_(poster), target_(target), pauses_(pauses), events_(events) {
+                   const UdpPauses& pauses, ExchangeEvents* events, int socket)
+    : shared_(shared), poster_(poster), target_(target), pauses_(pauses), events_(events), socket_(socket) {
     const int length = shared.txLength() > kTxFrameMax ? kTxFrameMax : shared.txLength();
     frame_.assign(shared.txFrame.begin() + 2, shared.txFrame.begin() + 2 + length);
     int fds[2];
@@ -146,6 +147,26 @@ bool IPThread::fromDevice(const void* address) const {
     return from->sin_family == AF_INET && from->sin_addr.s_addr == htonl(target_.deviceIp);
 }
 
+void IPThread::discardLate(int socketFd) {
+    // Bounded: a flood must not hold the request back.
+    constexpr int kMaxDiscarded = 64;
+    for (int k = 0; k < kMaxDiscarded; ++k) {
+        sockaddr_in from{};
+        socklen_t fromLength = sizeof from;
+        const ssize_t got = ::recvfrom(socketFd, datagram_.data(), datagram_.size(), MSG_TRUNC | MSG_DONTWAIT,
+                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+        if (got < 0)
+            return;
+        if (!events_)
+            continue;
+        if (fromDevice(&from))
+            events_->lateDatagram(std::span<const uint8_t>(datagram_.data(), std::min<size_t>(got, kRxReadMax)),
+                                  ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
+        else
+            events_->event(ExchangeEvent::ForeignDatagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
+    }
+}
+
 IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
     for (;;) {
         pollfd fds[2] = {{socketFd, POLLIN, 0}, {stopRead_, POLLIN, 0}};
@@ -193,11 +214,20 @@ bool IPThread::serve(Side side, int32_t served) {
     const int failMessage = side == Side::Read ? MSG_READ_TIMEOUT : MSG_WRITE_TIMEOUT;
     std::atomic<int32_t>& state = side == Side::Read ? shared_.readState : shared_.writeState;
 
-    int fd = makeSocket();
+    const bool ownSocket = socket_ < 0;
+    const int fd = ownSocket ? makeSocket() : socket_;
     if (fd < 0) {
         poster_.post(failMessage);
         return false;
     }
+    const auto done = [&] {
+        if (ownSocket)
+            ::close(fd);
+    };
+    // Before a row's first request: anything waiting answers an earlier
+    // row's. Before a resend it may be this row's answer, so it stays.
+    if (!ownSocket && (served & 0xFF) == STATE_SENT_1)
+        discardLate(fd);
     sockaddr_in device = ipv4Address(target_.deviceIp, target_.port());
     // No MSG_DONTROUTE: on this platform it would keep frames from routed devices.
     if (::sendto(fd, frame_.data(), frame_.size(), 0,
@@ -205,12 +235,12 @@ bool IPThread::serve(Side side, int32_t served) {
         // The code is stored before the message goes, so whoever handles
         // the message finds it.
         shared_.lastSocketError = errno;
-        ::close(fd);
+        done();
         poster_.post(failMessage);
         return false;
     }
     if (!pause(side == Side::Read ? pauses_.readPauseMs : pauses_.writePauseMs)) {
-        ::close(fd);
+        done();
         return false;
     }
     shared_.rxBuffer[0] = 0;
@@ -220,7 +250,7 @@ bool IPThread::serve(Side side, int32_t served) {
     int received = 0;
     int error = 0;
     Receive outcome = receive(fd, received, error);
-    ::close(fd);
+    done();
     if (outcome == Receive::Stopped)
         return false;
     if (outcome == Receive::Failed) {
@@ -283,7 +313,7 @@ void IPThread::run() {
 UdpChannel::UdpChannel(ExchangeShared& shared, MessagePoster& poster, const UdpPauses& pauses)
     : shared_(shared), poster_(poster), pauses_(pauses) {}
 
-UdpChannel::~UdpChannel() { stopUdpExchange(); }
+UdpChannel::~UdpChannel() { endUdpExchange(); }
 
 bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
     if (thread_) {
@@ -297,8 +327,24 @@ bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
         shared_.readState = readState;
         shared_.writeState = writeState;
     }
+    const uint32_t bind = udpBindAddress(target.localIp, target.deviceIp);
+    if (socket_ >= 0 && socketBind_ != bind) {
+        ::close(socket_);
+        socket_ = -1;
+    }
+    if (socket_ < 0) {
+        // Failing here, the thread makes its own socket, fails the same way and reports it.
+        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in local = ipv4Address(bind, 0);
+        if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
+            socket_ = fd;
+            socketBind_ = bind;
+        } else if (fd >= 0) {
+            ::close(fd);
+        }
+    }
     for (int attempt = 0; attempt < 2; ++attempt) {
-        auto next = std::make_unique<IPThread>(shared_, poster_, target, pauses_, events_);
+        auto next = std::make_unique<IPThread>(shared_, poster_, target, pauses_, events_, socket_);
         if (next->start()) {
             thread_ = std::move(next);
             return true;
@@ -308,6 +354,13 @@ bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
 }
 
 void UdpChannel::stopUdpExchange() { thread_.reset(); }
+
+void UdpChannel::endUdpExchange() {
+    thread_.reset();
+    if (socket_ >= 0)
+        ::close(socket_);
+    socket_ = -1;
+}
 
 bool UdpChannel::threadRunning() const { return thread_ && !thread_->finished(); }
 

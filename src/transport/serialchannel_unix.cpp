@@ -272,6 +272,10 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
     ::ioctl(fd, TIOCEXCL);
 
     applyLineSettings(fd, speed);
+    // Whatever waits in the line is from before this program opened it (an
+    // answer that came after the last one closed the port): no request of
+    // ours asked for it.
+    ::tcflush(fd, TCIFLUSH);
     setModemLine(fd, TIOCM_DTR, true);
     setModemLine(fd, TIOCM_RTS, true);
 

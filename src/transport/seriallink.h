@@ -19,6 +19,7 @@ public:
     void send(ExchangeShared& shared) override;
     bool answerDue(int32_t state) const override;
     int takeArrived(ExchangeShared& shared) override;
+    int discardWaiting(ExchangeShared& shared) override { return takeArrived(shared); }
     int32_t machineState(int32_t state) const override { return state; }
     // A serial write keeps its resend and time-out running while its answer
     // is parsed; the controller reads no more until then.

@@ -25,7 +25,7 @@ public:
     // The thread that delivered it is done with: drop it and wait in the
     // state the request was sent in.
     void resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) override;
-    void release() override { udp_.stopUdpExchange(); }
+    void release() override { udp_.endUdpExchange(); }
 
     UdpChannel& channel() { return udp_; }
 

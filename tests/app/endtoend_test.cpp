@@ -136,3 +136,33 @@ TEST_F(EndToEnd, ReadSaveLoadEditWriteAndExport) {
     EXPECT_EQ(rows.rowCount(), 0);
     dlg.reject();
 }
+
+TEST_F(EndToEnd, ErrorTextsInTheValueColumnAreMarkedBeforeTheyAreStored) {
+    devsim::Failure refused;
+    refused.errorText = QStringLiteral("Нет доступа");
+    model->setRowFailure({0, 2, 0}, refused);
+    CMainDlg dlg(options());
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    doubleClick(dlg.tree(), findItem(dlg.tree(), [](QTreeWidgetItem* i) {
+                    return i->data(0, Qt::UserRole).toInt() == 20;
+                }));
+    ParamListModel& rows = dlg.rows();
+    const int refusing = rowOfParam(rows, 2);
+    const int serial = rowOfParam(rows, 1);
+    ASSERT_GE(refusing, 0);
+    EXPECT_FALSE(rows.data(rows.index(refusing, ColValue), Qt::ToolTipRole).isValid()) << "no text yet";
+
+    rows.setSelected(refusing, true);
+    rows.setSelected(serial, true);
+    QTest::mouseClick(dlg.button(IDC_READ), Qt::LeftButton);
+    ASSERT_TRUE(waitIdle(dlg));
+    ASSERT_EQ(rows.text(refusing, ColValue), QString("Нет доступа"));
+    const QModelIndex cell = rows.index(refusing, ColValue);
+    EXPECT_TRUE(rows.data(cell, Qt::ToolTipRole).toString().contains("вместо прежнего значения"));
+    EXPECT_TRUE(rows.data(cell, Qt::ForegroundRole).isValid());
+    EXPECT_FALSE(rows.data(rows.index(refusing, ColName), Qt::ToolTipRole).isValid()) << "the value cell only";
+    EXPECT_FALSE(rows.data(rows.index(serial, ColValue), Qt::ToolTipRole).isValid()) << "a value is no error";
+    EXPECT_FALSE(rows.data(rows.index(serial, ColValue), Qt::ForegroundRole).isValid());
+    dlg.reject();
+}

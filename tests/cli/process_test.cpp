@@ -2,7 +2,7 @@
 // process, parvault2-cli run against it in real time, exit statuses and
 // output read back.
 
-#include "tempdir.h"
+#include "processtest.h"
 
 #include <gtest/gtest.h>
 
@@ -21,59 +21,7 @@ using parvault::testing::TempDir;
 
 namespace {
 
-constexpr int kStartMs = 5000;
-constexpr int kRunMs = 20000;
-
-struct Result {
-    int status = -1;
-    QString out;
-    QString err;
-};
-
-class Simulator {
-public:
-    // The demo device of type 20 from `params` on a free UDP port, with more options.
-    explicit Simulator(const QString& params, const QStringList& more = {}) {
-        process_.start(PARVAULT_DEVSIM_EXE,
-                       QStringList{"--params", params, "--type", "20", "--udp", "127.0.0.1:0"} + more);
-        QByteArray seen;
-        while (!seen.contains("ready\n") && process_.waitForReadyRead(kStartMs))
-            seen += process_.readAllStandardOutput();
-        const auto m = QRegularExpression("udp 127\\.0\\.0\\.1:(\\d+)").match(QString::fromUtf8(seen));
-        if (m.hasMatch())
-            port_ = m.captured(1);
-        else
-            ADD_FAILURE() << "the simulator did not start: " << process_.readAllStandardError().toStdString();
-    }
-    ~Simulator() {
-        process_.terminate();
-        if (!process_.waitForFinished(kStartMs))
-            process_.kill();
-    }
-    QString target() const { return "127.0.0.1:" + port_; }
-    QString route() const { return "udp:127.0.0.1:" + port_; }
-    bool ready() const { return !port_.isEmpty(); }
-
-private:
-    QProcess process_;
-    QString port_;
-};
-
-Result cli(const QString& workDir, const QStringList& args) {
-    QProcess p;
-    p.setWorkingDirectory(workDir);
-    p.start(PARVAULT_CLI_EXE, args);
-    Result r;
-    if (!p.waitForFinished(kRunMs)) {
-        p.kill();
-        p.waitForFinished();
-        return r;
-    }
-    r.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
-    r.out = QString::fromUtf8(p.readAllStandardOutput());
-    r.err = QString::fromUtf8(p.readAllStandardError());
-    return r;
-}
+using namespace parvault::clitest;
 
 class CliProgram : public ::testing::Test {
 protected:
@@ -212,6 +160,131 @@ TEST_F(CliProgram, SaveSaveAsAndCompare) {
     r = cli(work(), {"tree"});
     EXPECT_TRUE(r.out.contains(QRegularExpression("\\n +1  Уставки  \\(\\d{12}\\.mdb\\)\\n +2  Снимок  \\(")))
         << r.out.toStdString();
+}
+
+// Answers that come after their row gave up: the simulator answers 1.2 s
+// late while the program waits one second. Sequence numbers start at 000 in
+// every exchange, so a late answer carries the number of the next request
+// too; only what it repeats of its own request tells whose it is.
+namespace {
+
+// Device, value and outcome of every row of a JSON report.
+std::map<std::string, std::string> valuesByDevice(const Result& r) {
+    std::map<std::string, std::string> values;
+    for (const auto& v : QJsonDocument::fromJson(r.out.toUtf8()).object()["rows"].toArray()) {
+        const QJsonObject row = v.toObject();
+        values[row["device"].toString().toStdString()] =
+            (row["outcome"].toString() + " " + row["value"].toString()).toStdString();
+    }
+    return values;
+}
+
+std::string firstRow(const Result& r) {
+    const QJsonArray rows = QJsonDocument::fromJson(r.out.toUtf8()).object()["rows"].toArray();
+    if (rows.isEmpty())
+        return std::string();
+    const QJsonObject row = rows[0].toObject();
+    return (row["outcome"].toString() + " " + row["value"].toString()).toStdString();
+}
+
+} // namespace
+
+TEST_F(CliProgram, LateAnswerOfOneDeviceIsNeverTakenForTheOtherOnTheSameLine) {
+    Simulator bus(PARVAULT_DEMO_PARAMS, {"--pty", QString::fromStdString(dir.file("COM7")), "--address", "1",
+                                         "--address", "2", "--fail", "delay=1200"});
+    ASSERT_TRUE(bus.ready());
+    const QStringList line = {"--port-links", work(), "--wait", "1"};
+    // The two devices tell apart by one value.
+    Result r = cli(work(), QStringList{"write", "type:20", "--set", "0:302=22", "--port", "COM7", "--address", "0:2"} +
+                               line);
+    ASSERT_EQ(r.status, 0) << r.err.toStdString() << r.out.toStdString();
+    QFile targets(QString::fromStdString(dir.file("bus.csv")));
+    ASSERT_TRUE(targets.open(QIODevice::WriteOnly));
+    targets.write("name,route,address\nk1,COM7@115200,1\nk2,COM7@115200,2\n");
+    targets.close();
+
+    // Twice: the second run opens the line the first left late answers on.
+    for (int run = 1; run <= 2; ++run) {
+        r = cli(work(), QStringList{"read", "type:20", "--rows", "0:302", "--format", "json", "--targets", "bus.csv"} +
+                            line);
+        EXPECT_EQ(r.status, 0) << "run " << run << ": " << r.err.toStdString();
+        EXPECT_EQ(valuesByDevice(r), (std::map<std::string, std::string>{{"k1", "ok 0"}, {"k2", "ok 22"}}))
+            << "run " << run << ": " << r.out.toStdString();
+    }
+}
+
+TEST_F(CliProgram, LateAnswerOfOneCommandIsNeverTakenByTheNext) {
+    Simulator device(PARVAULT_DEMO_PARAMS, {"--pty", QString::fromStdString(dir.file("COM7")), "--fail", "delay=1200"});
+    ASSERT_TRUE(device.ready());
+    // A list of parameter 2 alone: its row has the number of parameter 1's row in the template.
+    Result r = cli(work(), {"save", "type:20", "--name", "Версия", "--rows", "0:2"});
+    ASSERT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList line = {"--port", "COM7", "--port-links", work(), "--wait", "1", "--format", "json"};
+    r = cli(work(), QStringList{"read", "type:20", "--rows", "0:1"} + line);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(firstRow(r), "ok 20117");
+    r = cli(work(), QStringList{"read", "Версия"} + line);
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    EXPECT_EQ(firstRow(r), "ok 3.12") << "parameter 2 is not parameter 1";
+}
+
+TEST_F(CliProgram, LateAnswerWithAnotherRowsNumberIsNeverTakenForThatRow) {
+    // Row 1 answers late and with the number of row 2, which answers a little late itself.
+    QFile params(QString::fromStdString(dir.file("params.txt")));
+    ASSERT_TRUE(params.open(QIODevice::Append));
+    params.write("[type 20]\n0 1 0 | 20117 | | wrongseq=1 delay=1500\n0 2 0 | 3.12 | | delay=600\n");
+    params.close();
+    Simulator device(QString::fromStdString(dir.file("params.txt")),
+                     {"--pty", QString::fromStdString(dir.file("COM7"))});
+    ASSERT_TRUE(device.ready());
+    const Result r = cli(work(), {"read", "type:20", "--rows", "0:1,0:2", "--format", "csv", "--port", "COM7",
+                                  "--port-links", work(), "--wait", "1"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("1,0,1,0,") && lines[1].contains(",unanswered,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("2,0,2,0,3.12,") && lines[2].contains(",ok,")) << lines[2].toStdString();
+}
+
+// Over UDP as on a serial line: the answer to the first request that comes
+// while the second waits is taken, and one for an earlier row is shown in
+// the trace as set aside.
+TEST_F(CliProgram, DeviceAnsweringJustAfterTheWaitIsReadOverUdpAndItsLateAnswersAreTraced) {
+    Simulator device(PARVAULT_DEMO_PARAMS, {"--fail", "delay=1200"});
+    ASSERT_TRUE(device.ready());
+    const Result r = cli(work(), {"read", "type:20", "--rows", "0:1,0:2", "--format", "csv", "--udp", device.target(),
+                                  "--wait", "1", "--trace", "trace.txt"});
+    EXPECT_EQ(r.status, 0) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("1,0,1,0,20117,") && lines[1].endsWith(",ok,")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("2,0,2,0,3.12,") && lines[2].endsWith(",ok,")) << lines[2].toStdString();
+    QFile trace(QString::fromStdString(dir.file("trace.txt")));
+    ASSERT_TRUE(trace.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(trace.readAll());
+    EXPECT_GE(text.count(QStringLiteral(" ← UDP")), 3) << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("ответ с номером 000 не для этой строки (ждём 001): пропущен")))
+        << text.toStdString();
+}
+
+// A device's answer as it reaches a script: a damaged one says why, and no
+// control character of a device text reaches the output.
+TEST_F(CliProgram, BadCrcIsNamedAndDeviceTextsCarryNoControlCharacters) {
+    QFile params(QString::fromStdString(dir.file("params.txt")));
+    ASSERT_TRUE(params.open(QIODevice::Append));
+    params.write("[type 20]\n0 3 0 | 14.03.24 | | badcrc\n0 4 0 | 09\x1a" "41\x7f" "07 | ч\x1a |\n");
+    params.close();
+    Simulator device(QString::fromStdString(dir.file("params.txt")));
+    ASSERT_TRUE(device.ready());
+    const Result r = cli(work(), {"read", "type:20", "--rows", "0:3,0:4", "--format", "csv", "--udp", device.target(),
+                                  "--wait", "1"});
+    EXPECT_EQ(r.status, 1) << r.err.toStdString();
+    const QStringList lines = r.out.split('\n', Qt::SkipEmptyParts);
+    ASSERT_EQ(lines.size(), 3) << r.out.toStdString();
+    EXPECT_TRUE(lines[1].startsWith("3,0,3,0,") && lines[1].endsWith(",error,ошибка CRC")) << lines[1].toStdString();
+    EXPECT_TRUE(lines[2].startsWith("4,0,4,0,09 41 07,ч ,") && lines[2].endsWith(",ok,")) << lines[2].toStdString();
+    for (const QChar c : r.out)
+        EXPECT_TRUE(c == u'\n' || c.unicode() >= 0x20) << "U+" << std::hex << static_cast<int>(c.unicode());
 }
 
 int main(int argc, char** argv) {

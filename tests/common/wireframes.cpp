@@ -42,6 +42,9 @@ bool parseRequest(const Bytes& f, Request& out) {
     out.param = 0;
     while (p < f.size() && f[p] >= '0' && f[p] <= '9')
         out.param = out.param * 10 + (f[p++] - '0');
+    out.head.clear();
+    for (size_t k = 10; k < f.size() && f[k] != FF && f[k] != DLE; ++k)
+        out.head.push_back(f[k]);
     return true;
 }
 

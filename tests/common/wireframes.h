@@ -54,8 +54,15 @@ struct Request {
     uint8_t function = 0;
     Bytes sequence; // three digits
     int param = 0;
+    Bytes head;     // the data before its first FF, which an answer repeats
 };
 bool parseRequest(const Bytes& frame, Request& out);
+
+// An answer to the request as a device sends it: the request's fields
+// repeated, FF HT, then the group (closed by FF where it needs one).
+inline Bytes answerTo(const Request& r, uint8_t function, const Bytes& group) {
+    return wireAnswer(function, r.sequence, r.head + bytesOf({FF, HT}) + group);
+}
 
 // Given a request, the deliveries to send back (each one datagram or one write).
 using Responder = std::function<std::vector<Bytes>(const Request&)>;

@@ -1,6 +1,8 @@
 // The exchange log of whole exchanges, as the person at the cable reads it.
 
 #include "faultrows.h"
+#include "ptypeer.h"
+#include "requests.h"
 #include "rig.h"
 #include "udppeer.h"
 
@@ -164,6 +166,67 @@ TEST(ExchangeLogOfARead, DatagramFromAnotherAddressIsShownIgnored) {
                                    .arg(echo.answerPort)))
         << lines.join('\n').toStdString();
     EXPECT_EQ(lines.back(), QStringLiteral("• обмен остановлен"));
+}
+
+// A device that sends every answer twice: the first copy is taken, the
+// second still waits when the next row's request goes out, and is thrown
+// away then, shown as it came and why.
+Bytes answerOf(const Bytes& request) {
+    Request r;
+    EXPECT_TRUE(parseRequest(request, r));
+    return answerTo(r, FN_VALUE, oem("7") + bytesOf({FF}));
+}
+
+bool logged(const ExchangeLog& log, ExchangeEvent event) {
+    for (const LogEntry& e : log.since(0).entries)
+        if (e.kind == EntryKind::Event && e.event == event)
+            return true;
+    return false;
+}
+
+TEST(ExchangeLogOfARead, AnswerLeftOnTheLineIsThrownAwayBeforeTheNextRow) {
+    Rig rig(kParams);
+    constexpr int kLatePort = 9;
+    PtyPeer peer(rig.dir.path() / ("COM" + std::to_string(kLatePort)), [](const std::string& request, int) {
+        const Bytes answer = answerOf(Bytes(request.begin(), request.end()));
+        return std::string(answer.begin(), answer.end());
+    });
+    rig.settings.portNumbers[0] = kLatePort;
+    rig.setRows({{1, 5, 0, KindPlain}, {1, 6, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    ASSERT_TRUE(rig.runUntil([&] { return rig.rows.icon(0) == IconNeutral; }));
+    // The first row's answer once more, before the second row is asked.
+    const Bytes again = answerOf(layoutReadRequest(rig.rows.row(0), 0, {}));
+    peer.send(again);
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.icon(1), IconNeutral);
+    const QStringList lines = withoutTime(withoutHex(TraceReader(rig.log).newLines()));
+    const qsizetype discarded =
+        lines.indexOf(QStringLiteral("• %1 байт от прежних запросов отброшено перед запросом").arg(again.size()));
+    ASSERT_GT(discarded, 0) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[discarded - 1].startsWith(QStringLiteral("← COM9"))) << lines[discarded - 1].toStdString();
+    EXPECT_TRUE(lines[discarded + 1].startsWith(QStringLiteral("→ COM9"))) << lines[discarded + 1].toStdString();
+}
+
+TEST(ExchangeLogOfARead, LateDatagramIsThrownAwayBeforeTheNextRowAndShown) {
+    UdpPeer peer;
+    peer.serve([](const Bytes& request) { return std::vector<Bytes>{answerOf(request), answerOf(request)}; });
+    Rig rig(kParams);
+    rig.settings.useIp = 1;
+    rig.settings.deviceIp = kLoopback;
+    rig.settings.udpPort = peer.port();
+    rig.setRows({{1, 5, 0, KindPlain}, {1, 6, 0, KindPlain}});
+    rig.controller.OnReadCommand();
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.icon(0), IconNeutral);
+    EXPECT_EQ(rig.rows.icon(1), IconNeutral);
+    ASSERT_TRUE(logged(rig.log, ExchangeEvent::LateDatagram));
+    const QStringList lines = withoutTime(withoutHex(TraceReader(rig.log).newLines()));
+    const qsizetype late = lines.indexOf(QRegularExpression(QStringLiteral("^• датаграмма устройства \\(\\d+ байт\\) "
+                                                                          "пришла после времени ожидания: отброшена$")));
+    ASSERT_GT(late, 0) << lines.join('\n').toStdString();
+    EXPECT_TRUE(lines[late - 1].startsWith(QStringLiteral("← UDP 127.0.0.1:%1").arg(peer.port())))
+        << lines[late - 1].toStdString();
 }
 
 TEST(ExchangeLogOfASignOn, AnnouncedSpeedThenTheRead) {

@@ -122,13 +122,14 @@ TEST_F(ValuesFixture, DeletedCurrentListIsNotRecreatedOrWritten) {
     EXPECT_EQ(w.session.currentDatabase.GetName(), "PARVLT2.mdb");
 }
 
-// A list file removed by other means is reported, not re-created.
+// A list file removed by other means is reported as gone, not re-created.
 TEST_F(ValuesFixture, ListFileRemovedByOtherMeansIsReported) {
     loadList(kFour);
     QFile::remove(QString::fromLatin1(kList));
     w.session.SaveValues();
     ASSERT_EQ(w.ui.messages.size(), 1u);
-    EXPECT_EQ(w.ui.messages[0].text, "Данные не записываются\n");
+    EXPECT_EQ(w.ui.messages[0].text, "Данные не записываются: списка «Мой список» больше нет — файл 170308140509.mdb "
+                                     "удалён другой программой.\n");
     EXPECT_FALSE(QFile::exists(kList));
     EXPECT_TRUE(w.ui.lastFilter.isEmpty());
 }

@@ -1,5 +1,6 @@
 #include "answer.h"
 #include "codepage.h"
+#include "requests.h"
 #include "tempdir.h"
 #include "wireframes.h"
 
@@ -465,4 +466,107 @@ TEST(saveDataBlock, ConcurrentSavesLeaveOneWholeBlock) {
     done = true;
     reader.join();
     EXPECT_EQ(bad, 0);
+}
+
+// What an answer must repeat of its request: requests as the program lays
+// them out, answers as a device sends them.
+namespace {
+
+ParamRow plainRow(const char* canal, const char* param, int32_t kind = KindPlain, const char* index = "  0") {
+    ParamRow r;
+    r.texts[ColCanal] = QString::fromLatin1(canal);
+    r.texts[ColParam] = QString::fromLatin1(param);
+    r.texts[ColIndex] = QString::fromLatin1(index);
+    r.kind = kind;
+    return r;
+}
+
+RequestEcho echoOf(const std::vector<uint8_t>& request) {
+    const auto echo = echoOfRequest(request);
+    EXPECT_TRUE(echo.has_value());
+    return echo.value_or(RequestEcho{});
+}
+
+// An answer from the device: the address block given, the request's head
+// repeated, then the value group.
+Bytes deviceAnswer(const Bytes& address, uint8_t function, const Bytes& head, const Bytes& group) {
+    return withCrc(bytesOf({DLE, SOH}) + address + bytesOf({DLE, US, function, '0', '0', '7', DLE, STX}) + head +
+                   bytesOf({FF, HT}) + group + bytesOf({FF, DLE, ETX}));
+}
+
+} // namespace
+
+TEST(answersRequest, SameDeviceFunctionAndFieldsOnly) {
+    const Bytes head = oem("\t001\t052");
+    const RequestEcho plain = echoOf(layoutReadRequest(plainRow("  1", "  52"), 7, {}));
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE, head, oem("12,5"))), plain));
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer({}, FN_ERROR, head, oem("Нет"))), plain));
+    // Another parameter, another channel, no fields at all, another function family.
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE, oem("\t001\t053"), oem("1"))), plain));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE, oem("\t002\t052"), oem("1"))), plain));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE, {}, oem("1"))), plain));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE_INDEXED, head, oem("1"))), plain));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_DATA_BLOCK, head, oem("1"))), plain));
+    // A device that writes its numbers shorter still names the same field.
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE, oem("\t1\t52"), oem("1"))), plain));
+
+    // Indexed: the index is compared, the constant field after it is not.
+    const RequestEcho indexed = echoOf(layoutReadRequest(plainRow("  1", " 100", KindIndexed, "  2"), 7, {}));
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE_INDEXED, oem("\t001\t100\t002\t1"), oem("1"))),
+                               indexed));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE_INDEXED, oem("\t001\t100\t003\t1"), oem("1"))),
+                                indexed));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE_INDEXED, oem("\t001\t100"), oem("1"))), indexed));
+
+    // A write of kind 0 is confirmed by an empty error answer or a value answer.
+    ParamRow written = plainRow("  1", "  52");
+    written.texts[ColValue] = QStringLiteral("3");
+    const RequestEcho write = echoOf(layoutWriteRequest(written, 7, {}).frame);
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer({}, FN_ERROR, head, {})), write));
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE, head, oem("3"))), write));
+}
+
+TEST(answersRequest, AddressBlockNamesTheDeviceAsked) {
+    const Bytes head = oem("\t001\t052");
+    const ParamRow row = plainRow("  1", "  52");
+    const RequestEcho toTwo = echoOf(layoutReadRequest(row, 7, BusAddress{true, 2, 0}));
+    // From device 2 to us (own address 0), or the request's block repeated as it came.
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer(bytesOf({0x00, 0x82}), FN_VALUE, head, oem("1"))), toTwo));
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer(bytesOf({0x02, 0x80}), FN_VALUE, head, oem("1"))), toTwo));
+    // Device 1's answer, and answers without a block where one was asked for, and the other way round.
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer(bytesOf({0x00, 0x81}), FN_VALUE, head, oem("1"))), toTwo));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer({}, FN_VALUE, head, oem("1"))), toTwo));
+    const RequestEcho noBlock = echoOf(layoutReadRequest(row, 7, {}));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer(bytesOf({0x00, 0x82}), FN_VALUE, head, oem("1"))), noBlock));
+
+    // Device 16 (sent as DLE DLE), answering own address 16 with 0x10 doubled.
+    const RequestEcho toSixteen = echoOf(layoutReadRequest(row, 7, BusAddress{true, 16, 16}));
+    EXPECT_TRUE(answersRequest(parseWire(deviceAnswer(bytesOf({DLE, DLE, 0x90}), FN_VALUE, head, oem("1"))),
+                               toSixteen));
+    EXPECT_FALSE(answersRequest(parseWire(deviceAnswer(bytesOf({DLE, DLE, 0x91}), FN_VALUE, head, oem("1"))),
+                                toSixteen));
+
+    // The optical messages are no bus requests.
+    EXPECT_FALSE(echoOfRequest(signOnMessage()).has_value());
+}
+
+TEST(ParseAnswer, ControlCharactersOfTheCodePageBecomeBlanks) {
+    // 0x7F is a control character once converted, as are the bytes below 0x20.
+    const ParsedAnswer a = parseWire(valueAnswer(7, bytesOf({'1', 0x7F, '2', 0x1A, '3', HT, 'k', 0x7F, FF})));
+    ASSERT_TRUE(a.value && a.units);
+    EXPECT_EQ(*a.value, QStringLiteral("1 2 3"));
+    EXPECT_EQ(*a.units, QStringLiteral("k "));
+}
+
+TEST(AnswerAssembler, AfterResyncTheTailOfACutFrameIsNoFrame) {
+    const Bytes wire = valueAnswer(7, bytesOf({'5', FF}));
+    AnswerAssembler a;
+    // The head went with the bytes thrown away; its tail alone completes nothing.
+    a.resync();
+    EXPECT_TRUE(feed(a, Bytes(wire.begin() + 9, wire.end()), {wire.size() - 9}).empty());
+    // The next whole frame is taken as ever.
+    const auto taken = feed(a, wire, {wire.size()});
+    ASSERT_EQ(taken.size(), 1u);
+    EXPECT_EQ(taken[0].result, ANSWER_OK);
+    EXPECT_EQ(*taken[0].value, QStringLiteral("5"));
 }

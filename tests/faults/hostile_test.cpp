@@ -63,10 +63,11 @@ TEST(HostileUdp, OversizedDatagramIsAFailedReceiveAndTheNextRowReads) {
     EXPECT_EQ(rig.display.progressText, QString("Выполнено 100%"));
 }
 
-// Every function code a frame can carry, with the row's own sequence number.
-// The codes that are no answer (all but value, indexed value, data block and
-// error) go to the first rows, one per request, so each of those rows hears
-// three of them and times out; the last four rows get the four answer codes.
+// Every function code a frame can carry, with the row's own sequence number
+// and fields. The codes that are no answer (all but value, indexed value,
+// data block and error) go to the first rows, one per request, so each of
+// those rows hears three of them and times out; the last four rows, of the
+// kinds the four answer codes answer, get those codes.
 TEST_P(Hostile, EveryFunctionCodeEndsTheRowAsItsCodeSays) {
     const bool udp = GetParam();
     const std::vector<uint8_t> answers = {FN_VALUE, FN_VALUE_INDEXED, FN_DATA_BLOCK, FN_ERROR};
@@ -80,16 +81,18 @@ TEST_P(Hostile, EveryFunctionCodeEndsTheRowAsItsCodeSays) {
     const int oddRows = static_cast<int>(others.size() + 2) / 3;
     std::atomic<size_t> next{0};
     const Responder respond = [&](const Request& r) -> std::vector<Bytes> {
+        if (r.function == FN_READ_BLOCK)
+            return {answerTo(r, FN_DATA_BLOCK, oem("v") + bytesOf({FF}))};
         if (r.param <= oddRows) {
             const size_t k = next++;
             if (k >= others.size())
                 return {};
-            return {wireAnswer(others[k], r.sequence, valueBody(r.param, "v"))};
+            return {answerTo(r, others[k], oem("v") + bytesOf({FF}))};
         }
         const uint8_t fn = answers[static_cast<size_t>(r.param - oddRows - 1)];
         if (fn == FN_ERROR)
-            return {wireAnswer(fn, r.sequence, {HT, '0', '0', '1', FF, HT, 'E', 'r', 'r', FF})};
-        return {wireAnswer(fn, r.sequence, valueBody(r.param, "v"))};
+            return {answerTo(r, fn, oem("Err") + bytesOf({FF}))};
+        return {answerTo(r, fn, oem("v") + bytesOf({FF}))};
     };
     HostileUdpPeer peer(respond);
     Rig rig{QString()};
@@ -101,7 +104,10 @@ TEST_P(Hostile, EveryFunctionCodeEndsTheRowAsItsCodeSays) {
     rig.settings.waitSeconds = udp ? 1 : 0;
     if (!udp)
         rig.realMicrosPerStep = 3000;
-    rig.setRows(Rows(1, oddRows + 4));
+    std::vector<RowSpec> rows = Rows(1, oddRows + 4);
+    rows[static_cast<size_t>(oddRows + 1)].kind = KindIndexed;
+    rows[static_cast<size_t>(oddRows + 2)].kind = KindDataBlock;
+    rig.setRows(rows);
     rig.controller.OnReadCommand();
     ASSERT_TRUE(rig.runToEnd(20000));
     EXPECT_EQ(next.load(), std::max(others.size(), static_cast<size_t>(oddRows * 3)));
@@ -129,10 +135,8 @@ TEST_P(Hostile, TextsOfSixThousandBytesAreCutAndTheBlockIsKeptWhole) {
         if (r.param == 13)
             return {wireAnswer(FN_VALUE, r.sequence, valueBody(r.param, "1", longText))};
         if (r.param == 11)
-            return {wireAnswer(FN_ERROR, r.sequence,
-                               bytesOf({HT, '0', '0', '1', FF, HT}) + oem(longText.c_str()) + bytesOf({FF}))};
-        Bytes body = valueBody(r.param, longText);
-        return {wireAnswer(FN_DATA_BLOCK, r.sequence, body)};
+            return {answerTo(r, FN_ERROR, oem(longText.c_str()) + bytesOf({FF}))};
+        return {answerTo(r, FN_DATA_BLOCK, oem(longText.c_str()) + bytesOf({FF}))};
     };
     HostileUdpPeer peer(respond);
     Rig rig{QString()};

@@ -6,6 +6,7 @@
 #include "dbsession.h"
 #include "devicerun.h"
 #include "listsave.h"
+#include "outputfile.h"
 #include "recordsets.h"
 #include "report.h"
 #include "requests.h"
@@ -179,74 +180,118 @@ std::optional<ListTarget> Cli::resolveList(const DbSession& db, QString* why) co
     struct Candidate {
         int32_t data;
         QString typeName;
-        QString label;
+        bool isType;
     };
     std::vector<Candidate> types, lists;
     for (const TreeNode& group : db.tree().children) {
-        types.push_back({group.data, group.text,
-                         QStringLiteral("type:%1 (%2)").arg(group.data).arg(group.text)});
+        types.push_back({group.data, group.text, true});
         for (const TreeNode& list : group.children)
-            lists.push_back({list.data, group.text,
-                             QStringLiteral("%1 (%2)").arg(ListNumberOf(list.data)).arg(list.text)});
+            lists.push_back({list.data, group.text, false});
     }
     auto found = [&](const Candidate& c) {
         return ListTarget{c.data, listInfo(db, c.data, c.typeName)};
     };
-    auto fileOf = [&](const Candidate& c) {
-        const ListFileEntry* e = db.listFileTable.entry(ListNumberOf(c.data));
-        return e ? e->fileName : QString();
+    auto entryOf = [&](const Candidate& c) { return db.listFileTable.entry(ListNumberOf(c.data)); };
+    auto label = [&](const Candidate& c) {
+        if (c.isType)
+            return QStringLiteral("device type type:%1 \"%2\"").arg(c.data).arg(EscapeControls(c.typeName));
+        const ListFileEntry* e = entryOf(c);
+        return QStringLiteral("list #%1 \"%2\" (%3)")
+            .arg(ListNumberOf(c.data))
+            .arg(EscapeControls(e ? e->listName : QString()), e ? e->fileName : QString());
+    };
+    // Lists (and types) whose name is `name`: exact spelling first.
+    auto named = [&](const QString& name, bool withTypes) {
+        std::vector<const Candidate*> hits;
+        for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
+            for (const Candidate& c : lists)
+                if (entryOf(c) && entryOf(c)->listName.compare(name, cs) == 0)
+                    hits.push_back(&c);
+            if (withTypes)
+                for (const Candidate& c : types)
+                    if (c.typeName.compare(name, cs) == 0)
+                        hits.push_back(&c);
+            if (!hits.empty())
+                break;
+        }
+        return hits;
+    };
+    auto byNumber = [&](const QString& text) -> const Candidate* {
+        bool ok = false;
+        const int number = text.toInt(&ok);
+        for (const Candidate& c : lists)
+            if (ok && ListNumberOf(c.data) == number)
+                return &c;
+        return nullptr;
+    };
+    auto oneOf = [&](const std::vector<const Candidate*>& hits) -> std::optional<ListTarget> {
+        if (hits.size() == 1)
+            return found(*hits.front());
+        QStringList labels;
+        for (const Candidate* c : hits)
+            labels << label(*c);
+        *why = QStringLiteral("\"%1\" fits more than one list: %2; give #N for a list by its number or "
+                              "list:NAME for a list by its name")
+                   .arg(EscapeControls(wanted), labels.join(QStringLiteral(", ")));
+        return std::nullopt;
     };
 
+    // The explicit forms read the text one way only.
+    if (wanted.startsWith(QLatin1Char('#'))) {
+        if (const Candidate* c = byNumber(wanted.mid(1)))
+            return found(*c);
+        *why = QStringLiteral("no saved list number %1 (see the tree command)").arg(wanted.mid(1));
+        return std::nullopt;
+    }
+    if (wanted.startsWith(QLatin1String("list:"), Qt::CaseInsensitive)) {
+        const auto hits = named(wanted.mid(5), false);
+        if (hits.empty()) {
+            *why = QStringLiteral("no saved list named \"%1\" (see the tree command)").arg(EscapeControls(wanted.mid(5)));
+            return std::nullopt;
+        }
+        return oneOf(hits);
+    }
+
+    // Otherwise every reading that fits is a candidate: a list named "1" and
+    // list number 1 are two lists, and so are a list named "type:20" and the
+    // device type.
+    std::vector<const Candidate*> hits;
+    auto add = [&](const Candidate* c) {
+        if (c && std::find(hits.begin(), hits.end(), c) == hits.end())
+            hits.push_back(c);
+    };
+    QString notFound;
+    bool isNumber = false;
+    wanted.toInt(&isNumber);
     if (wanted.startsWith(QLatin1String("type:"), Qt::CaseInsensitive)) {
         bool ok = false;
         const int code = wanted.mid(5).toInt(&ok);
         for (const Candidate& c : types)
             if (ok && c.data == code)
-                return found(c);
-        *why = QStringLiteral("no device type %1 in the tree of %2 (see the tree command)")
-                   .arg(wanted.mid(5), QString::fromLatin1(kMainDatabaseName));
-        return std::nullopt;
-    }
-    bool isNumber = false;
-    const int number = wanted.toInt(&isNumber);
-    if (isNumber) {
-        for (const Candidate& c : lists)
-            if (ListNumberOf(c.data) == number)
-                return found(c);
-        *why = QStringLiteral("no saved list number %1 (see the tree command)").arg(wanted);
-        return std::nullopt;
-    }
-    if (wanted.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
-        for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive})
+                add(&c);
+        notFound = QStringLiteral("no device type %1 in the tree of %2 (see the tree command)")
+                       .arg(wanted.mid(5), QString::fromLatin1(kMainDatabaseName));
+    } else if (isNumber) {
+        add(byNumber(wanted));
+        notFound = QStringLiteral("no saved list number %1 (see the tree command)").arg(wanted);
+    } else if (wanted.endsWith(QLatin1String(".mdb"), Qt::CaseInsensitive)) {
+        for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
             for (const Candidate& c : lists)
-                if (fileOf(c).compare(wanted, cs) == 0)
-                    return found(c);
-        *why = QStringLiteral("no saved list in the file %1 (see the tree command)").arg(wanted);
+                if (entryOf(c) && entryOf(c)->fileName.compare(wanted, cs) == 0 && hits.empty())
+                    add(&c);
+        }
+        notFound = QStringLiteral("no saved list in the file %1 (see the tree command)").arg(wanted);
+    } else {
+        notFound = QStringLiteral("no device type or saved list named \"%1\" (see the tree command)")
+                       .arg(EscapeControls(wanted));
+    }
+    for (const Candidate* c : named(wanted, true))
+        add(c);
+    if (hits.empty()) {
+        *why = notFound;
         return std::nullopt;
     }
-    // A name: saved lists and device types alike; exact spelling first.
-    for (Qt::CaseSensitivity cs : {Qt::CaseSensitive, Qt::CaseInsensitive}) {
-        std::vector<const Candidate*> hits;
-        for (const Candidate& c : lists)
-            if (db.listFileTable.entry(ListNumberOf(c.data)) &&
-                db.listFileTable.entry(ListNumberOf(c.data))->listName.compare(wanted, cs) == 0)
-                hits.push_back(&c);
-        for (const Candidate& c : types)
-            if (c.typeName.compare(wanted, cs) == 0)
-                hits.push_back(&c);
-        if (hits.size() == 1)
-            return found(*hits.front());
-        if (hits.size() > 1) {
-            QStringList labels;
-            for (const Candidate* c : hits)
-                labels << c->label;
-            *why = QStringLiteral("\"%1\" names more than one list: %2; give type:CODE or the list number")
-                       .arg(wanted, labels.join(QStringLiteral(", ")));
-            return std::nullopt;
-        }
-    }
-    *why = QStringLiteral("no device type or saved list named \"%1\" (see the tree command)").arg(wanted);
-    return std::nullopt;
+    return oneOf(hits);
 }
 
 bool Cli::prepareSettings(QString* why) {
@@ -302,11 +347,13 @@ int Cli::commandTree() {
     case Format::Text:
         out = root.text + QLatin1Char('\n');
         for (const TreeNode& group : root.children) {
-            out += QStringLiteral("  %1 %2\n").arg(QStringLiteral("type:%1").arg(group.data), -8).arg(group.text);
+            out += QStringLiteral("  %1 %2\n")
+                       .arg(QStringLiteral("type:%1").arg(group.data), -8)
+                       .arg(EscapeControls(group.text));
             for (const TreeNode& list : group.children)
                 out += QStringLiteral("    %1  %2  (%3)\n")
                            .arg(ListNumberOf(list.data), 3)
-                           .arg(list.text, fileOf(list));
+                           .arg(EscapeControls(list.text), fileOf(list));
         }
         break;
     case Format::Csv:
@@ -503,6 +550,15 @@ int Cli::commandExchange(bool write) {
         return fail(QStringLiteral("--save and --export need a saved list; %1 is the template rows of a "
                                    "device type")
                         .arg(o_.list));
+    // Neither the trace nor the table may take the place of one of the
+    // program's own databases.
+    for (const auto& [option, path] : {std::pair{"--trace", o_.trace}, std::pair{"--export", o_.exportPath}}) {
+        if (!path || *path == QLatin1String("-") || (o_.targetsPath && path == o_.exportPath))
+            continue;
+        if (const QString refused = WhyNotAnOutputFile(*path, QDir::currentPath(), db.ListFileNames());
+            !refused.isEmpty())
+            return fail(QStringLiteral("%1: %2").arg(QLatin1String(option), refused));
+    }
     if (o_.compare && target->info.listNumber == 0)
         return fail(QStringLiteral("--compare needs a saved list; %1 is the template rows of a device type, "
                                    "which hold no values")
@@ -513,6 +569,10 @@ int Cli::commandExchange(bool write) {
     if (!pickedRows)
         return kExitError;
     std::vector<int>& picked = *pickedRows;
+    // The values the list holds, before --set or the device change the column.
+    std::vector<QString> storedValues;
+    for (int r = 0; r < rows.rowCount(); ++r)
+        storedValues.push_back(rows.text(r, ColValue));
     QString why;
     if (write) {
         std::set<int> setRows;
@@ -554,6 +614,8 @@ int Cli::commandExchange(bool write) {
         setup.targetsPath = *o_.targetsPath;
         setup.targetsShown = targetsTyped_;
         setup.exportFolder = o_.exportPath;
+        setup.workingFolder = QDir::currentPath();
+        setup.listFiles = db.ListFileNames();
         setup.jobs = o_.jobs;
         setup.format = o_.format;
         setup.progressLine = env_.progressLine && !o_.quiet;
@@ -573,17 +635,16 @@ int Cli::commandExchange(bool write) {
 
     // The trace: the same lines as the window's exchange log, written as
     // the exchange goes.
-    std::ofstream traceFile;
+    // A trace file is written beside and renamed over at the end, so that a
+    // failed trace leaves an older one whole.
+    std::optional<OutputFile> traceFile;
+    QString traceProblem;
     std::optional<ExchangeLog> log;
-    std::ostream* trace = nullptr;
     if (o_.trace) {
-        if (*o_.trace == QLatin1String("-")) {
-            trace = &env_.err;
-        } else {
-            traceFile.open(QFile::encodeName(*o_.trace).toStdString(), std::ios::binary | std::ios::trunc);
-            if (!traceFile)
-                return fail(QStringLiteral("cannot write the trace to %1").arg(*o_.trace));
-            trace = &traceFile;
+        if (*o_.trace != QLatin1String("-")) {
+            traceFile.emplace(*o_.trace);
+            if (!traceFile->open(&why))
+                return fail(QStringLiteral("cannot write the trace to %1").arg(why));
         }
         if (!env_.log)
             log.emplace();
@@ -595,16 +656,22 @@ int Cli::commandExchange(bool write) {
     auto writeTrace = [&] {
         if (!traceReader)
             return;
-        for (const QString& line : traceReader->newLines())
-            *trace << line.toUtf8().constData() << '\n';
+        for (const QString& line : traceReader->newLines()) {
+            if (!traceFile) {
+                env_.err << line.toUtf8().constData() << '\n';
+            } else if (traceProblem.isEmpty()) {
+                traceFile->write(line.toUtf8() + '\n', &traceProblem);
+            }
+        }
     };
+    const bool traceOnErr = o_.trace && !traceFile;
 
     plan.log = recordInto;
 
     // A trace on standard error takes the place of the progress line there.
-    const bool progress = env_.progressLine && !o_.quiet && trace != &env_.err;
+    const bool progress = env_.progressLine && !o_.quiet && !traceOnErr;
     std::string shown;
-    if (progress || trace)
+    if (progress || o_.trace)
         plan.onStep = [&](const HeadlessDisplay& display) {
             writeTrace();
             if (!progress)
@@ -618,8 +685,12 @@ int Cli::commandExchange(bool write) {
     const QString connection = connectionText(settings_, portNaming());
     const DeviceResult result = runDeviceExchange(settings_, rows, connection, plan);
     writeTrace();
-    if (trace)
-        trace->flush();
+    if (traceOnErr)
+        env_.err.flush();
+    if (traceFile && traceProblem.isEmpty())
+        traceFile->commit(&traceProblem);
+    if (!traceProblem.isEmpty())
+        say(QStringLiteral("the trace was not written: %1; an older file of that name is kept").arg(traceProblem));
     if (!result.opened) {
         saveSettingsIfAsked();
         return fail(result.problems.join(QStringLiteral("; ")));
@@ -635,24 +706,64 @@ int Cli::commandExchange(bool write) {
     report.rows = result.rows;
     report.compare = o_.compare;
     int status = result.status;
+    if (!traceProblem.isEmpty())
+        status = kExitError; // a file that was asked for is missing
+
+    // A row that ended in an error holds the device's text in its value
+    // column. Nobody looked at it before a store from the command line, so
+    // such a row keeps its stored value, and a new list gets no value for it.
+    std::set<int> errorRows;
+    auto errorRow = [&](const RowReport& row) {
+        return QStringLiteral("row %1 (%2:%3:%4): the device answered \"%5\"")
+            .arg(row.listIndex + 1)
+            .arg(leadingInt(row.row.texts[ColCanal]))
+            .arg(leadingInt(row.row.texts[ColParam]))
+            .arg(leadingInt(row.row.texts[ColIndex]))
+            .arg(EscapeControls(row.message));
+    };
+    for (const RowReport& row : report.rows)
+        if (row.outcome == Outcome::ReadError || row.outcome == Outcome::Refused)
+            errorRows.insert(row.listIndex);
 
     // Files are only touched after an exchange that did its job.
     if (o_.save && status != kExitError) {
+        for (const RowReport& row : report.rows) {
+            if (!errorRows.count(row.listIndex))
+                continue;
+            db.keepStoredRows.insert(row.listIndex);
+            const QString& stored = storedValues[static_cast<size_t>(row.listIndex)];
+            say(errorRow(row) + (stored.isEmpty() ? QStringLiteral("; the list keeps no value for it")
+                                                  : QStringLiteral("; the stored value \"%1\" is kept")
+                                                        .arg(EscapeControls(stored))));
+        }
         ui.exportPath = o_.exportPath;
         db.SaveValues();
         for (const QString& n : ui.notices)
             say(n);
         if (!ui.messages.isEmpty()) {
-            for (const QString& m : ui.messages)
-                say(o_.exportPath ? QStringLiteral("saving values or export failed: %1").arg(m)
-                                  : QStringLiteral("saving values failed: %1").arg(m));
+            if (!db.storeProblem.isEmpty())
+                say(QStringLiteral("the values were not stored in %1: %2 (%3)")
+                        .arg(target->info.fileName, db.storeProblem, ui.messages.join(QStringLiteral("; "))));
+            else if (!db.exportProblem.isEmpty())
+                say(QStringLiteral("the values were stored, the table was not written: %1%2 (%3)")
+                        .arg(db.exportProblem,
+                             QFileInfo(*o_.exportPath).isFile() ? QStringLiteral("; the older table is kept whole")
+                                                                : QString(),
+                             ui.messages.join(QStringLiteral("; "))));
+            else
+                for (const QString& m : ui.messages)
+                    say(QStringLiteral("saving values failed: %1").arg(m));
             status = kExitError;
         }
     }
     if (o_.saveAs && status != kExitError) {
         std::vector<QString> values;
-        for (const RowReport& row : report.rows)
-            values.push_back(row.row.texts[ColValue]);
+        for (const RowReport& row : report.rows) {
+            const bool error = errorRows.count(row.listIndex) != 0;
+            values.push_back(error ? QString() : row.row.texts[ColValue]);
+            if (error)
+                say(errorRow(row) + QStringLiteral("; no value is stored for it"));
+        }
         const auto saved = saveAsNewList(db, ui, rows, picked, *o_.saveAs, &values, &why);
         if (!saved) {
             say(QStringLiteral("the list was not saved: %1").arg(why));

@@ -126,14 +126,15 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
         o.trace = value;
     } else if (name == "--quiet") {
         o.quiet = true;
-    } else if (name == "--name") {
+    } else if (name == "--name" || name == "--save-as") {
         if (value.trimmed().isEmpty())
-            return QStringLiteral("--name wants a list name");
-        o.listName = value;
-    } else if (name == "--save-as") {
-        if (value.trimmed().isEmpty())
-            return QStringLiteral("--save-as wants a list name");
-        o.saveAs = value;
+            return QStringLiteral("%1 wants a list name").arg(name);
+        // A line break or tab in a name would break every line that shows it.
+        for (const QChar c : value)
+            if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+                return QStringLiteral("%1: a list name cannot hold control characters (a line break, a tab)")
+                    .arg(name);
+        (name == "--name" ? o.listName : o.saveAs) = value;
     } else if (name == "--compare") {
         o.compare = true;
     } else if (name == "--targets") {
@@ -425,6 +426,10 @@ LIST:
   NAME                   a device type name or a saved list's name
   N                      a saved list by its list number (see tree)
   FILE.mdb               a saved list by its file name
+  #N                     a saved list by its list number only
+  list:NAME              a saved list by its name only
+                         (a text that fits more than one list is refused with
+                         the candidates; these two forms reach the one meant)
 
 Rows (read, write and save):
   --rows ROWS            rows to use, comma separated; default for read and

@@ -71,8 +71,10 @@ Verdict compareWithStored(const std::optional<QString>& read, const QString& sto
     if (stored.isEmpty())
         return Verdict::NothingStored;
     // A list keeps the first characters of a value only; what it could not
-    // keep cannot differ.
-    return sameValue(CutText(*read, kStoredValueChars), stored) ? Verdict::Same : Verdict::Differs;
+    // keep cannot differ. Lists written by other programs may hold longer
+    // values, cut alike.
+    return sameValue(CutText(*read, kStoredValueChars), CutText(stored, kStoredValueChars)) ? Verdict::Same
+                                                                                           : Verdict::Differs;
 }
 
 } // namespace parvault::cli

@@ -25,6 +25,10 @@ RowReport reportRow(const RowTable& rows, const ExchangePlan& plan, size_t k) {
         rr.verdict = compareWithStored(
             rr.outcome == Outcome::ReadOk ? std::optional<QString>(rr.row.texts[ColValue]) : std::nullopt,
             rr.stored);
+        // A row not read still shows the value loaded with the list; that
+        // is the stored value, which has its own field.
+        if (rr.outcome == Outcome::ReadUnanswered || rr.outcome == Outcome::NotRead)
+            rr.row.texts[ColValue].clear();
     }
     return rr;
 }
@@ -48,6 +52,8 @@ DeviceResult deviceNotRun(const RowTable& rows, const ExchangePlan& plan, const 
         rr.outcome = plan.write ? Outcome::NotWritten : Outcome::NotRead;
         rr.stored = plan.compare ? plan.before[k] : QString();
         rr.verdict = Verdict::NotRead;
+        if (plan.compare)
+            rr.row.texts[ColValue].clear(); // the stored value has its own field
         r.rows.push_back(std::move(rr));
     }
     return r;
@@ -83,6 +89,8 @@ DeviceResult runDeviceExchange(ConnectionSettings& settings, RowTable& rows, con
     bool allUnanswered = true;
     for (size_t k = 0; k < plan.picked.size(); ++k) {
         RowReport rr = reportRow(rows, plan, k);
+        if (rr.outcome == Outcome::ReadError && ex.controller.crcFailed(plan.picked[k]))
+            rr.message = texts::CrcError;
         anyFailed = anyFailed || rowFailed(rr, plan.compare);
         allUnanswered = allUnanswered && Unanswered(rr.outcome);
         result.rows.push_back(std::move(rr));

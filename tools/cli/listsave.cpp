@@ -1,6 +1,5 @@
 #include "listsave.h"
 
-#include <set>
 
 namespace parvault::cli {
 
@@ -8,10 +7,6 @@ std::optional<SavedList> saveAsNewList(DbSession& db, HeadlessDbUi& ui, RowTable
                                        const std::vector<int>& picked, const QString& name,
                                        const std::vector<QString>* values, QString* why) {
     const int typeCode = db.currentTypeCode;
-    std::set<QString> before;
-    for (const ListFileEntry& e : db.listFileTable.entries)
-        before.insert(e.fileName);
-
     for (int r = 0; r < rows.rowCount(); ++r)
         rows.setSelected(r, false);
     for (int r : picked)
@@ -24,19 +19,20 @@ std::optional<SavedList> saveAsNewList(DbSession& db, HeadlessDbUi& ui, RowTable
         *why = ui.messages.join(QStringLiteral("; "));
         return std::nullopt;
     }
-    // The save rebuilt the tree: the new list is the file it did not know.
+    // The save rebuilt the tree; other programs may have added lists to it
+    // meanwhile, so the new list is the file this save made.
     SavedList saved;
-    for (int k = 0; k < db.listFileTable.count && saved.number == 0; ++k) {
-        const ListFileEntry& e = db.listFileTable.entries[static_cast<size_t>(k)];
-        if (!before.count(e.fileName) && e.typeCode == typeCode) {
-            saved.number = k + 1;
-            saved.name = e.listName;
-            saved.fileName = e.fileName;
-        }
-    }
+    saved.number = db.lastSavedFile().isEmpty() ? 0 : db.listFileTable.findFile(db.lastSavedFile());
     if (saved.number == 0) {
-        *why = QStringLiteral("the new list file does not show in the tree");
+        *why = db.lastSavedFile().isEmpty()
+                   ? QStringLiteral("no list file was made")
+                   : QStringLiteral("the new list file %1 does not show in the tree").arg(db.lastSavedFile());
         return std::nullopt;
+    }
+    {
+        const ListFileEntry& e = *db.listFileTable.entry(saved.number);
+        saved.name = e.listName;
+        saved.fileName = e.fileName;
     }
     saved.rows = static_cast<int>(picked.size());
     if (!values)

@@ -65,6 +65,25 @@ Outcome WriteOutcome(const ParamRow& row, const QString& typedValue) {
     }
 }
 
+QString EscapeControls(const QString& text) {
+    QString out;
+    out.reserve(text.size());
+    for (const QChar ch : text) {
+        const char16_t c = ch.unicode();
+        if (c == u'\n')
+            out += QStringLiteral("\\n");
+        else if (c == u'\t')
+            out += QStringLiteral("\\t");
+        else if (c == u'\r')
+            out += QStringLiteral("\\r");
+        else if (c < 0x20 || c == 0x7F)
+            out += QStringLiteral("\\x%1").arg(static_cast<int>(c), 2, 16, QLatin1Char('0'));
+        else
+            out += ch;
+    }
+    return out;
+}
+
 QString CsvField(const QString& text) {
     if (!text.contains(QLatin1Char(',')) && !text.contains(QLatin1Char('"')) &&
         !text.contains(QLatin1Char('\n')) && !text.contains(QLatin1Char('\r')))
@@ -85,18 +104,21 @@ QString fromCp1251Line(const QByteArray& line) {
 }
 
 QString textRowLine(const RowReport& row, bool compare) {
-    QString line = fromCp1251Line(ExportRowLine(row.row)) + QStringLiteral("  ") +
+    ParamRow shown = row.row;
+    for (QString& text : shown.texts)
+        text = EscapeControls(text);
+    QString line = fromCp1251Line(ExportRowLine(shown)) + QStringLiteral("  ") +
                    QLatin1String(OutcomeName(row.outcome));
     if (compare) {
         line += QStringLiteral("  ") + QLatin1String(verdictName(row.verdict));
         if (!row.stored.isEmpty())
-            line += QStringLiteral("  stored: ") + row.stored;
+            line += QStringLiteral("  stored: ") + EscapeControls(row.stored);
     }
     return line + QLatin1Char('\n');
 }
 
 QString textTable(const ListInfo& list, const std::vector<RowReport>& rows, bool compare) {
-    QString out = fromCp1251Line(ExportTitleLine(list.title, list.fileName)) + QLatin1Char('\n');
+    QString out = fromCp1251Line(ExportTitleLine(EscapeControls(list.title), list.fileName)) + QLatin1Char('\n');
     out += fromCp1251Line(ExportColumnLine()) + QLatin1Char('\n');
     for (const RowReport& row : rows)
         out += textRowLine(row, compare);

@@ -103,6 +103,10 @@ QByteArray formatDevicesReport(const DevicesReport& report, Format format);
 // The list a save made: a tree line ("N  NAME  (FILE)"), CSV or JSON.
 QByteArray formatSavedList(const SavedList& list, Format format);
 
+// Control characters shown as escapes (\n, \t, \r, \xNN), so that a name
+// or value holding one cannot break a line of text output.
+QString EscapeControls(const QString& text);
+
 // CSV field quoting: quotes when the text holds a comma, quote or line break.
 QString CsvField(const QString& text);
 

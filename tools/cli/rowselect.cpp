@@ -11,35 +11,42 @@ namespace parvault::cli {
 
 namespace {
 
-// Unsigned decimal without sign; nothing for anything else.
-std::optional<int> number(const QString& text) {
-    if (text.isEmpty() || text.size() > 9)
-        return std::nullopt;
+// Row and parameter numbers have at most this many digits.
+constexpr int kMaxDigits = 9;
+
+bool digitsOnly(const QString& text) {
+    if (text.isEmpty())
+        return false;
     for (QChar c : text)
         if (c < QLatin1Char('0') || c > QLatin1Char('9'))
-            return std::nullopt;
+            return false;
+    return true;
+}
+
+// Unsigned decimal without sign; nothing for anything else.
+std::optional<int> number(const QString& text) {
+    if (!digitsOnly(text) || text.size() > kMaxDigits)
+        return std::nullopt;
     return text.toInt();
 }
 
-// "N" or "N-M" with N <= M.
-bool range(const QString& text, int& from, int& to) {
+// "N" or "N-M" with N <= M. What is wrong, when something is: `what` names
+// the numbers ("row numbers"), `form` the forms the item may take.
+std::optional<QString> range(const QString& text, int& from, int& to, const QString& what, const QString& form) {
     const QStringList parts = text.split(QLatin1Char('-'));
-    if (parts.size() == 1) {
-        const auto n = number(parts[0]);
-        if (!n)
-            return false;
-        from = to = *n;
-        return true;
+    if (parts.size() > 2)
+        return QStringLiteral("%1 wants %2").arg(form, what);
+    for (const QString& part : parts) {
+        if (!digitsOnly(part))
+            return QStringLiteral("%1 wants %2").arg(form, what);
+        if (!number(part))
+            return QStringLiteral("%1 is too large for one of the %2").arg(part, what);
     }
-    if (parts.size() != 2)
-        return false;
-    const auto a = number(parts[0]);
-    const auto b = number(parts[1]);
-    if (!a || !b || *a > *b)
-        return false;
-    from = *a;
-    to = *b;
-    return true;
+    from = *number(parts[0]);
+    to = parts.size() == 2 ? *number(parts[1]) : from;
+    if (from > to)
+        return QStringLiteral("the range runs backwards; write %1-%2").arg(to).arg(from);
+    return std::nullopt;
 }
 
 } // namespace
@@ -55,8 +62,9 @@ std::optional<std::vector<RowSelector>> ParseRowSpec(const QString& text, QStrin
             s.kind = RowSelector::Kind::All;
         } else if (item.startsWith(QLatin1Char('p'), Qt::CaseInsensitive)) {
             s.kind = RowSelector::Kind::Params;
-            if (!range(item.mid(1), s.from, s.to)) {
-                *why = QStringLiteral("\"%1\": pP or pP-Q wants parameter numbers").arg(item);
+            if (const auto wrong = range(item.mid(1), s.from, s.to, QStringLiteral("parameter numbers"),
+                                         QStringLiteral("pP or pP-Q"))) {
+                *why = QStringLiteral("\"%1\": %2").arg(item, *wrong);
                 return std::nullopt;
             }
         } else if (item.contains(QLatin1Char(':'))) {
@@ -79,7 +87,12 @@ std::optional<std::vector<RowSelector>> ParseRowSpec(const QString& text, QStrin
             s.index = i;
         } else {
             s.kind = RowSelector::Kind::Rows;
-            if (!range(item, s.from, s.to) || s.from < 1) {
+            if (const auto wrong =
+                    range(item, s.from, s.to, QStringLiteral("row numbers"), QStringLiteral("N or N-M"))) {
+                *why = QStringLiteral("\"%1\": %2").arg(item, *wrong);
+                return std::nullopt;
+            }
+            if (s.from < 1) {
                 *why = QStringLiteral("\"%1\": row numbers start at 1 (N or N-M)").arg(item);
                 return std::nullopt;
             }

@@ -2,11 +2,13 @@
 
 #include "connection.h"
 #include "listexport.h"
+#include "outputfile.h"
 #include "requests.h"
 #include "targets.h"
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 #include <filesystem>
 #include <map>
@@ -73,18 +75,28 @@ std::optional<std::vector<DeviceJob>> prepareJobs(const TargetRunSetup& setup, c
     return jobs;
 }
 
+QString exportPathOf(const TargetRunSetup& setup, const QString& device) {
+    return QDir(*setup.exportFolder).filePath(DefaultExportName(device));
+}
+
 bool exportDeviceTable(const TargetRunSetup& setup, const DeviceJob& job, QString* why) {
-    const QString path = QDir(*setup.exportFolder).filePath(DefaultExportName(job.name));
+    const QString path = exportPathOf(setup, job.name);
     QByteArray text = ExportTitleLine(setup.list.title, setup.list.fileName);
     text += ExportColumnLine();
     for (int i = 0; i < job.rows.rowCount(); ++i)
         text += ExportRowLine(job.rows.row(i));
-    QFile out(path);
-    if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate) || out.write(text) != text.size() || !out.flush()) {
-        *why = QStringLiteral("the table cannot be written to %1: %2").arg(path, out.errorString());
+    QString problem;
+    if (!WriteOutputFile(path, text, &problem)) {
+        *why = QStringLiteral("the table was not written: %1%2")
+                   .arg(problem, QFileInfo(path).isFile() ? QStringLiteral("; the older table is kept whole") : QString());
         return false;
     }
     return true;
+}
+
+// A name that cannot be a file name of its own once ".txt" is added.
+bool nameMakesNoFile(const QString& name) {
+    return name.trimmed().isEmpty() || name.count(QLatin1Char('.')) == name.size();
 }
 
 } // namespace
@@ -102,10 +114,17 @@ int runTargets(const TargetRunSetup& setup, const MemoryRowTable& rows, const Ex
     if (!jobs)
         return kExitError;
     if (setup.exportFolder) {
-        if (!QDir().mkpath(*setup.exportFolder))
-            return fail(QStringLiteral("--export: the folder %1 cannot be made").arg(*setup.exportFolder));
+        // Every name is checked before the folder is made: a refused run
+        // leaves nothing behind.
         std::map<QString, QString> owner;
         for (const DeviceJob& job : *jobs) {
+            if (nameMakesNoFile(job.name))
+                return fail(QStringLiteral("--export: the device name \"%1\" makes no file name; rename it in %2")
+                                .arg(job.name, setup.targetsShown));
+            if (const QString refused =
+                    WhyNotAnOutputFile(exportPathOf(setup, job.name), setup.workingFolder, setup.listFiles);
+                !refused.isEmpty())
+                return fail(QStringLiteral("--export: %1").arg(refused));
             const QString file = DefaultExportName(job.name);
             const auto [at, fresh] = owner.emplace(file.toCaseFolded(), job.name);
             if (!fresh)
@@ -113,6 +132,8 @@ int runTargets(const TargetRunSetup& setup, const MemoryRowTable& rows, const Ex
                                            "rename one in %4")
                                 .arg(at->second, job.name, file, setup.targetsShown));
         }
+        if (!QDir().mkpath(*setup.exportFolder))
+            return fail(QStringLiteral("--export: the folder %1 cannot be made").arg(*setup.exportFolder));
     }
 
     const bool progress = setup.progressLine;

@@ -17,6 +17,9 @@ struct TargetRunSetup {
     QString targetsPath;  // absolute
     QString targetsShown; // as the user gave it, for messages
     std::optional<QString> exportFolder;
+    // The working folder and its list files, which no table may replace.
+    QString workingFolder;
+    QStringList listFiles;
     int jobs = kDefaultJobs;
     Format format = Format::Text;
     bool progressLine = false;

@@ -5,6 +5,7 @@
 #include "portnaming.h"
 
 #include <QFile>
+#include <QStringDecoder>
 #include <QStringList>
 
 #include <algorithm>
@@ -177,7 +178,21 @@ std::optional<std::vector<DeviceTarget>> loadTargets(const QString& path, QStrin
         *why = QStringLiteral("%1: %2").arg(path, f.errorString());
         return std::nullopt;
     }
-    const auto targets = parseTargets(QString::fromUtf8(f.readAll()), why);
+    QByteArray bytes = f.readAll();
+    // A spreadsheet's "text" export is often Windows-1251 or UTF-16: garbled
+    // device names would go into tables and messages, so such a file is
+    // refused once, as a whole. A UTF-8 byte order mark is allowed.
+    if (bytes.startsWith("\xEF\xBB\xBF"))
+        bytes.remove(0, 3);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = utf8.decode(bytes);
+    if (utf8.hasError() || bytes.contains('\0')) {
+        const bool utf16 = bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF") || bytes.contains('\0');
+        *why = QStringLiteral("%1: the file is not UTF-8 text%2; save it as UTF-8 (CSV UTF-8 in a spreadsheet)")
+                   .arg(path, utf16 ? QStringLiteral(" (it looks like UTF-16)") : QString());
+        return std::nullopt;
+    }
+    const auto targets = parseTargets(text, why);
     if (!targets)
         *why = QStringLiteral("%1: %2").arg(path, *why);
     return targets;
