@@ -11,6 +11,7 @@
 #include <ws2tcpip.h>
 #else
 #include <arpa/inet.h>
+#include <cerrno>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <poll.h>
@@ -18,6 +19,7 @@
 #include <unistd.h>
 #endif
 
+#include <cstdint>
 #include <string>
 
 namespace parvault {
@@ -39,8 +41,23 @@ bool socketRefused(int error);
 // The system's text for a socket error code.
 std::string socketErrorText(int error);
 
+// Error codes the UDP code stores for a user to read.
+#ifdef _WIN32
+inline constexpr int kSocketTimedOut = WSAETIMEDOUT;
+inline constexpr int kSocketTooLarge = WSAEMSGSIZE;
+#else
+inline constexpr int kSocketTimedOut = ETIMEDOUT;
+inline constexpr int kSocketTooLarge = EMSGSIZE;
+#endif
+
 // A datagram socket that never blocks and is not inherited by child processes.
 SocketHandle openUdpSocket();
+// One waiting datagram into `buffer`, without waiting: its length, or -1 when
+// none waits or on an error (lastSocketError()). A datagram larger than the
+// buffer comes back as exactly `size` bytes: give one byte more than the
+// largest datagram wanted to tell the two apart.
+int receiveDatagram(SocketHandle socket, uint8_t* buffer, int size, sockaddr_in& from);
+int sendDatagram(SocketHandle socket, const uint8_t* bytes, int size, const sockaddr_in& to);
 void closeSocket(SocketHandle socket);
 
 // poll() over sockets; the timeout in milliseconds, -1 for none.

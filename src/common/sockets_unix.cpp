@@ -18,6 +18,18 @@ std::string socketErrorText(int error) { return std::strerror(error); }
 
 SocketHandle openUdpSocket() { return ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0); }
 
+int receiveDatagram(SocketHandle socket, uint8_t* buffer, int size, sockaddr_in& from) {
+    socklen_t fromLength = sizeof from;
+    const ssize_t got = ::recvfrom(socket, buffer, static_cast<size_t>(size), MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&from), &fromLength);
+    return got < 0 ? -1 : static_cast<int>(got);
+}
+
+int sendDatagram(SocketHandle socket, const uint8_t* bytes, int size, const sockaddr_in& to) {
+    return static_cast<int>(
+        ::sendto(socket, bytes, static_cast<size_t>(size), 0, reinterpret_cast<const sockaddr*>(&to), sizeof to));
+}
+
 void closeSocket(SocketHandle socket) {
     if (socket != kNoSocket)
         ::close(socket);

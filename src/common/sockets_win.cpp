@@ -44,7 +44,30 @@ SocketHandle openUdpSocket() {
         return kNoSocket;
     u_long nonBlocking = 1;
     ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    // Without this an ICMP "port unreachable" for an earlier datagram fails
+    // the next receive, which on Linux simply waits for the next datagram.
+#ifndef SIO_UDP_CONNRESET
+#define SIO_UDP_CONNRESET _WSAIOW(IOC_VENDOR, 12)
+#endif
+    BOOL reportReset = FALSE;
+    DWORD returned = 0;
+    ::WSAIoctl(s, SIO_UDP_CONNRESET, &reportReset, sizeof reportReset, nullptr, 0, &returned, nullptr, nullptr);
     return s;
+}
+
+int receiveDatagram(SocketHandle socket, uint8_t* buffer, int size, sockaddr_in& from) {
+    int fromLength = sizeof from;
+    const int got =
+        ::recvfrom(socket, reinterpret_cast<char*>(buffer), size, 0, reinterpret_cast<sockaddr*>(&from), &fromLength);
+    // Winsock fills the buffer and reports an oversized datagram as an error.
+    if (got < 0 && ::WSAGetLastError() == WSAEMSGSIZE)
+        return size;
+    return got < 0 ? -1 : got;
+}
+
+int sendDatagram(SocketHandle socket, const uint8_t* bytes, int size, const sockaddr_in& to) {
+    return ::sendto(socket, reinterpret_cast<const char*>(bytes), size, 0, reinterpret_cast<const sockaddr*>(&to),
+                    sizeof to);
 }
 
 void closeSocket(SocketHandle socket) {

@@ -196,6 +196,9 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
     applyLineSettings(dcb, speed);
     if (!::SetCommState(h, &dcb))
         qCDebug(lcSerial) << "line settings refused:" << systemErrorText(static_cast<int>(::GetLastError()));
+    // Whatever waits in the line is from before this program opened it: no
+    // request of ours asked for it.
+    ::PurgeComm(h, PURGE_RXCLEAR);
     // Reads return at once with whatever is queued; writes have no time-out of
     // their own (a close ends them).
     COMMTIMEOUTS ours{};
