@@ -8,6 +8,8 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
+#include <QProcess>
+#include <QStandardPaths>
 
 #include <cerrno>
 #include <cstdio>
@@ -16,19 +18,25 @@
 #include <string>
 #include <vector>
 
+#ifndef _WIN32
 #include <unistd.h>
+#endif
 
 namespace {
 
 constexpr char kMainDatabase[] = "PARVLT2.mdb";
-constexpr char kDefaultFolder[] = "Parvault2"; // under the home folder
+constexpr char kDefaultFolder[] = "Parvault2"; // under the home folder (Documents on Windows)
+#ifdef _WIN32
+constexpr char kWindowProgram[] = "parvault2.exe";
+#else
 constexpr char kWindowProgram[] = "parvault2";
+#endif
 constexpr char kTitle[] = "Parvault 2";
 
 const char* const kHelp = R"(Usage: parvault2-launch [--dir FOLDER] [ARGUMENTS...]
 
-Opens the Parvault 2 window in a working folder, ~/Parvault2 unless --dir
-names another; the desktop menu entry runs this. The folder is created when
+Opens the Parvault 2 window in a working folder, ~/Parvault2 (on Windows
+Documents\Parvault2) unless --dir names another; the desktop menu entry runs this. The folder is created when
 missing. When it holds no main database PARVLT2.mdb, the demo main database
 is copied into it and a message says so; a database already there is never
 touched. ARGUMENTS go to the window (x: select whole rows).
@@ -36,7 +44,7 @@ touched. ARGUMENTS go to the window (x: select whole rows).
 Started from a terminal, parvault2 itself works in the current folder.
 
 Options:
-  --dir FOLDER   the working folder (default ~/Parvault2)
+  --dir FOLDER   the working folder (default ~/Parvault2, Documents\Parvault2)
   --help         this text
   --version      the version
 )";
@@ -104,6 +112,17 @@ Prepared prepareFolder(const QString& folder) {
     return r;
 }
 
+QString defaultFolder() {
+#ifdef _WIN32
+    // Users look for their files in Documents; the home folder itself is hidden
+    // behind the profile there.
+    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    if (!documents.isEmpty())
+        return QDir(documents).filePath(QLatin1String(kDefaultFolder));
+#endif
+    return QDir::home().filePath(QLatin1String(kDefaultFolder));
+}
+
 } // namespace
 
 int main(int argc, char* argv[]) {
@@ -143,8 +162,7 @@ int main(int argc, char* argv[]) {
         int qtArgc = 1;
         char* qtArgv[] = {argv[0], nullptr};
         QApplication app(qtArgc, qtArgv);
-        const QString folder =
-            chosenFolder.value_or(QDir::home().filePath(QLatin1String(kDefaultFolder)));
+        const QString folder = chosenFolder.value_or(defaultFolder());
         const Prepared prepared = prepareFolder(folder);
         if (!prepared.ok) {
             tell(prepared.message, QMessageBox::Critical);
@@ -162,6 +180,17 @@ int main(int argc, char* argv[]) {
         folderPath = QFile::encodeName(folder).toStdString();
     } // the launcher's display connection is closed before the window takes over
 
+#ifdef _WIN32
+    // No exec there: the window is started in the folder and this process ends.
+    QStringList arguments;
+    for (const std::string& a : windowArgs)
+        arguments << QString::fromLocal8Bit(a.c_str());
+    if (!QProcess::startDetached(QFile::decodeName(window.c_str()), arguments, QFile::decodeName(folderPath.c_str()))) {
+        std::fprintf(stderr, "parvault2-launch: cannot start %s in %s\n", window.c_str(), folderPath.c_str());
+        return 1;
+    }
+    return 0;
+#else
     if (::chdir(folderPath.c_str()) != 0) {
         std::fprintf(stderr, "parvault2-launch: cannot work in %s: %s\n", folderPath.c_str(),
                      std::strerror(errno));
@@ -177,4 +206,5 @@ int main(int argc, char* argv[]) {
     ::execv(window.c_str(), args.data());
     std::fprintf(stderr, "parvault2-launch: cannot start %s: %s\n", window.c_str(), std::strerror(errno));
     return 1;
+#endif
 }

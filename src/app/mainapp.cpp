@@ -1,5 +1,7 @@
 #include "mainapp.h"
 
+#include "socketstart.h"
+
 #include "mainwindow.h"
 #include "windowrules.h"
 
@@ -8,7 +10,10 @@ namespace parvault {
 CMainApp::CMainApp(const QStringList& arguments) : commandChar_(CommandChar(arguments)) {}
 
 int CMainApp::InitInstance() {
-    // Sockets need no start-up here; the window's own start-up does the rest.
+    // The sockets library first: the window asks for its own address at once.
+    // Without it the program cannot work, and ends.
+    if (!startSockets())
+        return 1;
     MainWindowOptions options;
     options.commandChar = commandChar_;
     CMainDlg dialog(options);

@@ -15,7 +15,12 @@ namespace parvault {
 QString OemToAnsi(std::span<const uint8_t> bytes);
 // Text to OEM 866 bytes; characters 866 lacks become '?'.
 std::vector<uint8_t> AnsiToOem(const QString& text);
-// Text to Windows-1251 bytes: the form the digit fields are read in.
+// OEM 866 bytes to text, every byte (a zero byte too).
+QString fromOemBytes(std::span<const uint8_t> bytes);
+// Text to Windows-1251 bytes: the form the digit fields are read in and the
+// table file is written in; characters 1251 lacks become '?'.
 QByteArray toAnsiBytes(const QString& text);
+// Windows-1251 bytes to text; the one unassigned byte 0x98 becomes U+FFFD.
+QString fromAnsiBytes(QByteArrayView bytes);
 
 } // namespace parvault

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <cstddef>
 #include <memory>
 #include <thread>
 #include <vector>
@@ -13,6 +14,11 @@
 namespace parvault {
 
 struct ConnectionSettings;
+class SocketWake;
+
+// A socket handle as this header keeps it (the system's type stays in the
+// source file): a descriptor on POSIX, a SOCKET on Windows, both fit.
+inline constexpr std::intptr_t kNoUdpSocket = -1;
 
 inline constexpr int kUdpReadPauseMs = 10;  // after a read request is sent
 inline constexpr int kUdpWritePauseMs = 50; // after a write request is sent
@@ -74,7 +80,7 @@ public:
     // so an answer that comes after its request was sent again still finds
     // the socket it was sent to; without one each transaction makes its own.
     IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
-             const UdpPauses& pauses = {}, ExchangeEvents* events = nullptr, int socket = -1);
+             const UdpPauses& pauses = {}, ExchangeEvents* events = nullptr, std::intptr_t socket = kNoUdpSocket);
     ~IPThread(); // stops the thread
     IPThread(const IPThread&) = delete;
     IPThread& operator=(const IPThread&) = delete;
@@ -92,11 +98,11 @@ private:
     void run();
     // One transaction for the pending state `served`; false when the thread must end.
     bool serve(Side side, int32_t served);
-    int makeSocket();
+    std::intptr_t makeSocket();
     // Throws away the device's datagrams that wait in the kept socket from
     // earlier rows' requests, telling the events of each.
-    void discardLate(int socketFd);
-    Receive receive(int socketFd, int& length, int& error);
+    void discardLate(std::intptr_t socketFd);
+    Receive receive(std::intptr_t socketFd, int& length, int& error);
     bool fromDevice(const void* address) const;
     bool pause(int ms); // false when stopped
     bool stopRequested() const;
@@ -106,10 +112,9 @@ private:
     UdpTarget target_;
     UdpPauses pauses_;
     ExchangeEvents* events_ = nullptr; // told of datagrams from other addresses
-    int stopRead_ = -1;
-    int stopWrite_ = -1;
+    std::unique_ptr<SocketWake> stop_; // wakes the thread wherever it waits
     int socketError_ = 0;
-    int socket_ = -1; // the caller's socket, or -1: one per transaction
+    std::intptr_t socket_ = kNoUdpSocket; // the caller's socket, or none: one per transaction
     std::atomic<bool> finished_{false};
     std::vector<uint8_t> frame_; // txFrame's bytes as they were when the thread was made
     std::array<uint8_t, kRxReadMax + 1> datagram_{};
@@ -146,7 +151,7 @@ private:
     std::unique_ptr<IPThread> thread_;
     // One socket for all frames of an exchange: a device that answers after
     // the wait answers to the port its request came from.
-    int socket_ = -1;
+    std::intptr_t socket_ = kNoUdpSocket;
     uint32_t socketBind_ = 0; // the address socket_ is bound to
 };
 

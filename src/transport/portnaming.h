@@ -4,11 +4,14 @@
 #include <filesystem>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace parvault {
 
-// How the N of COMN names a device on this machine. The numbering follows the
+// How the N of COMN names a device on this machine. On Windows the system
+// numbers its ports itself: port N is \\.\COMN and nothing below applies.
+// On Linux the numbering follows the
 // habit of Windows compatibility layers, so users find their ports where they
 // expect them, and it depends only on device names, so it is stable across runs:
 //   /dev/ttyS<k>   -> COM<k + 1>   (k 0..31,  COM1..COM32)
@@ -29,6 +32,9 @@ inline constexpr int kMaxPortNumber = 65535; // the open port is kept as 16 bits
 // database rather than the environment.
 std::filesystem::path defaultPortLinkFolder();
 PortNaming defaultPortNaming();
+
+// A decimal number without sign or leading zero, within [lo, hi], or nothing.
+std::optional<int> parsePlainNumber(std::string_view digits, int lo, int hi);
 
 // The number of "COM<N>" (exactly these letters, N decimal without sign or
 // leading zero, 1..kMaxPortNumber), or nothing.

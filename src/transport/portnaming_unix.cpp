@@ -1,7 +1,6 @@
 #include "portnaming.h"
 
 #include <algorithm>
-#include <charconv>
 #include <pwd.h>
 #include <string_view>
 #include <sys/stat.h>
@@ -23,21 +22,6 @@ constexpr PortFamily kFamilies[] = {
     {"ttyACM", 65},
 };
 
-// A decimal number without sign or leading zero, within [lo, hi].
-std::optional<int> parsePlainNumber(std::string_view digits, int lo, int hi) {
-    if (digits.empty() || digits.size() > 9)
-        return std::nullopt;
-    if (digits.size() > 1 && digits.front() == '0')
-        return std::nullopt;
-    int value = 0;
-    auto [end, ec] = std::from_chars(digits.data(), digits.data() + digits.size(), value);
-    if (ec != std::errc() || end != digits.data() + digits.size())
-        return std::nullopt;
-    if (value < lo || value > hi)
-        return std::nullopt;
-    return value;
-}
-
 } // namespace
 
 std::filesystem::path defaultPortLinkFolder() {
@@ -55,13 +39,6 @@ PortNaming defaultPortNaming() {
     PortNaming naming;
     naming.linkFolder = defaultPortLinkFolder();
     return naming;
-}
-
-std::optional<int> parsePortLinkName(const std::string& name) {
-    std::string_view view(name);
-    if (!view.starts_with("COM"))
-        return std::nullopt;
-    return parsePlainNumber(view.substr(3), 1, kMaxPortNumber);
 }
 
 std::optional<int> portNumberForDevice(const std::filesystem::path& device) {

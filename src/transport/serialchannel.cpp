@@ -1,6 +1,5 @@
 #include "serialchannel.h"
 
-#include <cstring>
 
 namespace parvault {
 
@@ -72,7 +71,7 @@ QString comOpenFailureText(const ComOpenError& e) {
     case ComOpenFailure::Other:
         break;
     }
-    return QStringLiteral("%1: %2").arg(device, QString::fromLocal8Bit(std::strerror(e.error)));
+    return QStringLiteral("%1: %2").arg(device, systemErrorText(e.error));
 }
 
 QString comOpenFailureText(const SerialChannel& channel) { return comOpenFailureText(channel.lastOpenError()); }

@@ -34,7 +34,8 @@ enum ComOpenResult : int {
 };
 
 // Why the device of a port could not be opened (COM_OPEN_FAILED), in the
-// terms a user can act on. Mapped from errno in one place (openFailureFromErrno).
+// terms a user can act on. Mapped from the system's error code in one place
+// (openFailureFromSystemError).
 enum class ComOpenFailure {
     None,         // the last open worked, or none has been tried
     NoPortNumber, // the number names no device: no link, outside the built-in families
@@ -48,13 +49,15 @@ enum class ComOpenFailure {
 // The last failed open: what went wrong, with what it needs to be explained.
 struct ComOpenError {
     ComOpenFailure failure = ComOpenFailure::None;
-    int error = 0;        // errno of the failing call, 0 when none
+    int error = 0;        // the failing call's errno (GetLastError() on Windows), 0 when none
     uint16_t port = 0;    // the N of COMN asked for
     std::string device;   // the path that was opened (a link or /dev/...)
     std::string group;    // the group owning the device, when permission was refused
 };
 
-ComOpenFailure openFailureFromErrno(int error);
+ComOpenFailure openFailureFromSystemError(int error);
+// The system's own text for an error code of ComOpenError::error.
+QString systemErrorText(int error);
 
 // A short Russian reason for an open failure, e.g. "нет прав на устройство
 // /dev/ttyUSB0: пользователь не входит в группу dialout"; empty for None.
@@ -83,7 +86,7 @@ struct ComOpenBlock {
 class SerialChannel {
 public:
     explicit SerialChannel(PortNaming naming = defaultPortNaming());
-    virtual ~SerialChannel(); // closes the port
+    ~SerialChannel(); // closes the port
     SerialChannel(const SerialChannel&) = delete;
     SerialChannel& operator=(const SerialChannel&) = delete;
 
@@ -94,17 +97,18 @@ public:
     // leave result unchanged.
     int request(unsigned op, int& result, void* block);
 
-    virtual int open(uint16_t port, uint32_t speed);
+    int open(uint16_t port, uint32_t speed);
     // Starts a writer for the frame (length low byte first, then the bytes).
     // The bytes are copied, so the caller may reuse the block at once.
-    virtual int write(const TxFrameBlock& txFrame);
+    int write(const TxFrameBlock& txFrame);
     // Bytes read (0..kRxReadMax), followed by a zero byte in the buffer.
-    virtual int read(RxBufferBlock& rxBuffer);
-    virtual int setLines(uint8_t lineFlags);
-    virtual int close();
-    virtual int writerBusy();
-    virtual int modemStatus(uint32_t& status);
-    virtual int statusText(std::string& text);
+    int read(RxBufferBlock& rxBuffer);
+    int setLines(uint8_t lineFlags);
+    // Puts back the line settings found at the open and gives up exclusive use.
+    int close();
+    int writerBusy();
+    int modemStatus(uint32_t& status);
+    int statusText(std::string& text);
 
     // Why the last open() that reported COM_OPEN_FAILED failed; failure None
     // after an open that worked. A close leaves it as it is.
@@ -114,19 +118,15 @@ public:
     const PortNaming& naming() const { return naming_; }
 
 private:
-    struct Writer;
-    void signalStop();
-    void resetStop();
-    void endWriter();
+    // The system's handles and saved line settings: one definition per system.
+    struct Private;
+    bool isOpen() const;
 
     PortNaming naming_;
-    int portFd_ = -1;
     uint16_t openPort_ = 0;
     uint32_t openSpeed_ = 0;
-    int stopRead_ = -1;  // the stop signal: a pipe, readable once signalled
-    int stopWrite_ = -1;
-    std::unique_ptr<Writer> writer_;
     ComOpenError lastOpenError_;
+    std::unique_ptr<Private> d_;
 };
 
 // The operations under the names the exchange uses; each delegates to the channel.

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
+#include <cstring>
 #include <fcntl.h>
 #include <filesystem>
 #include <grp.h>
@@ -129,9 +130,11 @@ std::vector<int> portsHeldOpen() {
     return heldPorts;
 }
 
+namespace {
+
 // One write of one frame on its own thread. It never blocks anywhere but in a
 // poll that also wakes on the stop signal, so a close ends it promptly.
-struct SerialChannel::Writer {
+struct Writer {
     std::vector<uint8_t> bytes;
     std::unique_ptr<Writer> previous; // a write still running when this one was started
     std::mutex mutex;
@@ -183,7 +186,11 @@ struct SerialChannel::Writer {
     }
 };
 
-ComOpenFailure openFailureFromErrno(int error) {
+} // namespace
+
+QString systemErrorText(int error) { return QString::fromLocal8Bit(std::strerror(error)); }
+
+ComOpenFailure openFailureFromSystemError(int error) {
     switch (error) {
     case 0:
         return ComOpenFailure::None;
@@ -209,24 +216,38 @@ ComOpenFailure openFailureFromErrno(int error) {
     }
 }
 
-SerialChannel::SerialChannel(PortNaming naming) : naming_(std::move(naming)) {}
+struct SerialChannel::Private {
+    int portFd = -1;
+    int stopRead = -1; // the stop signal: a pipe, readable once signalled
+    int stopWrite = -1;
+    termios found{};   // the line settings before our open, put back at the close
+    std::unique_ptr<Writer> writer;
+
+    void signalStop();
+    void resetStop();
+    void endWriter();
+};
+
+SerialChannel::SerialChannel(PortNaming naming) : naming_(std::move(naming)), d_(std::make_unique<Private>()) {}
 
 SerialChannel::~SerialChannel() { close(); }
 
+bool SerialChannel::isOpen() const { return d_->portFd >= 0; }
+
 int SerialChannel::open(uint16_t port, uint32_t speed) {
     if (port == openPort_) {
-        if (portFd_ < 0)
+        if (!isOpen())
             lastOpenError_ = ComOpenError{}; // port 0 while closed: nothing failed
         return COM_OPEN_OK;
     }
-    if (portFd_ >= 0)
+    if (isOpen())
         return COM_OPEN_BUSY;
 
     lastOpenError_ = ComOpenError{};
     lastOpenError_.port = port;
     auto failed = [this](int error) {
         lastOpenError_.error = error;
-        lastOpenError_.failure = openFailureFromErrno(error);
+        lastOpenError_.failure = openFailureFromSystemError(error);
         if (lastOpenError_.failure == ComOpenFailure::NoPermission)
             lastOpenError_.group = deviceGroup(lastOpenError_.device);
         return COM_OPEN_FAILED;
@@ -242,8 +263,8 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
         return failed(errno);
     // Only serial devices are ports; and one program at a time: the lock keeps
     // out every cooperating opener, TIOCEXCL all but the superuser.
-    termios probe{};
-    if (::tcgetattr(fd, &probe) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    termios found{};
+    if (::tcgetattr(fd, &found) != 0 || ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
         const int error = errno;
         ::close(fd);
         return failed(error);
@@ -260,12 +281,15 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
 
     int stopPipe[2];
     if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) {
+        ::tcsetattr(fd, TCSANOW, &found);
+        ::ioctl(fd, TIOCNXCL);
         ::close(fd);
         return COM_OPEN_NO_STOP;
     }
-    portFd_ = fd;
-    stopRead_ = stopPipe[0];
-    stopWrite_ = stopPipe[1];
+    d_->portFd = fd;
+    d_->found = found;
+    d_->stopRead = stopPipe[0];
+    d_->stopWrite = stopPipe[1];
     openPort_ = port;
     openSpeed_ = speed;
     notePortHeld(port, true);
@@ -273,7 +297,7 @@ int SerialChannel::open(uint16_t port, uint32_t speed) {
 }
 
 int SerialChannel::write(const TxFrameBlock& txFrame) {
-    if (portFd_ < 0)
+    if (!isOpen())
         return 1;
     size_t length = static_cast<size_t>(txFrame[0] | (txFrame[1] << 8));
     // The block holds no more than this; a larger length field is a caller's
@@ -281,27 +305,27 @@ int SerialChannel::write(const TxFrameBlock& txFrame) {
     if (length > static_cast<size_t>(kTxFrameMax))
         length = kTxFrameMax;
 
-    resetStop();
+    d_->resetStop();
     auto next = std::make_unique<Writer>();
     next->bytes.assign(txFrame.begin() + 2, txFrame.begin() + 2 + static_cast<std::ptrdiff_t>(length));
-    next->previous = std::move(writer_);
+    next->previous = std::move(d_->writer);
     Writer* raw = next.get();
     try {
-        next->thread = std::thread([raw, fd = portFd_, stop = stopRead_] { raw->run(fd, stop); });
+        next->thread = std::thread([raw, fd = d_->portFd, stop = d_->stopRead] { raw->run(fd, stop); });
     } catch (const std::system_error&) {
-        writer_ = std::move(next->previous);
+        d_->writer = std::move(next->previous);
         return 3;
     }
-    writer_ = std::move(next);
+    d_->writer = std::move(next);
     return 0;
 }
 
 int SerialChannel::read(RxBufferBlock& rxBuffer) {
-    if (portFd_ < 0)
+    if (!isOpen())
         return 0;
     size_t total = 0;
     while (total < static_cast<size_t>(kRxReadMax)) {
-        ssize_t got = ::read(portFd_, rxBuffer.data() + total, kRxReadMax - total);
+        ssize_t got = ::read(d_->portFd, rxBuffer.data() + total, kRxReadMax - total);
         if (got > 0) {
             total += static_cast<size_t>(got);
             continue;
@@ -317,37 +341,37 @@ int SerialChannel::read(RxBufferBlock& rxBuffer) {
 }
 
 int SerialChannel::setLines(uint8_t lineFlags) {
-    if (portFd_ < 0)
+    if (!isOpen())
         return 0;
-    setModemLine(portFd_, TIOCM_DTR, lineFlags & kLineDtr);
+    setModemLine(d_->portFd, TIOCM_DTR, lineFlags & kLineDtr);
     // "RTS under handshake control" means: raised while we can take input,
     // which with our large input queue is always.
-    setModemLine(portFd_, TIOCM_RTS, lineFlags & kLineRts);
+    setModemLine(d_->portFd, TIOCM_RTS, lineFlags & kLineRts);
     return 0;
 }
 
-void SerialChannel::signalStop() {
-    if (stopWrite_ < 0)
+void SerialChannel::Private::signalStop() {
+    if (stopWrite < 0)
         return;
     const char one = 1;
-    ssize_t ignored = ::write(stopWrite_, &one, 1);
+    ssize_t ignored = ::write(stopWrite, &one, 1);
     (void)ignored; // a full pipe is signalled already
 }
 
-void SerialChannel::resetStop() {
+void SerialChannel::Private::resetStop() {
     char drain[64];
-    while (::read(stopRead_, drain, sizeof drain) > 0) {
+    while (::read(stopRead, drain, sizeof drain) > 0) {
     }
 }
 
-void SerialChannel::endWriter() {
-    if (!writer_)
+void SerialChannel::Private::endWriter() {
+    if (!writer)
         return;
     bool ended;
     {
-        std::unique_lock lock(writer_->mutex);
-        ended = writer_->doneChanged.wait_for(lock, std::chrono::milliseconds(kWriterStopWaitMs),
-                                              [this] { return writer_->done; });
+        std::unique_lock lock(writer->mutex);
+        ended = writer->doneChanged.wait_for(lock, std::chrono::milliseconds(kWriterStopWaitMs),
+                                             [this] { return writer->done; });
     }
     if (!ended) {
         // Cannot happen while the writer only blocks in its poll; should it
@@ -356,52 +380,55 @@ void SerialChannel::endWriter() {
         qCWarning(lcSerial) << "writer did not stop within" << kWriterStopWaitMs << "ms";
         int devNull = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
         if (devNull >= 0) {
-            ::dup2(devNull, portFd_);
+            ::dup2(devNull, portFd);
             ::close(devNull);
         }
     }
-    writer_->thread.join();
-    writer_.reset();
+    writer->thread.join();
+    writer.reset();
 }
 
 int SerialChannel::close() {
-    if (portFd_ < 0)
+    if (!isOpen())
         return 1;
-    signalStop();
-    endWriter();
-    ::close(stopRead_);
-    ::close(stopWrite_);
-    stopRead_ = stopWrite_ = -1;
+    d_->signalStop();
+    d_->endWriter();
+    ::close(d_->stopRead);
+    ::close(d_->stopWrite);
+    d_->stopRead = d_->stopWrite = -1;
     notePortHeld(openPort_, false);
     openPort_ = 0;
     // Throw away what the line has not sent yet: a close would otherwise wait
     // for it to drain (up to 30 s on most drivers, longer on a stalled USB
     // modem-class device), and the window waits with it on Stop or exit. The
     // writer has ended, so nothing is added after this.
-    ::tcflush(portFd_, TCOFLUSH);
-    ::close(portFd_);
-    portFd_ = -1;
+    ::tcflush(d_->portFd, TCOFLUSH);
+    // The next program finds the line as we found it, and may open it.
+    ::tcsetattr(d_->portFd, TCSANOW, &d_->found);
+    ::ioctl(d_->portFd, TIOCNXCL);
+    ::close(d_->portFd);
+    d_->portFd = -1;
     return 0;
 }
 
 int SerialChannel::writerBusy() {
-    if (portFd_ < 0 || !writer_)
+    if (!isOpen() || !d_->writer)
         return 0;
-    return writer_->finished() ? 0 : 1;
+    return d_->writer->finished() ? 0 : 1;
 }
 
 int SerialChannel::modemStatus(uint32_t& status) {
-    if (portFd_ < 0)
+    if (!isOpen())
         return 0;
     int lines = 0;
-    if (::ioctl(portFd_, TIOCMGET, &lines) != 0)
+    if (::ioctl(d_->portFd, TIOCMGET, &lines) != 0)
         lines = 0;
     status = static_cast<uint32_t>(lines & (TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD));
     return 0;
 }
 
 int SerialChannel::statusText(std::string& text) {
-    if (portFd_ < 0)
+    if (!isOpen())
         return 0;
     uint32_t status = 0;
     modemStatus(status);

@@ -3,7 +3,12 @@
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#ifdef _WIN32
+#include <atomic>
+#include <process.h>
+#else
 #include <unistd.h>
+#endif
 
 namespace parvault::testing {
 
@@ -11,10 +16,24 @@ namespace parvault::testing {
 class TempDir {
 public:
     TempDir() {
+#ifdef _WIN32
+        // No mkdtemp there: a name of this process's own, made exclusively.
+        static std::atomic<int> counter{0};
+        for (int tries = 0;; ++tries) {
+            path_ = std::filesystem::temp_directory_path() /
+                    ("pv2test-" + std::to_string(::_getpid()) + "-" + std::to_string(counter++));
+            std::error_code ec;
+            if (std::filesystem::create_directory(path_, ec))
+                break;
+            if (tries > 1000)
+                std::abort();
+        }
+#else
         std::string pattern = (std::filesystem::temp_directory_path() / "pv2test-XXXXXX").string();
         if (!mkdtemp(pattern.data()))
             std::abort();
         path_ = pattern;
+#endif
     }
     ~TempDir() {
         std::error_code ec;

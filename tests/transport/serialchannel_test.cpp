@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <grp.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <filesystem>
 #include <fstream>
@@ -195,6 +196,35 @@ TEST_F(SerialChannelTest, OpenSetsEachSpeedAndRawEightNOneWithoutFlowControl) {
         EXPECT_EQ(seen.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
         EXPECT_EQ(ComClose(channel), 0);
     }
+}
+
+// Another program (a terminal, a modem daemon) finds the line as it left it,
+// and may open it again: exclusive use ends with our close.
+TEST_F(SerialChannelTest, CloseRestoresTheLineAsFoundAndReleasesExclusiveUse) {
+    PtyPeer pty;
+    link(5, pty.slavePath());
+    termios cooked{};
+    ASSERT_EQ(::tcgetattr(pty.slave(), &cooked), 0);
+    cooked.c_lflag |= ICANON | ECHO;
+    cooked.c_iflag |= ICRNL;
+    ::cfsetispeed(&cooked, B4800);
+    ::cfsetospeed(&cooked, B4800);
+    ASSERT_EQ(::tcsetattr(pty.slave(), TCSANOW, &cooked), 0);
+
+    SerialChannel channel(naming);
+    ASSERT_EQ(ComOpen(channel, 5, 115200), COM_OPEN_OK);
+    int exclusive = 0;
+    ASSERT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_NE(exclusive, 0) << "held exclusively while open";
+    ASSERT_EQ(ComClose(channel), 0);
+
+    termios after{};
+    ASSERT_EQ(::tcgetattr(pty.slave(), &after), 0);
+    EXPECT_EQ(::cfgetospeed(&after), static_cast<speed_t>(B4800));
+    EXPECT_EQ(after.c_lflag & (ICANON | ECHO), static_cast<tcflag_t>(ICANON | ECHO));
+    EXPECT_EQ(after.c_iflag & ICRNL, static_cast<tcflag_t>(ICRNL));
+    ASSERT_EQ(::ioctl(pty.slave(), TIOCGEXCL, &exclusive), 0);
+    EXPECT_EQ(exclusive, 0) << "exclusive use given up at the close";
 }
 
 // "Нет подключения к порту" alone leaves a user guessing; each failure keeps

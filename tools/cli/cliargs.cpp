@@ -3,9 +3,7 @@
 #include "connectionsettings.h"
 #include "portnaming.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <sys/socket.h>
+#include "sockets.h"
 
 #include <algorithm>
 

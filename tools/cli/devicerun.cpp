@@ -1,5 +1,7 @@
 #include "devicerun.h"
 
+#include "sockets.h"
+
 #include "ipthread.h"
 
 #include <algorithm>
@@ -226,7 +228,7 @@ DeviceResult runDeviceExchange(ConnectionSettings& settings, RowTable& rows, con
     } else if (allUnanswered && !plan.picked.empty()) {
         QString detail;
         if (const int e = ex.stack.shared().lastSocketError.load(); e != 0 && settings.useIp == 1)
-            detail = QStringLiteral(" (socket error: %1)").arg(QString::fromLocal8Bit(std::strerror(e)));
+            detail = QStringLiteral(" (socket error: %1)").arg(QString::fromStdString(socketErrorText(e)));
         result.problems << QStringLiteral("no answer from the device on %1%2; check the connection, address "
                                           "and speed")
                                .arg(route, detail);

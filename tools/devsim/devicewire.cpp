@@ -1,7 +1,6 @@
 #include "devicewire.h"
 
-#include <QStringDecoder>
-#include <QStringEncoder>
+#include "codepage.h"
 
 #include <array>
 #include <cstdio>
@@ -49,16 +48,8 @@ std::string Hex(std::span<const uint8_t> bytes) {
     return s;
 }
 
-Bytes ToOem(const QString& text) {
-    QStringEncoder enc("IBM866");
-    const QByteArray b = enc.encode(text);
-    return {b.begin(), b.end()};
-}
+Bytes ToOem(const QString& text) { return AnsiToOem(text); }
 
-QString FromOem(std::span<const uint8_t> bytes) {
-    QStringDecoder dec("IBM866");
-    return dec.decode(QByteArrayView(reinterpret_cast<const char*>(bytes.data()),
-                                     static_cast<qsizetype>(bytes.size())));
-}
+QString FromOem(std::span<const uint8_t> bytes) { return fromOemBytes(bytes); }
 
 } // namespace parvault::devsim

@@ -4,6 +4,11 @@
 #include "server.h"
 
 #include <csignal>
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <pthread.h>
+#endif
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -146,6 +151,40 @@ int usage(const std::string& why) {
 
 } // namespace
 
+// Runs until the user stops it: SIGINT or SIGTERM, or Ctrl+C / Ctrl+Break /
+// closing the console on Windows.
+#ifdef _WIN32
+HANDLE g_stopEvent = nullptr;
+
+BOOL WINAPI onConsoleEvent(DWORD) {
+    ::SetEvent(g_stopEvent);
+    return TRUE;
+}
+
+struct StopWait {
+    StopWait() {
+        g_stopEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ::SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+    }
+    void wait() { ::WaitForSingleObject(g_stopEvent, INFINITE); }
+};
+#else
+struct StopWait {
+    // Taken by sigwait, not by a handler: blocked in every thread made after this.
+    StopWait() {
+        sigemptyset(&stopSignals);
+        sigaddset(&stopSignals, SIGINT);
+        sigaddset(&stopSignals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    }
+    void wait() {
+        int signal = 0;
+        sigwait(&stopSignals, &signal);
+    }
+    sigset_t stopSignals;
+};
+#endif
+
 int main(int argc, char** argv) {
     ServerOptions options;
     DeviceConfig config;
@@ -263,12 +302,7 @@ int main(int argc, char** argv) {
         }
     }
 
-    // Signals are taken by sigwait below, not by a handler.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    StopWait stopWait;
 
     Server server(model, options);
     std::string error;
@@ -282,8 +316,7 @@ int main(int argc, char** argv) {
         std::cout << "pty " << *options.ptyLink << " -> " << server.ptySlavePath() << "\n";
     std::cout << "ready" << std::endl;
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
+    stopWait.wait();
     server.stop();
     return 0;
 }

@@ -4,6 +4,7 @@
 // thread of its own, with answer delays, pieces and an optionally slow line.
 
 #include "devicemodel.h"
+#include "sockets.h"
 
 #include <atomic>
 #include <cstdint>
@@ -59,6 +60,9 @@ private:
     void flushUdp(std::chrono::steady_clock::time_point now);
     void flushPty(std::chrono::steady_clock::time_point now);
     void closeAll();
+    // The UDP side, the same on every system.
+    bool openUdp(std::string* error);
+    std::vector<DeviceModel*> devices();
 
     DeviceModel& model_;
     ServerOptions options_;
@@ -66,9 +70,9 @@ private:
     std::atomic<bool> slowLine_;
     std::atomic<bool> running_{false};
     std::thread thread_;
-    int wakeFd_ = -1;
-    int udpFd_ = -1;
-    int masterFd_ = -1;
+    std::optional<SocketWake> wake_;
+    SocketHandle udpFd_ = kNoSocket;
+    int masterFd_ = -1; // the pty's, on Linux only
     int slaveFd_ = -1;
     uint16_t boundPort_ = 0;
     std::string slavePath_;
@@ -78,7 +82,7 @@ private:
     LinePacer rxPacer_;
 };
 
-// The speed of a termios speed code, 0 when unknown.
+// The speed of a termios speed code, 0 when unknown (Linux only).
 int BaudOf(unsigned speedCode);
 
 } // namespace parvault::devsim

