@@ -155,7 +155,8 @@ TEST_F(CliFixture, ReadOverThePtyAndPortErrors) {
     const CliRun ok = run(QStringList{"read", "type:20", "--rows", "p10", "--format", "json"} + pty(), true);
     ASSERT_EQ(ok.status, 0) << ok.err;
     EXPECT_EQ(outcomes(json(ok)), (std::map<QString, QString>{{"1:10:0", "ok"}, {"2:10:0", "ok"}}));
-    EXPECT_EQ(server->lineBaud(), 115200);
+    EXPECT_EQ(server->requestBaud(), 115200);
+    EXPECT_NE(server->lineBaud(), 115200) << "the line is left as it was found";
 
     // A port number that names no device.
     const CliRun none = run({"read", "type:20", "--rows", "1", "--port", "COM200", "--port-links",
@@ -429,7 +430,7 @@ TEST_F(CliOpticalFixture, SignOnFirstThenTheAnnouncedSpeed) {
     const CliRun r = run(QStringList{"read", "type:20", "--rows", "1-2", "--optical", "--save-settings"} + pty());
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.outText().count("  ok\n"), 2) << r.out;
-    EXPECT_EQ(server->lineBaud(), 115200);
+    EXPECT_EQ(server->requestBaud(), 115200);
     ConnectionSettings back;
     LoadSettings(back);
     EXPECT_EQ(back.useOptoport, 1);

@@ -43,6 +43,9 @@ public:
     const std::string& ptySlavePath() const { return slavePath_; }
     // The baud rate the pty's user has set (read back with tcgetattr); 0 without a pty.
     int lineBaud() const;
+    // The baud rate the line was set to when the last request bytes came in
+    // (a program puts the line back as it found it when it closes the port).
+    int requestBaud() const { return requestBaud_.load(); }
     void setSlowLine(bool slow) { slowLine_ = slow; }
 
 private:
@@ -69,6 +72,7 @@ private:
     std::optional<StreamDevice> stream_;
     std::atomic<bool> slowLine_;
     std::atomic<bool> running_{false};
+    std::atomic<int> requestBaud_{0};
     std::thread thread_;
     std::optional<SocketWake> wake_;
     SocketHandle udpFd_ = kNoSocket;

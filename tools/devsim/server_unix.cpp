@@ -147,6 +147,7 @@ void Server::servicePtyInput(Clock::time_point now) {
         rxPacer_.idle();
         return;
     }
+    requestBaud_ = baud;
     for (auto& r : stream_->feed(std::span<const uint8_t>(buf, static_cast<size_t>(n)), baud))
         schedule(r, false, {});
 }
