@@ -36,7 +36,7 @@ void step(const char* name) {
 void syncFile(const QString& path) {
     const fileops::FsResult r = fileops::SyncFile(path);
     if (!r.ok())
-        systemFailure("cannot sync " + QFile::encodeName(path).toStdString(), r);
+        systemFailure("cannot sync " + path.toUtf8().toStdString(), r);
 }
 
 // Some file systems do not sync folders; the rename is still atomic.
@@ -44,7 +44,7 @@ void syncFolderOf(const QString& fileName) { fileops::SyncFolder(QFileInfo(fileN
 
 // Writes the in-memory copy to `target` as one of our own files.
 void writeOwnFile(sqlite3* source, const QString& target) {
-    const QByteArray path = QFile::encodeName(target);
+    const QByteArray path = target.toUtf8();
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(path.constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     struct Closer {
@@ -82,13 +82,13 @@ void copyFile(const QString& from, const QString& to) {
         return;
     switch (step) {
     case fileops::CopyStep::Read:
-        systemFailure("cannot read " + QFile::encodeName(from).toStdString(), r);
+        systemFailure("cannot read " + from.toUtf8().toStdString(), r);
     case fileops::CopyStep::Write:
-        systemFailure("cannot write " + QFile::encodeName(to).toStdString(), r);
+        systemFailure("cannot write " + to.toUtf8().toStdString(), r);
     case fileops::CopyStep::Sync:
         break;
     }
-    systemFailure("cannot sync " + QFile::encodeName(to).toStdString(), r);
+    systemFailure("cannot sync " + to.toUtf8().toStdString(), r);
 }
 
 // The original under its kept name. A kept file left by a conversion that
@@ -97,7 +97,7 @@ void keepOriginal(const QString& fileName, const QString& keptName) {
     if (QFileInfo::exists(keptName) || QFileInfo(keptName).isSymLink()) {
         if (fileops::SameFile(fileName, keptName) || sameContent(fileName, keptName))
             return;
-        systemFailure(QFile::encodeName(keptName).toStdString() + " already exists and holds another file",
+        systemFailure(keptName.toUtf8().toStdString() + " already exists and holds another file",
                       fileops::FailureOf(fileops::FsError::Exists));
     }
     if (fileops::HardLink(fileName, keptName).ok())

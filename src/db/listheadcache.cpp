@@ -26,7 +26,7 @@ struct Store {
     sqlite3* db = nullptr;
     explicit Store(const QString& path, bool create) {
         const int flags = create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr) != SQLITE_OK) {
             sqlite3_close(db);
             db = nullptr;
             return;
