@@ -82,7 +82,9 @@ void CDaoDatabase::Open(const QString& name, bool exclusive, bool readOnly, cons
     Q_UNUSED(connect);
     if (m_db)
         throw CDaoException("database is already open");
-    const QByteArray path = QFile::encodeName(name);
+    // SQLite takes file names in UTF-8 on every system; Windows' 8-bit code
+    // page would lose a Cyrillic name.
+    const QByteArray path = name.toUtf8();
     const QFileInfo info(name);
     if (!info.exists() || info.isDir())
         throw CDaoException("no such database file: " + path.toStdString(), SQLITE_CANTOPEN);
@@ -110,7 +112,7 @@ void CDaoDatabase::Create(const QString& name, const QString& locale, int option
     Q_UNUSED(options);
     if (m_db)
         throw CDaoException("database is already open");
-    const QByteArray path = QFile::encodeName(name);
+    const QByteArray path = name.toUtf8();
     if (QFileInfo::exists(name))
         throw CDaoException("file already exists: " + path.toStdString(), SQLITE_CANTOPEN);
     const std::string what = "cannot create " + path.toStdString();

@@ -1,5 +1,6 @@
 #include "dbreasons.h"
 
+#include "fileops.h"
 #include "jetimport.h"
 
 #include <QDir>
@@ -7,9 +8,6 @@
 #include <QFileInfo>
 
 #include <sqlite3.h>
-#include <cerrno>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace parvault {
 
@@ -17,11 +15,10 @@ QString reasonOf(const CDaoException& e) {
     // The system's error is the cause only of a failed file access.
     const int code = e.sqliteCode() & 0xFF;
     const bool fileAccess = code == SQLITE_IOERR || code == SQLITE_CANTOPEN || code == SQLITE_FULL;
-    switch (fileAccess ? e.systemErrno() : 0) {
-    case ENOSPC:
-    case EDQUOT:
+    switch (fileAccess ? fileops::ClassifySystemCode(e.systemErrno()) : fileops::FsError::None) {
+    case fileops::FsError::NoSpace:
         return QStringLiteral("на диске нет места");
-    case EFBIG:
+    case fileops::FsError::TooLarge:
         return QStringLiteral("превышен допустимый размер файла");
     default:
         break;
@@ -49,13 +46,12 @@ QString reasonOf(const CDaoException& e) {
 }
 
 QString whyUnusable(const QString& fileName, const CDaoException& e) {
-    struct stat folder {};
-    if (::stat(".", &folder) == 0 && folder.st_nlink == 0)
+    if (fileops::WorkingFolderRemoved())
         return QStringLiteral("рабочей папки больше нет");
     const bool exists = QFileInfo::exists(fileName);
-    if (!exists && ::access(".", W_OK) != 0)
+    if (!exists && !fileops::MayWrite(QStringLiteral(".")))
         return QStringLiteral("нет права записи в папку %1").arg(QDir::currentPath());
-    if (exists && ::access(QFile::encodeName(fileName).constData(), W_OK) != 0)
+    if (exists && !fileops::MayWrite(fileName))
         return QStringLiteral("нет права записи в файл");
     return reasonOf(e);
 }
@@ -63,7 +59,7 @@ QString whyUnusable(const QString& fileName, const CDaoException& e) {
 QString whyUnreadable(const QString& fileName, const CDaoException& e) {
     if (!QFileInfo::exists(fileName))
         return QStringLiteral("файла больше нет");
-    if (::access(QFile::encodeName(fileName).constData(), R_OK) != 0)
+    if (!fileops::MayRead(fileName))
         return QStringLiteral("нет права чтения файла");
     return reasonOf(e);
 }

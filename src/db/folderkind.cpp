@@ -1,9 +1,8 @@
 #include "folderkind.h"
 
-#include <QFile>
-#include <QFileInfo>
+#include "fileops.h"
 
-#include <sys/vfs.h>
+#include <QFileInfo>
 
 namespace parvault {
 
@@ -41,10 +40,7 @@ FolderKind FolderKindOfMagic(int64_t statfsType) {
 FolderKind FolderKindOf(const QString& path) {
     const QFileInfo info(path);
     const QString folder = info.isDir() ? info.absoluteFilePath() : info.absolutePath();
-    struct statfs fs {};
-    if (::statfs(QFile::encodeName(folder).constData(), &fs) != 0)
-        return FolderKind::Local;
-    return FolderKindOfMagic(static_cast<int64_t>(fs.f_type));
+    return fileops::IsNetworkFolder(folder).value_or(false) ? FolderKind::Network : FolderKind::Local;
 }
 
 } // namespace parvault

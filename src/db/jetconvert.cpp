@@ -2,6 +2,7 @@
 
 #include "daodatabase.h"
 #include "daoexception.h"
+#include "fileops.h"
 #include "jetimport.h"
 #include "recordsets.h"
 
@@ -10,11 +11,6 @@
 
 #include <sqlite3.h>
 
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace parvault {
 
@@ -22,8 +18,8 @@ namespace {
 
 // The mark our own files carry in the SQLite header ("PV2D").
 constexpr int kApplicationId = 0x50563244;
-// Copying the original when the folder does not take hard links.
-constexpr size_t kCopyChunkBytes = 1 << 16;
+// Comparing a kept original with the file.
+constexpr qint64 kCompareChunkBytes = 1 << 16;
 
 ConvertStepHook g_stepHook = nullptr;
 
@@ -32,39 +28,23 @@ void step(const char* name) {
         g_stepHook(name);
 }
 
-struct Fd {
-    int fd = -1;
-    explicit Fd(int f) : fd(f) {}
-    ~Fd() {
-        if (fd >= 0)
-            ::close(fd);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-};
-
-[[noreturn]] void systemFailure(const std::string& what) {
-    const int err = errno;
-    throw CDaoException(what + ": " + std::strerror(err), SQLITE_IOERR, err);
+[[noreturn]] void systemFailure(const std::string& what, const fileops::FsResult& r) {
+    throw CDaoException(what + ": " + fileops::SystemErrorText(r.systemCode).toStdString(), SQLITE_IOERR,
+                        r.systemCode);
 }
 
-void syncFile(const QByteArray& path) {
-    Fd f(::open(path.constData(), O_RDONLY | O_CLOEXEC));
-    if (f.fd < 0 || ::fsync(f.fd) != 0)
-        systemFailure("cannot sync " + path.toStdString());
+void syncFile(const QString& path) {
+    const fileops::FsResult r = fileops::SyncFile(path);
+    if (!r.ok())
+        systemFailure("cannot sync " + path.toUtf8().toStdString(), r);
 }
 
-void syncFolderOf(const QString& fileName) {
-    const QByteArray dir = QFile::encodeName(QFileInfo(fileName).absolutePath());
-    Fd f(::open(dir.constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    // Some file systems do not sync folders; the rename is still atomic.
-    if (f.fd >= 0)
-        ::fsync(f.fd);
-}
+// Some file systems do not sync folders; the rename is still atomic.
+void syncFolderOf(const QString& fileName) { fileops::SyncFolder(QFileInfo(fileName).absolutePath()); }
 
 // Writes the in-memory copy to `target` as one of our own files.
 void writeOwnFile(sqlite3* source, const QString& target) {
-    const QByteArray path = QFile::encodeName(target);
+    const QByteArray path = target.toUtf8();
     sqlite3* raw = nullptr;
     int rc = sqlite3_open_v2(path.constData(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     struct Closer {
@@ -82,13 +62,7 @@ void writeOwnFile(sqlite3* source, const QString& target) {
     checkSqlite(raw, sqlite3_exec(raw, pragma.c_str(), nullptr, nullptr, nullptr), what);
     checkSqlite(raw, sqlite3_close(raw), what);
     closer.db = nullptr;
-    syncFile(path);
-}
-
-bool sameFile(const QByteArray& a, const QByteArray& b) {
-    struct stat sa {}, sb {};
-    return ::stat(a.constData(), &sa) == 0 && ::stat(b.constData(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
+    syncFile(target);
 }
 
 bool sameContent(const QString& a, const QString& b) {
@@ -96,54 +70,39 @@ bool sameContent(const QString& a, const QString& b) {
     if (!fa.open(QIODevice::ReadOnly) || !fb.open(QIODevice::ReadOnly) || fa.size() != fb.size())
         return false;
     while (!fa.atEnd())
-        if (fa.read(kCopyChunkBytes) != fb.read(kCopyChunkBytes))
+        if (fa.read(kCompareChunkBytes) != fb.read(kCompareChunkBytes))
             return false;
     return true;
 }
 
-void copyFile(const QByteArray& from, const QByteArray& to) {
-    Fd in(::open(from.constData(), O_RDONLY | O_CLOEXEC));
-    if (in.fd < 0)
-        systemFailure("cannot read " + from.toStdString());
-    Fd out(::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644));
-    if (out.fd < 0)
-        systemFailure("cannot write " + to.toStdString());
-    char buf[kCopyChunkBytes];
-    for (;;) {
-        const ssize_t n = ::read(in.fd, buf, sizeof buf);
-        if (n < 0)
-            systemFailure("cannot read " + from.toStdString());
-        if (n == 0)
-            break;
-        for (ssize_t done = 0; done < n;) {
-            const ssize_t w = ::write(out.fd, buf + done, static_cast<size_t>(n - done));
-            if (w < 0) {
-                const int err = errno;
-                ::unlink(to.constData());
-                errno = err;
-                systemFailure("cannot write " + to.toStdString());
-            }
-            done += w;
-        }
+void copyFile(const QString& from, const QString& to) {
+    fileops::CopyStep step = fileops::CopyStep::Write;
+    const fileops::FsResult r = fileops::CopyNoReplace(from, to, &step);
+    if (r.ok())
+        return;
+    switch (step) {
+    case fileops::CopyStep::Read:
+        systemFailure("cannot read " + from.toUtf8().toStdString(), r);
+    case fileops::CopyStep::Write:
+        systemFailure("cannot write " + to.toUtf8().toStdString(), r);
+    case fileops::CopyStep::Sync:
+        break;
     }
-    if (::fsync(out.fd) != 0)
-        systemFailure("cannot sync " + to.toStdString());
+    systemFailure("cannot sync " + to.toUtf8().toStdString(), r);
 }
 
 // The original under its kept name. A kept file left by a conversion that
 // was stopped after this step is the same file and is taken as it is.
 void keepOriginal(const QString& fileName, const QString& keptName) {
-    const QByteArray from = QFile::encodeName(fileName);
-    const QByteArray to = QFile::encodeName(keptName);
     if (QFileInfo::exists(keptName) || QFileInfo(keptName).isSymLink()) {
-        if (sameFile(from, to) || sameContent(fileName, keptName))
+        if (fileops::SameFile(fileName, keptName) || sameContent(fileName, keptName))
             return;
-        errno = EEXIST;
-        systemFailure(to.toStdString() + " already exists and holds another file");
+        systemFailure(keptName.toUtf8().toStdString() + " already exists and holds another file",
+                      fileops::FailureOf(fileops::FsError::Exists));
     }
-    if (::link(from.constData(), to.constData()) == 0)
+    if (fileops::HardLink(fileName, keptName).ok())
         return;
-    copyFile(from, to);
+    copyFile(fileName, keptName);
 }
 
 ConvertResult failure(ConvertStatus status, const CDaoException& e) {
@@ -208,8 +167,8 @@ ConvertResult ConvertJetFile(const QString& listFileName) {
         syncFolderOf(fileName);
         step("kept");
         source.Close();
-        if (::rename(QFile::encodeName(temp).constData(), QFile::encodeName(fileName).constData()) != 0)
-            systemFailure("cannot rename " + temp.toStdString() + " to " + fileName.toStdString());
+        if (const fileops::FsResult moved = fileops::RenameReplace(temp, fileName); !moved.ok())
+            systemFailure("cannot rename " + temp.toStdString() + " to " + fileName.toStdString(), moved);
         syncFolderOf(fileName);
         step("renamed");
         r.status = ConvertStatus::Converted;

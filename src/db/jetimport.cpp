@@ -37,7 +37,7 @@ struct CloseConnection {
 using Connection = std::unique_ptr<sqlite3, CloseConnection>;
 
 [[noreturn]] void damaged(const QString& fileName, const std::string& why) {
-    throw CDaoException(QFile::encodeName(fileName).toStdString() + ": " + why, kJetDamagedCode);
+    throw CDaoException(fileName.toUtf8().toStdString() + ": " + why, kJetDamagedCode);
 }
 
 // Thrown inside the parser when a record runs past the bytes received so far.
@@ -324,7 +324,7 @@ void runReader(const QString& fileName, const std::function<void(const QByteArra
     // How the helper ended says more than what it wrote before it ended.
     if (reader.exitStatus() != QProcess::NormalExit)
         damaged(fileName, "the reader stopped on this file");
-    const std::string name = QFile::encodeName(fileName).toStdString();
+    const std::string name = fileName.toUtf8().toStdString();
     switch (reader.exitCode()) {
     case jet::kReadOk:
         if (total + rest.size() > kJetReadMaxBytes)

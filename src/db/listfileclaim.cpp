@@ -1,18 +1,12 @@
 #include "listfileclaim.h"
 
+#include "fileops.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRandomGenerator>
-
-#include <cerrno>
-#include <csignal>
-#include <cstdio>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <sys/syscall.h>
-#include <unistd.h>
 
 namespace parvault {
 
@@ -20,38 +14,26 @@ namespace {
 
 const QString kJournalSuffix = QStringLiteral("-journal");
 
-// renameat2 without glibc's wrapper, which older systems lack.
-int renameNoReplace(const char* from, const char* to) {
-#if defined(SYS_renameat2)
-    constexpr unsigned kRenameNoReplace = 1; // RENAME_NOREPLACE
-    return static_cast<int>(::syscall(SYS_renameat2, AT_FDCWD, from, AT_FDCWD, to, kRenameNoReplace));
-#else
-    errno = ENOSYS;
-    return -1;
-#endif
-}
-
-bool processAlive(int64_t pid) {
-    if (pid <= 0)
-        return false;
-    return ::kill(static_cast<pid_t>(pid), 0) == 0 || errno == EPERM;
+// Whether a way that failed gives the name up to the next way.
+bool nextWayMayTry(const fileops::FsResult& r, bool any) {
+    return any && r.error == fileops::FsError::NotSupported;
 }
 
 } // namespace
 
 QString ThisHostName() {
-    char buf[256] = {};
-    if (::gethostname(buf, sizeof buf - 1) != 0 || buf[0] == '\0')
+    const QString machine = fileops::MachineName();
+    if (machine.isEmpty())
         return QStringLiteral("localhost");
     // Dots separate the fields of the name; a host name keeps its first label.
-    QString host = QString::fromLocal8Bit(buf).section(QLatin1Char('.'), 0, 0);
+    QString host = machine.section(QLatin1Char('.'), 0, 0);
     host.replace(QLatin1Char('/'), QLatin1Char('_'));
     return host;
 }
 
 QString NewSaveTempName() {
     return kSaveTempPrefix +
-           QStringLiteral("%1.%2.%3").arg(ThisHostName()).arg(::getpid()).arg(QRandomGenerator::system()->generate(), 8, 16,
+           QStringLiteral("%1.%2.%3").arg(ThisHostName()).arg(fileops::CurrentProcessId()).arg(QRandomGenerator::system()->generate(), 8, 16,
                                                                                QLatin1Char('0')) +
            kSaveTempSuffix;
 }
@@ -94,7 +76,7 @@ QStringList CleanSaveLeftovers() {
             continue;
         const QFileInfo info(dir.filePath(name));
         const int64_t age = info.lastModified().toUTC().secsTo(now);
-        if (!IsDeadSaveLeftover(*owner, host, owner->host == host && processAlive(owner->pid), age))
+        if (!IsDeadSaveLeftover(*owner, host, owner->host == host && fileops::ProcessAlive(owner->pid), age))
             continue;
         if (QFile::remove(dir.filePath(name)))
             removed << name;
@@ -103,40 +85,41 @@ QStringList CleanSaveLeftovers() {
 }
 
 ClaimResult ClaimListFileName(const QString& temp, const QString& name, ClaimWay way) {
-    const QByteArray from = QFile::encodeName(temp);
-    const QByteArray to = QFile::encodeName(name);
+    using fileops::FsError;
     const bool any = way == ClaimWay::Auto;
     if (any || way == ClaimWay::RenameNoReplace) {
-        if (renameNoReplace(from.constData(), to.constData()) == 0)
+        const fileops::FsResult r = fileops::RenameNoReplace(temp, name);
+        if (r.ok())
             return {ClaimStatus::Claimed, 0};
-        if (errno == EEXIST)
+        if (r.error == FsError::Exists)
             return {ClaimStatus::Taken, 0};
-        if (!any || (errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP))
-            return {ClaimStatus::Failed, errno};
+        if (!nextWayMayTry(r, any))
+            return {ClaimStatus::Failed, r.systemCode};
     }
     if (any || way == ClaimWay::HardLink) {
-        // NFS and others without the flag: link(2) fails when the name exists.
-        if (::link(from.constData(), to.constData()) == 0) {
-            ::unlink(from.constData());
+        // NFS and others without the flag: a hard link fails when the name exists.
+        const fileops::FsResult r = fileops::HardLink(temp, name);
+        if (r.ok()) {
+            fileops::RemoveFile(temp);
             return {ClaimStatus::Claimed, 0};
         }
-        if (errno == EEXIST)
+        if (r.error == FsError::Exists)
             return {ClaimStatus::Taken, 0};
-        if (!any || (errno != EPERM && errno != EOPNOTSUPP && errno != ENOSYS && errno != EMLINK))
-            return {ClaimStatus::Failed, errno};
+        if (!nextWayMayTry(r, any))
+            return {ClaimStatus::Failed, r.systemCode};
     }
 
     // No hard links either (some SMB shares): the name is taken by an empty
     // file made exclusively, which the whole file then replaces. An empty
     // file holds no list header, so the tree passes over it meanwhile.
-    const int fd = ::open(to.constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-    if (fd < 0)
-        return errno == EEXIST ? ClaimResult{ClaimStatus::Taken, 0} : ClaimResult{ClaimStatus::Failed, errno};
-    ::close(fd);
-    if (::rename(from.constData(), to.constData()) != 0) {
-        const int err = errno;
-        ::unlink(to.constData());
-        return {ClaimStatus::Failed, err};
+    const fileops::FsResult placeholder = fileops::CreateExclusive(name);
+    if (!placeholder.ok())
+        return placeholder.error == FsError::Exists ? ClaimResult{ClaimStatus::Taken, 0}
+                                                     : ClaimResult{ClaimStatus::Failed, placeholder.systemCode};
+    const fileops::FsResult moved = fileops::RenameReplace(temp, name);
+    if (!moved.ok()) {
+        fileops::RemoveFile(name);
+        return {ClaimStatus::Failed, moved.systemCode};
     }
     return {ClaimStatus::Claimed, 0};
 }

@@ -49,7 +49,7 @@ QStringList CleanSaveLeftovers();
 enum class ClaimStatus { Claimed, Taken, Failed };
 struct ClaimResult {
     ClaimStatus status = ClaimStatus::Failed;
-    int systemErrno = 0; // when Failed
+    int systemErrno = 0; // when Failed: the system's code (errno, or the Windows error)
 };
 
 // The ways a name is claimed, tried in this order by Auto; a filesystem

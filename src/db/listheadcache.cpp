@@ -1,13 +1,13 @@
 #include "listheadcache.h"
 
+#include "fileops.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-#include <QStandardPaths>
 #include <QStringList>
 
 #include <sqlite3.h>
-#include <sys/stat.h>
 
 namespace parvault {
 
@@ -26,7 +26,7 @@ struct Store {
     sqlite3* db = nullptr;
     explicit Store(const QString& path, bool create) {
         const int flags = create ? SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE : SQLITE_OPEN_READWRITE;
-        if (sqlite3_open_v2(QFile::encodeName(path).constData(), &db, flags, nullptr) != SQLITE_OK) {
+        if (sqlite3_open_v2(path.toUtf8().constData(), &db, flags, nullptr) != SQLITE_OK) {
             sqlite3_close(db);
             db = nullptr;
             return;
@@ -50,25 +50,25 @@ QString text(sqlite3_stmt* st, int col) {
 } // namespace
 
 std::optional<FileStamp> StampOf(const QString& fileName) {
-    struct stat st {};
-    if (::stat(QFile::encodeName(fileName).constData(), &st) != 0)
+    const std::optional<fileops::FileStatus> st = fileops::StatusOf(fileName);
+    if (!st)
         return std::nullopt;
     FileStamp s;
-    s.device = static_cast<uint64_t>(st.st_dev);
-    s.inode = static_cast<uint64_t>(st.st_ino);
-    s.size = static_cast<int64_t>(st.st_size);
-    s.mtimeNs = static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000LL + st.st_mtim.tv_nsec;
-    s.ctimeNs = static_cast<int64_t>(st.st_ctim.tv_sec) * 1000000000LL + st.st_ctim.tv_nsec;
+    s.device = st->device;
+    s.inode = st->fileId;
+    s.size = st->size;
+    s.mtimeNs = st->mtimeNs;
+    s.ctimeNs = st->ctimeNs;
     return s;
 }
 
 ListHeadCache::ListHeadCache(QString storePath) : m_storePath(std::move(storePath)) {}
 
 QString ListHeadCache::DefaultStorePath() {
-    const QString base = QStandardPaths::writableLocation(QStandardPaths::GenericCacheLocation);
-    if (base.isEmpty())
+    const QString folder = fileops::UserCacheFolder();
+    if (folder.isEmpty())
         return {};
-    return base + QStringLiteral("/parvault2/listheads.sqlite");
+    return folder + QStringLiteral("/listheads.sqlite");
 }
 
 void ListHeadCache::loadFolder(const QString& folder) {

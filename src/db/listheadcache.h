@@ -4,8 +4,9 @@
 // name, or why it is no list), remembered by the file's identity and stamp,
 // so that a refresh after a save or a delete reads only files that changed.
 // Reading a Jet file costs a helper process, so its heads are also kept on
-// disk, outside the working folder (under $XDG_CACHE_HOME/parvault2), for the
-// next start. A file whose inode, size or modification time changed is read
+// disk, outside the working folder (under $XDG_CACHE_HOME/parvault2, or
+// %LOCALAPPDATA%\Parvault2 on Windows), for the next start. A file whose
+// inode (file index), size or modification time changed is read
 // again; a list file is only ever replaced whole (a new inode), never edited
 // in its header.
 
@@ -29,7 +30,7 @@ struct FileStamp {
                ctimeNs == o.ctimeNs;
     }
 };
-// Nothing when the file cannot be stat'ed.
+// Nothing when the file cannot be reached.
 std::optional<FileStamp> StampOf(const QString& fileName);
 
 struct ListHead {
@@ -47,8 +48,8 @@ public:
     // With an empty store path, nothing is kept on disk.
     explicit ListHeadCache(QString storePath = DefaultStorePath());
 
-    // $XDG_CACHE_HOME/parvault2/listheads.sqlite (or ~/.cache/...); empty
-    // when there is no such place.
+    // listheads.sqlite in the user's cache folder (fileops::UserCacheFolder);
+    // empty when there is no such place.
     static QString DefaultStorePath();
 
     // The head of `name` in `folder` (an absolute path) if its stamp is the one seen.

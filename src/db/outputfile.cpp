@@ -1,14 +1,12 @@
 #include "outputfile.h"
 
+#include "fileops.h"
 #include "jetimport.h"
 #include "recordsets.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
-
-#include <cerrno>
-#include <cstring>
 
 namespace parvault {
 
@@ -30,26 +28,19 @@ bool sameFile(const QFileInfo& a, const QFileInfo& b) {
     return a.canonicalFilePath() == b.canonicalFilePath();
 }
 
-// Qt words a failure with the system's text for its errno, when it keeps it.
-bool saysErrno(const QString& text, int code) {
-    return text.contains(QString::fromLocal8Bit(std::strerror(code)), Qt::CaseInsensitive);
-}
-
+// `err` is the system's code of the failure when Qt left it, else 0.
 QString causeOf(int err, const QFileDevice& file) {
-    switch (err) {
-    case ENOSPC:
-    case EDQUOT:
-        return QStringLiteral("no space left on the disk");
-    case EFBIG:
-        return QStringLiteral("the file size limit was reached");
-    case EACCES:
-    case EPERM:
-    case EROFS:
-        return QStringLiteral("no permission to write there (%1)").arg(QString::fromLocal8Bit(std::strerror(err)));
-    case 0:
+    if (err == 0)
         return FileFailureCause(file);
+    switch (fileops::ClassifySystemCode(err)) {
+    case fileops::FsError::NoSpace:
+        return QStringLiteral("no space left on the disk");
+    case fileops::FsError::TooLarge:
+        return QStringLiteral("the file size limit was reached");
+    case fileops::FsError::NoPermission:
+        return QStringLiteral("no permission to write there (%1)").arg(fileops::SystemErrorText(err));
     default:
-        return QString::fromLocal8Bit(std::strerror(err));
+        return fileops::SystemErrorText(err);
     }
 }
 
@@ -69,14 +60,18 @@ QString WhyNotAnOutputFile(const QString& path, const QString& workingFolder, co
 }
 
 QString FileFailureCause(const QFileDevice& file) {
+    // Qt words a failure with the system's text for its code, when it keeps it.
     const QString text = file.errorString();
-    if (saysErrno(text, ENOSPC) || saysErrno(text, EDQUOT))
+    switch (fileops::ClassifySystemErrorText(text)) {
+    case fileops::FsError::NoSpace:
         return QStringLiteral("no space left on the disk");
-    if (saysErrno(text, EFBIG))
+    case fileops::FsError::TooLarge:
         return QStringLiteral("the file size limit was reached");
-    if (saysErrno(text, EACCES) || saysErrno(text, EPERM) || saysErrno(text, EROFS))
+    case fileops::FsError::NoPermission:
         return QStringLiteral("no permission to write there (%1)").arg(text);
-    return text;
+    default:
+        return text;
+    }
 }
 
 OutputFile::OutputFile(const QString& path) : m_path(path) {
@@ -91,29 +86,29 @@ OutputFile::OutputFile(const QString& path) : m_path(path) {
 OutputFile::~OutputFile() = default; // an uncommitted QSaveFile removes its file
 
 bool OutputFile::open(QString* why) {
-    errno = 0;
+    fileops::ClearLastSystemCode();
     if (m_file->open(QIODevice::WriteOnly | (m_direct ? QIODevice::Unbuffered : QIODevice::NotOpen)))
         return true;
-    const int err = errno;
+    const int err = fileops::LastSystemCode();
     *why = m_direct ? QStringLiteral("%1: it cannot be opened: %2").arg(m_path, causeOf(err, *m_file))
                     : QStringLiteral("%1: the new file beside it cannot be made: %2").arg(m_path, causeOf(err, *m_file));
     return false;
 }
 
 bool OutputFile::write(const QByteArray& bytes, QString* why) {
-    errno = 0;
+    fileops::ClearLastSystemCode();
     if (m_file->write(bytes) == bytes.size())
         return true;
-    const int err = errno;
+    const int err = fileops::LastSystemCode();
     *why = QStringLiteral("%1: writing failed: %2").arg(m_path, causeOf(err, *m_file));
     return false;
 }
 
 bool OutputFile::flush(QString* why) {
-    errno = 0;
+    fileops::ClearLastSystemCode();
     if (m_file->flush())
         return true;
-    const int err = errno;
+    const int err = fileops::LastSystemCode();
     *why = QStringLiteral("%1: writing failed: %2").arg(m_path, causeOf(err, *m_file));
     return false;
 }
@@ -125,10 +120,10 @@ bool OutputFile::commit(QString* why) {
         m_file->close();
         return true;
     }
-    errno = 0;
+    fileops::ClearLastSystemCode();
     if (static_cast<QSaveFile&>(*m_file).commit())
         return true;
-    const int err = errno;
+    const int err = fileops::LastSystemCode();
     *why = QStringLiteral("%1: the written file cannot be put in place: %2").arg(m_path, causeOf(err, *m_file));
     return false;
 }
