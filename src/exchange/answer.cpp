@@ -269,6 +269,10 @@ bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
     const auto n = static_cast<qint64>(answer.dataBlock.size());
     if (file.write(reinterpret_cast<const char*>(answer.dataBlock.data()), n) != n)
         return false;
+    // A write the buffer took may still fail on its way to the disk (a full
+    // disk); the older block must then stay, so nothing is renamed over it.
+    if (!file.flush())
+        return false;
     return file.commit();
 }
 

@@ -11,6 +11,10 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <csignal>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 #include <random>
 #include <thread>
 
@@ -570,3 +574,34 @@ TEST(AnswerAssembler, AfterResyncTheTailOfACutFrameIsNoFrame) {
     EXPECT_EQ(taken[0].result, ANSWER_OK);
     EXPECT_EQ(*taken[0].value, QStringLiteral("5"));
 }
+
+#ifndef _WIN32
+// A disk that fills while the block is written: the older block stays whole.
+// A file size limit stands in for the full disk (SIGXFSZ ignored, so the
+// write fails with EFBIG as a full disk fails with ENOSPC).
+TEST(saveDataBlock, AFailedWriteKeepsTheOlderBlock) {
+    TempDir dir;
+    const QString path = QString::fromStdString(dir.file("__data.hh"));
+    ParsedAnswer older;
+    older.function = FN_DATA_BLOCK;
+    older.dataBlock.assign(109, 'o');
+    ASSERT_TRUE(saveDataBlock(older, path));
+    ParsedAnswer newer = older;
+    newer.dataBlock.assign(5000, 'n');
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool saved1 = saveDataBlock(newer, path);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(saved1);
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::ReadOnly));
+    EXPECT_EQ(f.readAll(), QByteArray(109, 'o'));
+}
+#endif
