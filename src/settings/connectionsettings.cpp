@@ -1,6 +1,9 @@
 #include "connectionsettings.h"
 
 #include <cstdio>
+#include <filesystem>
+#include <random>
+#include <system_error>
 #include <cstring>
 
 namespace parvault {
@@ -79,13 +82,25 @@ void LoadSettings(ConnectionSettings& settings, const std::string& path) {
 }
 
 bool SaveSettings(const ConnectionSettings& settings, const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "wb");
+    // Written beside under a name of this save's own and renamed over: a write
+    // that fails (a full disk) leaves the older settings whole, and two
+    // programs closing at once never mix their files.
+    const std::string temp = path + ".part" + std::to_string(std::random_device{}() & 0xFFFFFF);
+    std::FILE* file = std::fopen(temp.c_str(), "wb");
     if (!file)
         return false;
     const auto bytes = SerializeSettings(settings);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const bool flushed = std::fflush(file) == 0;
     const bool closed = std::fclose(file) == 0;
-    return written && closed;
+    std::error_code ec;
+    if (written && flushed && closed)
+        std::filesystem::rename(temp, path, ec);
+    if (!(written && flushed && closed) || ec) {
+        std::remove(temp.c_str());
+        return false;
+    }
+    return true;
 }
 
 } // namespace parvault

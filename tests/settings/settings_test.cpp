@@ -3,8 +3,13 @@
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
 #include <sys/stat.h>
 #include <vector>
 
@@ -129,6 +134,34 @@ TEST(SettingsFile, UnwritableFileFailsSilently) {
     TempDir dir;
     EXPECT_FALSE(SaveSettings(sample(), dir.file("no-such-folder/Parvault2.i")));
 }
+
+#ifndef _WIN32
+// A disk that fills while the settings are written (a file size limit stands
+// in for it): the older settings stay whole and nothing is left beside them.
+TEST(SettingsFile, AFailedWriteKeepsTheOlderFile) {
+    TempDir dir;
+    const std::string path = dir.file("Parvault2.i");
+    const std::vector<uint8_t> older(296, 0x5A);
+    writeAll(path, older);
+
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit small = saved;
+    small.rlim_cur = 100;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const bool written = SaveSettings(sample(), path);
+    ::setrlimit(RLIMIT_FSIZE, &saved);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(written);
+    EXPECT_EQ(readAll(path), older);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.path()))
+        ++files;
+    EXPECT_EQ(files, 1u) << "no temporary file is left";
+}
+#endif
 
 TEST(SettingsFile, DefaultPathFollowsTheCurrentDirectory) {
     TempDir a, b;
