@@ -1,7 +1,46 @@
 #include "serialchannel.h"
 
+#include <algorithm>
+#include <cstdio>
+#include <mutex>
+
 
 namespace parvault {
+
+namespace {
+
+// The ports every channel of this process holds open, for port discovery.
+std::mutex heldMutex;
+std::vector<int> heldPorts;
+
+} // namespace
+
+void notePortHeld(int port, bool held) {
+    std::lock_guard lock(heldMutex);
+    auto at = std::find(heldPorts.begin(), heldPorts.end(), port);
+    if (held && at == heldPorts.end())
+        heldPorts.push_back(port);
+    else if (!held && at != heldPorts.end())
+        heldPorts.erase(at);
+}
+
+std::vector<int> portsHeldOpen() {
+    std::lock_guard lock(heldMutex);
+    return heldPorts;
+}
+
+int SerialChannel::statusText(std::string& text) {
+    if (!isOpen())
+        return 0;
+    uint32_t status = 0;
+    modemStatus(status);
+    char line[128];
+    std::snprintf(line, sizeof line, "ROZIV is great programm! (COM%d SPEED=%d Nreadbyte=%d STATCOM=%03X)",
+                  static_cast<int>(openPort_), static_cast<int>(openSpeed_), writerBusy(),
+                  static_cast<unsigned>(status));
+    text = line;
+    return 0;
+}
 
 int SerialChannel::request(unsigned op, int& result, void* block) {
     switch (op) {

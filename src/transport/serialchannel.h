@@ -142,6 +142,8 @@ int ComStatusText(SerialChannel& channel, std::string& text);
 
 // The port numbers this process holds open, in any channel.
 std::vector<int> portsHeldOpen();
+// Kept by the channels as they open and close ports.
+void notePortHeld(int port, bool held);
 
 // The reason the channel's last open failed, for the port status tooltip and
 // the command line's message; empty when the last open did not fail.

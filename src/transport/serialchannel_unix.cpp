@@ -110,25 +110,7 @@ bool stopSignalled(int stopFd) {
     return ::poll(&p, 1, 0) > 0;
 }
 
-// The ports every channel of this process holds open, for port discovery.
-std::mutex heldMutex;
-std::vector<int> heldPorts;
-
-void notePortHeld(int port, bool held) {
-    std::lock_guard lock(heldMutex);
-    auto at = std::find(heldPorts.begin(), heldPorts.end(), port);
-    if (held && at == heldPorts.end())
-        heldPorts.push_back(port);
-    else if (!held && at != heldPorts.end())
-        heldPorts.erase(at);
-}
-
 } // namespace
-
-std::vector<int> portsHeldOpen() {
-    std::lock_guard lock(heldMutex);
-    return heldPorts;
-}
 
 namespace {
 
@@ -424,19 +406,6 @@ int SerialChannel::modemStatus(uint32_t& status) {
     if (::ioctl(d_->portFd, TIOCMGET, &lines) != 0)
         lines = 0;
     status = static_cast<uint32_t>(lines & (TIOCM_CTS | TIOCM_DSR | TIOCM_RI | TIOCM_CD));
-    return 0;
-}
-
-int SerialChannel::statusText(std::string& text) {
-    if (!isOpen())
-        return 0;
-    uint32_t status = 0;
-    modemStatus(status);
-    char line[128];
-    std::snprintf(line, sizeof line, "ROZIV is great programm! (COM%d SPEED=%d Nreadbyte=%d STATCOM=%03X)",
-                  static_cast<int>(openPort_), static_cast<int>(openSpeed_), writerBusy(),
-                  static_cast<unsigned>(status));
-    text = line;
     return 0;
 }
 

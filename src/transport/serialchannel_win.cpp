@@ -41,18 +41,6 @@ void applyLineSettings(DCB& dcb, uint32_t baud) {
     dcb.fAbortOnError = FALSE;
 }
 
-std::mutex heldMutex;
-std::vector<int> heldPorts;
-
-void notePortHeld(int port, bool held) {
-    std::lock_guard lock(heldMutex);
-    auto at = std::find(heldPorts.begin(), heldPorts.end(), port);
-    if (held && at == heldPorts.end())
-        heldPorts.push_back(port);
-    else if (!held && at != heldPorts.end())
-        heldPorts.erase(at);
-}
-
 // One write of one frame on its own thread, overlapped, so that it waits on
 // the write and on the stop event at once and a close ends it promptly.
 struct Writer {
@@ -89,11 +77,6 @@ struct Writer {
 };
 
 } // namespace
-
-std::vector<int> portsHeldOpen() {
-    std::lock_guard lock(heldMutex);
-    return heldPorts;
-}
 
 QString systemErrorText(int error) {
     wchar_t* text = nullptr;
@@ -302,19 +285,6 @@ int SerialChannel::modemStatus(uint32_t& status) {
     if (!::GetCommModemStatus(d_->port, &lines))
         lines = 0;
     status = static_cast<uint32_t>(lines);
-    return 0;
-}
-
-int SerialChannel::statusText(std::string& text) {
-    if (!isOpen())
-        return 0;
-    uint32_t status = 0;
-    modemStatus(status);
-    char line[128];
-    std::snprintf(line, sizeof line, "ROZIV is great programm! (COM%d SPEED=%d Nreadbyte=%d STATCOM=%03X)",
-                  static_cast<int>(openPort_), static_cast<int>(openSpeed_), writerBusy(),
-                  static_cast<unsigned>(status));
-    text = line;
     return 0;
 }
 
