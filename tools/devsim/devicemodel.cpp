@@ -252,17 +252,37 @@ Reply DeviceModel::buildAnswer(const Request& request, const Target& target) {
     return Reply{std::move(out), failure.delayMs.value_or(0), failure.pieces.value_or(1)};
 }
 
+namespace {
+
+// A copy that shares no text with the original: the table's texts are
+// replaced by the server's thread while a caller on another thread holds its
+// copy, and the two must not meet in one shared buffer's reference count.
+QString unshared(const QString& text) { return text.isNull() ? QString() : QString(text.constData(), text.size()); }
+
+ParamEntry unshared(const ParamEntry& e) {
+    ParamEntry copy = e;
+    copy.value = unshared(e.value);
+    copy.units = unshared(e.units);
+    if (e.failure.errorText)
+        copy.failure.errorText = unshared(*e.failure.errorText);
+    if (e.failure.keeps)
+        copy.failure.keeps = unshared(*e.failure.keeps);
+    return copy;
+}
+
+} // namespace
+
 std::optional<ParamEntry> DeviceModel::entry(const ParamKey& key) const {
     std::lock_guard lock(mutex_);
     const auto it = table_.entries().find(key);
     if (it == table_.entries().end())
         return std::nullopt;
-    return it->second;
+    return unshared(it->second);
 }
 
 void DeviceModel::setEntry(const ParamKey& key, const ParamEntry& entry) {
     std::lock_guard lock(mutex_);
-    table_.entries()[key] = entry;
+    table_.entries()[key] = unshared(entry);
 }
 
 void DeviceModel::setRowFailure(const ParamKey& key, const Failure& failure) {
