@@ -6,11 +6,15 @@ tarball=$1 prefix=$2
 here=$(cd "$(dirname "$0")" && pwd)
 work=$prefix.build
 [ -f "$prefix/.done" ] && exit 0
-rm -rf "$work" "$prefix"
-mkdir -p "$work"
-tar -xJf "$tarball" -C "$work"
+# A build cut short (the machine stopped) goes on where it was; anything else starts afresh.
+if [ ! -f "$work/build/build.ninja" ]; then
+  rm -rf "$work" "$prefix"
+  mkdir -p "$work"
+  tar -xJf "$tarball" -C "$work"
+fi
 src=$(echo "$work"/qtbase-everywhere-src-*)
 # Static: each program is one file that needs no Qt DLL or plugin beside it.
+# No tablet events: Debian's source leaves out the Wintab headers they need.
 cmake -S "$src" -B "$work/build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$here/toolchain.cmake" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
@@ -18,7 +22,7 @@ cmake -S "$src" -B "$work/build" -G Ninja \
   -DQT_BUILD_EXAMPLES=OFF -DQT_BUILD_TESTS=OFF -DQT_BUILD_BENCHMARKS=OFF \
   -DFEATURE_opengl=OFF -DFEATURE_sql=OFF -DFEATURE_dbus=OFF -DINPUT_icu=no \
   -DFEATURE_network=OFF -DFEATURE_printsupport=OFF -DFEATURE_concurrent=OFF \
-  -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON
+  -DFEATURE_xml=OFF -DFEATURE_vulkan=OFF -DFEATURE_testlib=ON -DFEATURE_tabletevent=OFF
 nice -n 15 cmake --build "$work/build" -j "${PV_WIN_JOBS:-1}"
 cmake --install "$work/build"
 touch "$prefix/.done"
