@@ -107,6 +107,16 @@ void CDaoDatabase::Open(const QString& name, bool exclusive, bool readOnly, cons
     m_name = name;
 }
 
+void CDaoDatabase::OpenJetImport(const QString& name, sqlite3* imported) {
+    if (m_db) {
+        sqlite3_close_v2(imported);
+        throw CDaoException("database is already open");
+    }
+    m_db = imported;
+    m_name = name;
+    m_jet = true;
+}
+
 void CDaoDatabase::Create(const QString& name, const QString& locale, int options) {
     Q_UNUSED(locale);
     Q_UNUSED(options);

@@ -31,6 +31,9 @@ public:
     // write raises (see jetimport.h). Exclusive and read-only opens are not needed by any command.
     void Open(const QString& name, bool exclusive = false, bool readOnly = false,
               const QString& connect = {});
+    // Takes over a Jet file's tables read already (see ImportJetFiles): the
+    // database is then as Open would have made it for that file.
+    void OpenJetImport(const QString& name, sqlite3* imported);
     // Creates a new, empty database file. Raises if the file already exists or
     // cannot be written. The connection is open afterwards.
     void Create(const QString& name, const QString& locale = QString::fromLatin1(dbLangGeneral),

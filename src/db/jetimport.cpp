@@ -274,6 +274,24 @@ private:
     DaoStatement m_insert;
 };
 
+// Raises what a helper's failure status says about the file.
+[[noreturn]] void throwForStatus(int status, const QString& fileName) {
+    const std::string name = fileName.toUtf8().toStdString();
+    switch (status) {
+    case jet::kReadNotJet:
+        throw CDaoException("not a database: " + name, SQLITE_NOTADB);
+    case jet::kReadNewer:
+        throw CDaoException(name + ": the newer engine's format", kJetNewerCode);
+    case jet::kReadPassword:
+        throw CDaoException(name + ": protected by a password", kJetPasswordCode);
+    case jet::kReadUsage:
+        throw CDaoException("cannot read " + name, SQLITE_CANTOPEN);
+    default:
+        // kReadDamaged, or the reader ended some other way on this file.
+        damaged(fileName, "damaged");
+    }
+}
+
 // Runs the helper on the file and hands each piece of its output to take
 // as it comes; throws for a file the helper refused or could not read.
 void runReader(const QString& fileName, const std::function<void(const QByteArray&)>& take) {
@@ -324,26 +342,198 @@ void runReader(const QString& fileName, const std::function<void(const QByteArra
     // How the helper ended says more than what it wrote before it ended.
     if (reader.exitStatus() != QProcess::NormalExit)
         damaged(fileName, "the reader stopped on this file");
-    const std::string name = fileName.toUtf8().toStdString();
-    switch (reader.exitCode()) {
-    case jet::kReadOk:
+    if (reader.exitCode() == jet::kReadOk) {
         if (total + rest.size() > kJetReadMaxBytes)
             damaged(fileName, "the reader's output is too large");
         if (!rest.isEmpty())
             take(rest);
         return;
-    case jet::kReadNotJet:
-        throw CDaoException("not a database: " + name, SQLITE_NOTADB);
-    case jet::kReadNewer:
-        throw CDaoException(name + ": the newer engine's format", kJetNewerCode);
-    case jet::kReadPassword:
-        throw CDaoException(name + ": protected by a password", kJetPasswordCode);
-    case jet::kReadUsage:
-        throw CDaoException("cannot read " + name, SQLITE_CANTOPEN);
-    default:
-        // kReadDamaged, or the reader ended some other way on this file.
-        damaged(fileName, "damaged");
     }
+    throwForStatus(reader.exitCode(), fileName);
+}
+
+// A failure of the copy itself (not of the file) stays what it is; any
+// other failure of the copy says the file is damaged.
+template <typename Step>
+void copying(const QString& fileName, const Step& step) {
+    try {
+        step();
+    } catch (const CDaoException& e) {
+        if (e.sqliteCode() == kJetDamagedCode || e.sqliteCode() == SQLITE_NOMEM)
+            throw;
+        damaged(fileName, e.what());
+    }
+}
+
+Connection memoryDatabase() {
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    Connection db(raw);
+    checkSqlite(db.get(), rc, "cannot make a database in memory");
+    return db;
+}
+
+// The copy is done: any write now fails as on a read-only file.
+void finishCopy(sqlite3* db, StreamImporter& importer, const QString& fileName) {
+    copying(fileName, [&] { importer.finish(); });
+    exec(db, "PRAGMA query_only=1", "import");
+}
+
+// A batch run's arguments stay well inside every system's command-line limit.
+constexpr int kBatchFiles = 256;
+constexpr qsizetype kBatchChars = 24000;
+
+// One file of a batch run while its records come.
+struct BatchFile {
+    int index = -1;
+    Connection db;
+    std::unique_ptr<StreamImporter> importer;
+    std::exception_ptr failure;
+    qint64 bytes = 0;
+};
+
+// Reads the helper's batch records for files[first..] and hands each file's
+// result on; returns when the helper has ended or was stopped.
+class BatchReader {
+public:
+    BatchReader(const QStringList& files, int first, const JetImported& each)
+        : m_files(files), m_first(first), m_each(each) {}
+
+    // False when the output cannot be understood: the run is given up.
+    bool feed(const QByteArray& bytes) {
+        m_pending += bytes;
+        qsizetype done = 0;
+        try {
+            while (done < m_pending.size()) {
+                StreamReader in(m_pending, done);
+                if (!record(in))
+                    return false;
+                done = in.pos();
+            }
+        } catch (const NeedMore&) {
+        }
+        m_pending.remove(0, done);
+        return true;
+    }
+    // The file being read when the helper was stopped for taking too long.
+    void timedOut() {
+        if (m_file.index < 0)
+            return;
+        try {
+            damaged(name(), "the reader took too long");
+        } catch (...) {
+            deliver(std::current_exception());
+        }
+    }
+    // How many files the helper has begun.
+    int begun() const { return m_next; }
+
+private:
+    const QString& name() const { return m_files.at(m_first + m_file.index); }
+
+    bool record(StreamReader& in) {
+        const char tag = in.tag();
+        if (tag == jet::kTagFile) {
+            const auto index = static_cast<int>(in.u32());
+            if (m_file.index >= 0 || index != m_next || m_first + index >= m_files.size())
+                return false;
+            m_file = BatchFile{};
+            m_file.index = index;
+            m_file.db = memoryDatabase();
+            m_file.importer = std::make_unique<StreamImporter>(m_file.db.get(), name());
+            ++m_next;
+            return true;
+        }
+        if (m_file.index < 0)
+            return false;
+        if (tag == jet::kTagData) {
+            const std::optional<QByteArray> piece = in.value();
+            if (!piece)
+                return false;
+            m_file.bytes += piece->size();
+            if (m_file.failure)
+                return true;
+            try {
+                if (m_file.bytes > kJetReadMaxBytes)
+                    damaged(name(), "the reader's output is too large");
+                copying(name(), [&] { m_file.importer->feed(*piece); });
+            } catch (...) {
+                m_file.failure = std::current_exception();
+            }
+            return true;
+        }
+        if (tag == jet::kTagStatus) {
+            const auto status = static_cast<uint8_t>(in.tag());
+            if (m_file.failure) {
+                deliver(m_file.failure);
+                return true;
+            }
+            try {
+                if (status != jet::kReadOk)
+                    throwForStatus(status, name());
+                finishCopy(m_file.db.get(), *m_file.importer, name());
+            } catch (...) {
+                deliver(std::current_exception());
+                return true;
+            }
+            deliver(nullptr);
+            return true;
+        }
+        return false;
+    }
+
+    void deliver(std::exception_ptr failure) {
+        BatchFile file = std::move(m_file);
+        m_file = BatchFile{};
+        file.importer.reset();
+        m_each(m_first + file.index, failure ? nullptr : file.db.release(), failure);
+    }
+
+    const QStringList& m_files;
+    const int m_first;
+    const JetImported& m_each;
+    QByteArray m_pending;
+    BatchFile m_file;
+    int m_next = 0;
+};
+
+// Runs the helper once on files[first, first + count).
+void runBatch(const QString& program, const QStringList& files, int first, int count, const JetImported& each) {
+    QProcess reader;
+    reader.setProgram(program);
+    reader.setArguments(QStringList{QStringLiteral("--batch")} + files.mid(first, count));
+    reader.setStandardInputFile(QProcess::nullDevice());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MDB_JET3_CHARSET"), QStringLiteral("CP1251"));
+    reader.setProcessEnvironment(env);
+    reader.start();
+    if (!reader.waitForStarted())
+        return;
+    BatchReader batch(files, first, each);
+    // Each file gets as long as a run of its own would.
+    QDeadlineTimer deadline(kJetReadTimeoutMs);
+    while (reader.state() != QProcess::NotRunning) {
+        if (deadline.hasExpired()) {
+            reader.kill();
+            reader.waitForFinished();
+            batch.timedOut();
+            return;
+        }
+        reader.waitForReadyRead(static_cast<int>(std::min<qint64>(deadline.remainingTime(), 1000)));
+        reader.readAllStandardError();
+        const QByteArray piece = reader.readAllStandardOutput();
+        if (piece.isEmpty())
+            continue;
+        const int begun = batch.begun();
+        if (!batch.feed(piece)) {
+            reader.kill();
+            reader.waitForFinished();
+            return;
+        }
+        if (batch.begun() != begun)
+            deadline = QDeadlineTimer(kJetReadTimeoutMs);
+    }
+    batch.feed(reader.readAllStandardOutput());
 }
 
 } // namespace
@@ -378,27 +568,27 @@ QString JetReaderProgram() {
 }
 
 sqlite3* ImportJetFile(const QString& fileName) {
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(":memory:", &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    Connection db(raw);
-    checkSqlite(db.get(), rc, "cannot make a database in memory");
+    Connection db = memoryDatabase();
     StreamImporter importer(db.get(), fileName);
-    // A failure of the copy itself (not of the file) stays what it is; any
-    // other failure of the copy says the file is damaged.
-    const auto copying = [&](const auto& step) {
-        try {
-            step();
-        } catch (const CDaoException& e) {
-            if (e.sqliteCode() == kJetDamagedCode || e.sqliteCode() == SQLITE_NOMEM)
-                throw;
-            damaged(fileName, e.what());
-        }
-    };
-    runReader(fileName, [&](const QByteArray& piece) { copying([&] { importer.feed(piece); }); });
-    copying([&] { importer.finish(); });
-    // Any write now fails as on a read-only file.
-    exec(db.get(), "PRAGMA query_only=1", "import");
+    runReader(fileName, [&](const QByteArray& piece) { copying(fileName, [&] { importer.feed(piece); }); });
+    finishCopy(db.get(), importer, fileName);
     return db.release();
+}
+
+void ImportJetFiles(const QStringList& fileNames, const JetImported& each) {
+    const QString program = JetReaderProgram();
+    if (program.isEmpty())
+        return;
+    int first = 0;
+    while (first < fileNames.size()) {
+        int count = 0;
+        qsizetype chars = 0;
+        while (first + count < fileNames.size() && count < kBatchFiles &&
+               (count == 0 || chars + fileNames.at(first + count).size() + 1 <= kBatchChars))
+            chars += fileNames.at(first + count++).size() + 1;
+        runBatch(program, fileNames, first, count, each);
+        first += count;
+    }
 }
 
 } // namespace parvault

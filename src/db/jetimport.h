@@ -7,6 +7,10 @@
 // file.
 
 #include <QString>
+#include <QStringList>
+
+#include <exception>
+#include <functional>
 
 struct sqlite3;
 
@@ -35,6 +39,17 @@ bool IsJetFile(const QString& fileName);
 // A new in-memory connection holding the file's tables, made read-only.
 // Raises CDaoException (see the codes above) when the file cannot be read.
 sqlite3* ImportJetFile(const QString& fileName);
+
+// Receives one file of ImportJetFiles: its index among the names, and either
+// a new in-memory connection as ImportJetFile makes it (the receiver owns it)
+// or what ImportJetFile would have raised.
+using JetImported = std::function<void(int index, sqlite3* db, std::exception_ptr failure)>;
+
+// ImportJetFile for many files with few runs of the helper. Files the helper
+// did not get through (it stopped on one, or could not be started) are not
+// passed on: the caller reads those one by one, where a file that stops the
+// helper is found and reported alone.
+void ImportJetFiles(const QStringList& fileNames, const JetImported& each);
 
 // Where the helper program is.
 QString JetReaderProgram();

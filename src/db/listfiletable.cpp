@@ -10,7 +10,10 @@
 
 #include <sqlite3.h>
 
+#include <exception>
+#include <functional>
 #include <optional>
+#include <vector>
 
 namespace parvault {
 
@@ -75,14 +78,20 @@ std::optional<UnreadableListFile> whyJetUnusable(const QString& name, const CDao
     return std::nullopt;
 }
 
+// Opens a file for its head: by default as any database is opened.
+using HeadOpener = std::function<void(CDaoDatabase&)>;
+
 // Reads the head of one file. Nothing when the answer may change without the
 // file changing (another program holds it locked), so it is not remembered.
-std::optional<ListHead> readHead(const QString& name) {
+std::optional<ListHead> readHead(const QString& name, const HeadOpener& open = {}) {
     ListHead h;
     h.jet = IsJetFile(name);
     try {
         CDaoDatabase scan;
-        scan.Open(name);
+        if (open)
+            open(scan);
+        else
+            scan.Open(name);
         CMySpisok head(&scan);
         head.Open();
         head.MoveFirst();
@@ -123,40 +132,75 @@ void noteUncached(ListFileTable& table, const QString& name) {
 
 } // namespace
 
+// Heads of the Jet files among names, read with few runs of the helper:
+// starting it once per file made a folder's first listing take seconds per
+// hundred files. A file the batch did not get through is left out and read
+// on its own.
+QHash<QString, std::optional<ListHead>> readJetHeads(const QStringList& names) {
+    QHash<QString, std::optional<ListHead>> heads;
+    // One file is read as fast alone.
+    if (names.size() < 2)
+        return heads;
+    ImportJetFiles(names, [&](int index, sqlite3* db, std::exception_ptr failure) {
+        const QString& name = names.at(index);
+        heads.insert(name, readHead(name, [&](CDaoDatabase& scan) {
+                         if (failure)
+                             std::rethrow_exception(failure);
+                         scan.OpenJetImport(name, db);
+                     }));
+    });
+    return heads;
+}
+
 void ScanListFiles(ListFileTable& table, ListHeadCache* cache) {
     table.reset();
     const QString folder = QDir::currentPath();
+    struct Candidate {
+        QString name;
+        std::optional<FileStamp> stamp;
+        std::optional<ListHead> head;
+    };
+    std::vector<Candidate> candidates;
     QHash<QString, bool> present;
+    QStringList unknownJet;
     for (const QString& name : ListDatabaseCandidates()) {
         if (kReservedNames.contains(name)) // exact, letter case included
             continue;
         present.insert(name, true);
-        const std::optional<FileStamp> stamp = StampOf(name);
-        std::optional<ListHead> head;
-        if (cache && stamp)
-            head = cache->find(folder, name, *stamp);
-        if (!head) {
-            head = readHead(name);
-            if (!head) {
+        Candidate c{name, StampOf(name), std::nullopt};
+        if (cache && c.stamp)
+            c.head = cache->find(folder, name, *c.stamp);
+        if (!c.head && IsJetFile(name))
+            unknownJet << name;
+        candidates.push_back(std::move(c));
+    }
+    const QHash<QString, std::optional<ListHead>> jetHeads = readJetHeads(unknownJet);
+    for (Candidate& c : candidates) {
+        const QString& name = c.name;
+        if (!c.head) {
+            const auto read = jetHeads.constFind(name);
+            c.head = read != jetHeads.cend() ? *read : readHead(name);
+            if (!c.head) {
                 noteUncached(table, name);
                 continue;
             }
             // Only a file that did not change while it was read is remembered.
-            if (cache && stamp && StampOf(name) == stamp)
-                cache->put(folder, name, *stamp, *head);
+            if (cache && c.stamp && StampOf(name) == c.stamp)
+                cache->put(folder, name, *c.stamp, *c.head);
         }
-        switch (head->kind) {
+        const ListHead& head = *c.head;
+        switch (head.kind) {
         case ListHead::Kind::List: {
             ListFileEntry e;
-            e.typeCode = head->typeCode;
-            e.listName = CutText(head->listName, kListNameChars);
+            e.typeCode = head.typeCode;
+            e.listName = CutText(head.listName, kListNameChars);
             e.fileName = CutText(name, kFileNameChars);
             table.entries.push_back(std::move(e));
             table.count = static_cast<int>(table.entries.size());
             break;
         }
         case ListHead::Kind::Unreadable:
-            table.unreadable.push_back(UnreadableListFile{name, head->sqliteCode, head->what});
+            table.unreadable.push_back(UnreadableListFile{name, head.sqliteCode, head.what});
             break;
         case ListHead::Kind::NotList:
             break;

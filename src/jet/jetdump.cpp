@@ -173,8 +173,10 @@ int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* wh
     Writer out(sink);
     out.raw(kStreamMagic);
     // Left unfilled: the library writes each value with its terminator, and
-    // only the pages it writes are ever touched.
-    std::vector<std::unique_ptr<char[]>> buffers;
+    // only the pages it writes are ever touched. Kept for the next table and
+    // the next file: a batch run would otherwise map and unmap them anew for
+    // every table, which cost more than reading a small list.
+    static std::vector<std::unique_ptr<char[]>> buffers;
     std::vector<int> lengths;
     for (guint i = 0; i < mdb->catalog->len; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
@@ -192,8 +194,8 @@ int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* wh
         out.byte(kTagTable);
         out.text(table->name);
         out.u16(static_cast<uint16_t>(nCols));
-        buffers.clear();
-        buffers.resize(nCols);
+        if (buffers.size() < nCols)
+            buffers.resize(nCols);
         lengths.assign(nCols, 0);
         std::vector<bool> bound(nCols, false);
         for (unsigned c = 0; c < nCols; ++c) {
@@ -201,7 +203,8 @@ int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* wh
             out.byte(static_cast<char>(col->col_type));
             out.text(col->name);
             if (readable(col->col_type)) {
-                buffers[c].reset(new char[kBindBytes]);
+                if (!buffers[c])
+                    buffers[c].reset(new char[kBindBytes]);
                 // Column numbers of the binding count from 1.
                 mdb_bind_column(table.get(), static_cast<int>(c + 1), buffers[c].get(), &lengths[c]);
                 bound[c] = true;

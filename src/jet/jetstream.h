@@ -12,6 +12,12 @@
 //
 // Integers are little-endian. Numbers come as decimal text; the column type
 // says how to store them.
+//
+// With --batch, the files named are read in turn, each as
+//
+//   file      'F' u32 index (of the file among those named)
+//   data      'D' u32 length, and that many bytes of the file's stream
+//   status    'S' u8 ReadStatus (the stream counts only when it is kReadOk)
 
 #include <cstdint>
 #include <string_view>
@@ -22,6 +28,9 @@ inline constexpr std::string_view kStreamMagic = "PVJET1\n";
 inline constexpr char kTagTable = 'T';
 inline constexpr char kTagRow = 'R';
 inline constexpr char kTagEnd = 'E';
+inline constexpr char kTagFile = 'F';
+inline constexpr char kTagData = 'D';
+inline constexpr char kTagStatus = 'S';
 inline constexpr uint32_t kNullLength = 0xFFFFFFFFu;
 
 // Column types as the stream carries them (the Jet type codes).

@@ -532,3 +532,55 @@ TEST(JetConvert, StoppedAtEveryStepTheListStillOpensWhole) {
         EXPECT_FALSE(fs::exists(file + ".tmp"));
     }
 }
+
+// A folder's first listing reads its Jet files with one run of the helper; a
+// file that stops the helper half-way, or a helper that takes no batch, must
+// leave the tree and the messages as reading file by file makes them.
+TEST(JetBadFiles, AFolderReadInOneRunShowsWhatFileByFileShows) {
+    const QString real = JetReaderProgram();
+    ASSERT_FALSE(real.isEmpty());
+    const auto fill = [](const fs::path& dir) {
+        copyFolder(fixture("demo-jet3"), dir);
+        for (const std::string b : {"damaged", "password", "other-app"})
+            fs::copy_file(fixture("bad/" + b + ".mdb"), dir / (b + ".mdb"));
+        // Sorted between good lists: the helper dies on it mid-run.
+        fs::copy_file(std::string(PARVAULT_DB_TEST_DATA) + "/jet-reader-crash.mdb", dir / "240116000000.mdb");
+        fs::copy_file(fixture("demo-jet4/240117120000.mdb"), dir / "240117120000.mdb");
+    };
+    struct Seen {
+        std::vector<std::tuple<QString, QString, int>> lists;
+        std::vector<QString> messages;
+    };
+    const auto listing = [&](const char* helper) {
+        if (helper)
+            qputenv(kJetReaderVariable, helper);
+        Workspace w;
+        fill(w.dir.path());
+        EXPECT_TRUE(w.session.OpenMainDatabase());
+        w.session.BuildTree();
+        qunsetenv(kJetReaderVariable);
+        Seen seen;
+        for (const ListFileEntry& e : w.session.listFileTable.entries)
+            seen.lists.emplace_back(e.fileName, e.listName, e.typeCode);
+        for (const auto& m : w.ui.messages)
+            seen.messages.push_back(m.text);
+        return seen;
+    };
+    TempDir bin;
+    const std::string fileByFile = bin.file("one-by-one.sh");
+    {
+        std::ofstream sh(fileByFile);
+        sh << "#!/bin/sh\n[ \"$1\" = --batch ] && exit 64\nexec \"" << real.toStdString() << "\" \"$@\"\n";
+    }
+    fs::permissions(fileByFile, fs::perms::owner_all);
+
+    const Seen batch = listing(nullptr);
+    const Seen single = listing(fileByFile.c_str());
+    EXPECT_EQ(batch.lists.size(), 4u);
+    EXPECT_EQ(batch.lists, single.lists);
+    EXPECT_EQ(batch.messages, single.messages);
+    ASSERT_EQ(batch.messages.size(), 4u);
+    EXPECT_TRUE(std::any_of(batch.messages.begin(), batch.messages.end(), [](const QString& m) {
+        return m.startsWith("Файл 240116000000.mdb не показан в дереве: файл повреждён");
+    }));
+}
