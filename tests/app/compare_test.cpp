@@ -134,6 +134,9 @@ TEST_F(WindowCompare, MarksCountsAndFilterThenLeaving) {
     EXPECT_EQ(rows.headerData(ParamListModel::kDeviceColumn, Qt::Horizontal, Qt::DisplayRole).toString(),
               QString("В приборе"));
     ASSERT_TRUE(waitShown(dlg));
+    // The README's picture of a comparison.
+    if (qEnvironmentVariableIsSet("PV_SCREENSHOT"))
+        dlg.grab().save(qEnvironmentVariable("PV_SCREENSHOT"));
 
     const int day = rowOfParam(rows, 301);
     EXPECT_EQ(rows.text(day, ColValue), QString("25")) << "the stored value stays in its column";
@@ -297,5 +300,42 @@ TEST_F(WindowCompare, StopMidwayLeavesTheListAlone) {
     dlg.LeaveCompare();
     EXPECT_FALSE(rows.comparing());
     EXPECT_TRUE(errors.empty());
+    dlg.reject();
+}
+
+// The device stops answering half-way through a compare (its cable pulled):
+// the rows it answered keep their marks, the rest end as not read, the counts
+// say so, and nothing of the list changes.
+TEST_F(WindowCompare, ADeviceGoingSilentHalfWayLeavesTheRestNotRead) {
+    CMainDlg dlg(options());
+    dlg.show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(&dlg));
+    storedList(dlg);
+    ParamListModel& rows = dlg.rows();
+    const int n = rows.rowCount();
+    ASSERT_GE(n, 4);
+    std::vector<QString> stored;
+    for (int r = 0; r < n; ++r)
+        stored.push_back(rows.text(r, ColValue));
+    const auto before = files();
+
+    dlg.CompareWithDevice();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return dlg.wiring()->compare().counts().same >= n - 2; }, 10000));
+    devsim::Failure silent;
+    silent.silent = true;
+    model->setRunFailure(silent);
+    ASSERT_TRUE(waitShown(dlg));
+
+    const CompareRun::Counts c = dlg.wiring()->compare().counts();
+    EXPECT_GE(c.notRead, 1);
+    EXPECT_GE(c.same, n - 2);
+    EXPECT_EQ(c.same + c.notRead + c.nothingStored, n) << "no row is left pending or taken as differing";
+    EXPECT_EQ(c.differs, 0);
+    for (int r = 0; r < n; ++r) {
+        EXPECT_NE(rows.compareCell(r).mark, CompareMark::Pending) << r;
+        EXPECT_EQ(rows.text(r, ColValue), stored[static_cast<size_t>(r)]) << r;
+    }
+    EXPECT_TRUE(rows.comparing());
+    EXPECT_EQ(files(), before);
     dlg.reject();
 }

@@ -9,6 +9,8 @@
 #include <QApplication>
 #include <QFile>
 #include <QHeaderView>
+#include <QImage>
+#include <QRegularExpression>
 #include <QLabel>
 #include <QTest>
 #include <QTreeView>
@@ -328,4 +330,20 @@ TEST_F(MainWindowTest, SettingsWrittenOnExitButtonCloseBoxAndKeyboard) {
         EXPECT_EQ(saved.speedIndex, 3) << int(route);
         EXPECT_EQ(saved.deviceIp, 0xC0A8000Au) << int(route);
     }
+}
+
+// Every picture the help page shows is built into the program (and, for the
+// package, installed beside the page); a missing one shows as a broken icon.
+TEST(HelpPage, EveryPictureItShowsIsThere) {
+    QFile page(":/help/index.html");
+    ASSERT_TRUE(page.open(QIODevice::ReadOnly));
+    const QString html = QString::fromUtf8(page.readAll());
+    static const QRegularExpression img(QStringLiteral("<img src=\"([^\"]+)\""));
+    int pictures = 0;
+    for (auto m = img.globalMatch(html); m.hasNext();) {
+        const QString src = m.next().captured(1);
+        EXPECT_TRUE(QImage(":/help/" + src).width() > 0) << src.toStdString();
+        ++pictures;
+    }
+    EXPECT_GE(pictures, 1);
 }

@@ -47,7 +47,7 @@ share=$root/usr/share
 step "files"
 for f in bin/parvault2 bin/parvault2-cli bin/parvault2-devsim bin/parvault2-launch \
   share/applications/parvault2.desktop share/icons/hicolor/scalable/apps/parvault2.svg \
-  share/parvault2/PARVLT2.mdb share/parvault2/demo-params.txt share/parvault2/help/index.html \
+  share/parvault2/PARVLT2.mdb share/parvault2/demo-params.txt share/parvault2/help/index.html share/parvault2/help/compare.png \
   share/doc/parvault2/copyright share/doc/parvault2/changelog.gz lib/parvault2/parvault2-jetread; do
   [ -f "$root/usr/$f" ] || fail "missing /usr/$f"
 done
