@@ -38,6 +38,7 @@ cmake -S . -B "$out/build" -G Ninja \
   -DCMAKE_PREFIX_PATH="$qt_prefix;$gtest_prefix" \
   -DSQLite3_INCLUDE_DIR="$sqlite_prefix/include" -DSQLite3_LIBRARY="$sqlite_prefix/lib/libsqlite3.a" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
+  -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
   -DCMAKE_BUILD_TYPE=Release
 cmake --build "$out/build" -j "$(nproc)"
 bash scripts/windows/bundle.sh "$out"

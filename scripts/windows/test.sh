@@ -46,7 +46,7 @@ cp "$portable/PARVLT2.mdb" "$work/win/"
 cli_win() { (cd "$work/win" && wine "$portable/parvault2-cli.exe" "$@"); }
 cli_lin() { (cd "$work/lin" && "$linux/tools/cli/parvault2-cli" "$@"); }
 # The requests the simulator received, one hex line each.
-requests() { grep -E '^(rx|request|<-|recv)' "$1" | sed -E 's/^[^ ]+ +//' ; }
+requests() { sed -nE 's/^(udp|pty) rx //p' "$1"; }
 
 start_sim() { # LOG ARGS...
   local log=$1; shift
@@ -55,25 +55,56 @@ start_sim() { # LOG ARGS...
   for _ in $(seq 100); do grep -q '^ready' "$log.out" 2>/dev/null && return 0; sleep 0.1; done
   echo "simulator did not start" >&2; return 1
 }
+udp_port() { sed -n 's/^udp 127.0.0.1://p' "$1.out"; }
 
 # 2. UDP against the Linux simulator on 127.0.0.1.
-start_sim "$work/udp-lin.log" --udp 127.0.0.1:40991
-check udp-read-linux cli_lin read type:20 --udp 127.0.0.1:40991 --rows 1-5 --format csv >"$work/udp-lin.csv"
-start_sim "$work/udp-win.log" --udp 127.0.0.1:40992
-check udp-read-windows cli_win read type:20 --udp 127.0.0.1:40992 --rows 1-5 --format csv >"$work/udp-win.csv"
+start_sim "$work/udp-lin.log" --udp 127.0.0.1:0
+check udp-read-linux cli_lin read type:20 --udp "127.0.0.1:$(udp_port "$work/udp-lin.log")" --rows 1-5 \
+  --format csv >"$work/udp-lin.csv"
+start_sim "$work/udp-win.log" --udp 127.0.0.1:0
+check udp-read-windows cli_win read type:20 --udp "127.0.0.1:$(udp_port "$work/udp-win.log")" --rows 1-5 \
+  --format csv >"$work/udp-win.csv"
 check udp-requests-identical cmp <(requests "$work/udp-lin.log") <(requests "$work/udp-win.log")
+check udp-requests-seen test -s "$work/udp-win.log"
 check udp-output-identical cmp "$work/udp-lin.csv" <(tr -d '\r' <"$work/udp-win.csv")
 
-# 3. COM1: Wine's dosdevices link to the simulator's pseudo-terminal, through
-# the optical port: the sign-on at 300 baud, then the speed the device names.
-start_sim "$work/com-lin.log" --pty "$work/ptylin" --optical --slow-line
-check com-read-linux cli_lin read type:20 --port COM1 --port-links "$work" --optical --rows 1-3 --format csv \
-  >"$work/com-lin.csv" 2>/dev/null || true
-ln -sfn "$(readlink "$work/ptylin")" "$work/COM1" 2>/dev/null || true
+# 3. COM1 through the optical port: the sign-on at 300 baud, then the speed
+# the device names, on a line that carries bytes at the speed set. Linux opens
+# the simulator's pseudo-terminal through a COM1 link; Wine through its own
+# dosdevices link.
+mkdir -p "$work/ports"
+start_sim "$work/com-lin.log" --pty "$work/ports/COM1" --optical --slow-line
+check com-read-linux cli_lin read type:20 --port COM1 --port-links "$work/ports" --optical --rows 1-3 \
+  --format csv >"$work/com-lin.csv"
 start_sim "$work/com-win.log" --pty "$work/ptywin" --optical --slow-line
 ln -sfn "$(readlink -f "$work/ptywin")" "$WINEPREFIX/dosdevices/com1"
 check com-read-windows cli_win read type:20 --port COM1 --optical --rows 1-3 --format csv >"$work/com-win.csv"
 check com-requests-identical cmp <(requests "$work/com-lin.log") <(requests "$work/com-win.log")
+check com-requests-seen test -s "$work/com-win.log"
+check com-output-identical cmp "$work/com-lin.csv" <(tr -d '\r' <"$work/com-win.csv")
+
+# 4. The text export of a saved list read from the simulator, by each build:
+# the same bytes, but for the list file's name (named after the second it
+# was saved in).
+start_sim "$work/export.log" --udp 127.0.0.1:0
+export_port=$(udp_port "$work/export.log")
+save_and_export() { # CLI
+  "$1" save type:20 --name "Обход" --rows 1-2,p301 >/dev/null &&
+    "$1" read "list:Обход" --udp "127.0.0.1:$export_port" --export table.txt >/dev/null
+}
+check export-linux save_and_export cli_lin
+check export-windows save_and_export cli_win
+unnamed() { LC_ALL=C sed -E 's/\([0-9]+\.mdb\)//' "$1"; }
+check export-identical cmp <(unnamed "$work/lin/table.txt") <(unnamed "$work/win/table.txt")
+
+# 5. The window on the demo main database, drawn on the X display.
+(cd "$work/win" && wine "$portable/parvault2.exe" >/dev/null 2>&1 &
+ echo $! >"$work/window.pid")
+sleep 8
+import -window root "$out/window-wine.png" 2>/dev/null || true
+check window-started kill -0 "$(cat "$work/window.pid")"
+check window-screenshot test -s "$out/window-wine.png"
+kill "$(cat "$work/window.pid")" 2>/dev/null || true
 
 echo "$passed passed, $failures failed"
 [ "$failures" = 0 ]

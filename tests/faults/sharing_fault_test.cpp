@@ -9,6 +9,7 @@
 #include "tempdir.h"
 
 #include "dbsession.h"
+#include "folderkind.h"
 #include "rowtable.h"
 #include "scriptedui.h"
 
@@ -22,6 +23,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QStandardPaths>
 
 #include <sqlite3.h>
 
@@ -29,6 +31,7 @@
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 
@@ -160,10 +163,64 @@ struct Saved {
     std::vector<std::string> values; // channel:param:index=value, when read from the device
 };
 
-class SharingFault : public ::testing::Test {
+// The working folder seen through a FUSE filesystem (bindfs): the program
+// takes it for a network share, as it takes sshfs and the like, and must keep
+// its lists whole there too.
+class FuseMirror {
+public:
+    explicit FuseMirror(const std::filesystem::path& source) {
+        const QString bindfs = QStandardPaths::findExecutable(QStringLiteral("bindfs"));
+        if (bindfs.isEmpty()) {
+            why_ = "bindfs is not installed";
+            return;
+        }
+        QProcess p;
+        p.start(bindfs, {QString::fromStdString(source.string()), QString::fromStdString(mount_.path().string())});
+        if (!p.waitForFinished(10000) || p.exitCode() != 0) {
+            why_ = "bindfs cannot mount here (no /dev/fuse, or not allowed): " +
+                   QString::fromLocal8Bit(p.readAllStandardError()).trimmed().toStdString();
+            return;
+        }
+        mounted_ = true;
+    }
+    ~FuseMirror() {
+        if (!mounted_)
+            return;
+        const QString where = QString::fromStdString(mount_.path().string());
+        for (const char* unmount : {"fusermount3", "fusermount"})
+            if (!QStandardPaths::findExecutable(QString::fromLatin1(unmount)).isEmpty() &&
+                QProcess::execute(QString::fromLatin1(unmount), {"-u", where}) == 0)
+                return;
+        QProcess::execute(QStringLiteral("umount"), {where});
+    }
+    bool mounted() const { return mounted_; }
+    const std::string& why() const { return why_; }
+    std::filesystem::path path() const { return mount_.path(); }
+
+private:
+    TempDir mount_;
+    bool mounted_ = false;
+    std::string why_;
+};
+
+enum class Folder { Local, Fuse };
+
+class SharingFault : public ::testing::TestWithParam<Folder> {
 protected:
-    void SetUp() override { std::filesystem::copy_file(PARVAULT_DEMO_DB, dir.file("PARVLT2.mdb")); }
-    QString work() const { return QString::fromStdString(dir.path().string()); }
+    void SetUp() override {
+        if (GetParam() == Folder::Fuse) {
+            fuse.emplace(dir.path());
+            if (!fuse->mounted())
+                GTEST_SKIP() << fuse->why();
+            ASSERT_EQ(parvault::FolderKindOf(work()), parvault::FolderKind::Network);
+        }
+        std::filesystem::copy_file(PARVAULT_DEMO_DB, file("PARVLT2.mdb"));
+        cwd.emplace(folder()); // this process's deleting session works here
+    }
+    void TearDown() override { cwd.reset(); }
+    std::filesystem::path folder() const { return fuse ? fuse->path() : dir.path(); }
+    std::string file(const std::string& name) const { return (folder() / name).string(); }
+    QString work() const { return QString::fromStdString(folder().string()); }
 
     // A `save`'s file from its CSV output.
     static QString savedFile(const Result& r) {
@@ -179,7 +236,8 @@ protected:
     }
 
     TempDir dir;
-    parvault::testing::ScopedCwd cwd{dir.path()}; // this process's deleting session works here
+    std::optional<FuseMirror> fuse;
+    std::optional<parvault::testing::ScopedCwd> cwd;
     std::mutex m;
     std::vector<Saved> saved;
     std::vector<QString> failures;
@@ -188,7 +246,7 @@ protected:
 
 } // namespace
 
-TEST_F(SharingFault, ProgramsSavingStoringDeletingAndReadingInOneFolder) {
+TEST_P(SharingFault, ProgramsSavingStoringDeletingAndReadingInOneFolder) {
     Simulator sim;
     ASSERT_TRUE(sim.ready());
 
@@ -297,7 +355,7 @@ TEST_F(SharingFault, ProgramsSavingStoringDeletingAndReadingInOneFolder) {
     std::set<std::string> halfMade, withoutRows;
     while (running > 0 && passes < kReaderPassesMax) {
         ++passes;
-        for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+        for (const auto& e : std::filesystem::directory_iterator(folder())) {
             const std::string name = e.path().filename().string();
             if (!listName.match(QString::fromStdString(name)).hasMatch())
                 continue;
@@ -323,7 +381,7 @@ TEST_F(SharingFault, ProgramsSavingStoringDeletingAndReadingInOneFolder) {
         SCOPED_TRACE(s.command.toStdString() + " " + s.name.toStdString() + " -> " + s.file.toStdString());
         EXPECT_TRUE(files.insert(s.file).second) << "two successful saves named one file";
         EXPECT_TRUE(r.out.contains(QStringLiteral(",%1,%2\n").arg(s.name, s.file))) << "not in the tree";
-        const ListContent c = ReadList(dir.file(s.file.toStdString()));
+        const ListContent c = ReadList(file(s.file.toStdString()));
         ASSERT_TRUE(c.hasTables);
         EXPECT_EQ(c.head, std::vector<std::string>{"20|" + s.name.toStdString()});
         ASSERT_EQ(c.rows.size(), static_cast<size_t>(kRowsPerList));
@@ -334,7 +392,7 @@ TEST_F(SharingFault, ProgramsSavingStoringDeletingAndReadingInOneFolder) {
     EXPECT_EQ(saved.size(), static_cast<size_t>(kSavers * kSavesEach + kSaveAsWorkers * kSaveAsEach))
         << "saves failed";
     // The folder holds whole lists only, and no temporary file is left.
-    for (const auto& e : std::filesystem::directory_iterator(dir.path())) {
+    for (const auto& e : std::filesystem::directory_iterator(folder())) {
         const std::string name = e.path().filename().string();
         EXPECT_FALSE(name.rfind(".parvault2-save.", 0) == 0) << "left behind: " << name;
         if (!listName.match(QString::fromStdString(name)).hasMatch())
@@ -349,6 +407,11 @@ TEST_F(SharingFault, ProgramsSavingStoringDeletingAndReadingInOneFolder) {
     RecordProperty("readerPasses", passes);
     RecordProperty("failures", static_cast<int>(failures.size()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Folders, SharingFault, ::testing::Values(Folder::Local, Folder::Fuse),
+                         [](const ::testing::TestParamInfo<Folder>& f) {
+                             return f.param == Folder::Local ? "LocalDisk" : "FuseMount";
+                         });
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
