@@ -20,7 +20,7 @@ for exe in parvault2 parvault2-cli parvault2-devsim parvault2-launch parvault2-j
   fi
 done
 cp "$build/demo-data/PARVLT2.mdb" "$root/tools/devsim/demo-params.txt" "$portable/"
-cp "$root/src/app/help/index.html" "$portable/help/"
+cp "$root/src/app/help/index.html" "$root/src/app/help/compare.png" "$portable/help/"
 # Static programs: nothing else may be needed. Say so if one asks for a DLL
 # that Windows does not have.
 for exe in "$portable"/*.exe; do
