@@ -13,6 +13,11 @@ if [ ! -f "$work/build/build.ninja" ]; then
   tar -xJf "$tarball" -C "$work"
 fi
 src=$(echo "$work"/qtbase-everywhere-src-*)
+# Qt 6.4.2's Windows platform plugin asks about software OpenGL whenever
+# dynamic GL is configured, which it is by default even with OpenGL off; the
+# question then names classes that do not exist. Ask it only with OpenGL.
+sed -i 's/^#if QT_CONFIG(dynamicgl)$/#if QT_CONFIG(dynamicgl) \&\& QT_CONFIG(opengl)/' \
+  "$src/src/plugins/platforms/windows/qwindowswindow.cpp"
 # Static: each program is one file that needs no Qt DLL or plugin beside it.
 # No tablet events: Debian's source leaves out the Wintab headers they need.
 cmake -S "$src" -B "$work/build" -G Ninja \
