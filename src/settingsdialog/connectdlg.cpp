@@ -399,12 +399,11 @@ void CConnectDlg::applyRouteRules() {
     setAddressControlsEnabled(m_.useAddress != 0);
 }
 
+// Choosing a server only switches the controls over: its host and port are
+// still to be typed, so nothing is taken (and no message shown) until OK.
 void CConnectDlg::OnServerModeChanged() {
-    TakeValues();
-    // Taking the values may have stopped at an earlier field: the mode is the one chosen.
     m_.serverMode = std::max(serverMode_->currentIndex(), 0);
     applyRouteRules();
-    ShowValues();
 }
 
 void CConnectDlg::OnUseAddressClicked() {
