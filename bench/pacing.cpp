@@ -79,8 +79,9 @@ public:
         ::close(probe);
         port_ = ntohs(a.sin_port);
         const std::string config = dir.path().string() + "/ser2net.yaml";
-        std::ofstream(config) << "%YAML 1.1\n---\nconnection: &device\n  accepter: tcp,127.0.0.1," << port_
-                              << "\n  connector: serialdev," << device.string() << ",115200n81,local\n";
+        std::ofstream(config) << "%YAML 1.1\n---\nconnection: &device\n  accepter: tcp(nodelay),127.0.0.1," << port_
+                              << "\n  connector: serialdev," << device.string() << ",115200n81,local\n"
+                              << "  options:\n    chardelay: false\n";
         process_.start(QStringLiteral("/usr/sbin/ser2net"),
                        {"-n", "-d", "-c", QString::fromStdString(config), "-P", dir.qpath() + "/ser2net.pid"});
         if (!process_.waitForStarted()) {

@@ -49,7 +49,7 @@ int connectLoopback(uint16_t port) {
 }
 
 // ser2net serving one device on one loopback port, from a configuration
-// written into the test's folder.
+// written into the test's folder: the one the README recommends.
 class Ser2net {
 public:
     ~Ser2net() { stop(); }
@@ -59,11 +59,12 @@ public:
         const std::string config = folder + "/ser2net.yaml";
         std::ofstream(config) << "%YAML 1.1\n---\n"
                               << "connection: &device\n"
-                              << "  accepter: " << (rfc2217 ? "telnet(rfc2217),tcp," : "tcp,") << "127.0.0.1,"
-                              << port_ << "\n"
+                              << "  accepter: " << (rfc2217 ? "telnet(rfc2217),tcp(nodelay)," : "tcp(nodelay),")
+                              << "127.0.0.1," << port_ << "\n"
                               << "  connector: serialdev," << device << ",115200n81,local\n"
                               << "  options:\n"
-                              << "    kickolduser: true\n";
+                              << "    kickolduser: true\n"
+                              << "    chardelay: false\n";
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QString::fromLatin1(kSer2net),
                        {"-n", "-d", "-c", QString::fromStdString(config), "-P", QString::fromStdString(folder + "/ser2net.pid")});
