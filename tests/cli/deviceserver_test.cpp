@@ -54,7 +54,9 @@ class Ser2net {
 public:
     ~Ser2net() { stop(); }
 
-    bool start(const std::string& device, bool rfc2217, const std::string& folder, std::string* why) {
+    // Without kickOldUser a second client is turned away while one is connected.
+    bool start(const std::string& device, bool rfc2217, const std::string& folder, std::string* why,
+               bool kickOldUser = true) {
         port_ = freeLoopbackPort();
         const std::string config = folder + "/ser2net.yaml";
         std::ofstream(config) << "%YAML 1.1\n---\n"
@@ -63,7 +65,7 @@ public:
                               << "127.0.0.1," << port_ << "\n"
                               << "  connector: serialdev," << device << ",115200n81,local\n"
                               << "  options:\n"
-                              << "    kickolduser: true\n"
+                              << "    kickolduser: " << (kickOldUser ? "true" : "false") << "\n"
                               << "    chardelay: false\n";
         process_.setProcessChannelMode(QProcess::MergedChannels);
         process_.start(QString::fromLatin1(kSer2net),
@@ -354,4 +356,59 @@ TEST_F(OpticalRfc2217Server, TheSignOnRunsAt300BaudAndTheSpeedChangeReachesTheLi
     EXPECT_NE(viaRaw.err.find("no answer from the device on tcp " + raw.target().toStdString() + ", optical port"),
               std::string::npos)
         << viaRaw.err;
+}
+
+namespace {
+
+// Two instruments on the line behind one server port, answering for bus
+// addresses 3 and 4.
+class BusBehindServer : public DeviceServerTest {
+protected:
+    devsim::DeviceConfig deviceConfig() override { return {3, false, {}}; }
+    devsim::ServerOptions serverOptions() override {
+        devsim::ParamTable table;
+        QString error;
+        EXPECT_TRUE(table.load(QStringLiteral(PARVAULT_DEMO_PARAMS), 20, &error));
+        neighbour = std::make_unique<devsim::DeviceModel>(std::move(table), devsim::DeviceConfig{4, false, {}});
+        neighbour->setEntry({0, 1, 0}, {"40004", "", true, {}});
+        devsim::ServerOptions o;
+        o.neighbours = {neighbour.get()};
+        return o;
+    }
+    void SetUp() override {
+        DeviceServerTest::SetUp();
+        if (!std::filesystem::exists(kSer2net))
+            GTEST_SKIP() << kSer2net << " is not installed";
+        std::string why;
+        ASSERT_TRUE(ser2net.start(server->ptySlavePath(), false, dir.path().string(), &why)) << why;
+    }
+    std::unique_ptr<devsim::DeviceModel> neighbour;
+};
+
+} // namespace
+
+TEST_F(BusBehindServer, DevicesBehindOneServerPortTakeTurns) {
+    // Each answer takes 200 ms. Had the two devices connected at once, the
+    // second connection would have taken the server's port from the first
+    // (kickolduser) while its answer was still coming, and the first device
+    // would have had to ask again.
+    devsim::Failure slow;
+    slow.delayMs = 200;
+    model->setRowFailure({0, 1, 0}, slow);
+    neighbour->setRowFailure({0, 1, 0}, slow);
+    const QString targets = targetsFile(QStringLiteral("k3,tcp:%1,3\nk4,TCP:%1,4\n").arg(ser2net.target()));
+    const CliRun r = run({"read", "type:20", "--rows", "0:1", "--targets", targets, "--jobs", "4", "--wait", "1",
+                          "--format", "json"},
+                         /*realTime=*/true);
+    EXPECT_EQ(model->requestCount({0, 1, 0}), 1);
+    EXPECT_EQ(neighbour->requestCount({0, 1, 0}), 1);
+    ASSERT_EQ(r.status, 0) << r.err << r.out;
+    const QJsonObject doc = json(r);
+    std::map<QString, QJsonObject> rows;
+    for (const auto& v : doc["rows"].toArray())
+        rows[v.toObject()["device"].toString()] = v.toObject();
+    EXPECT_EQ(rows["k3"]["value"].toString(), "20117") << r.out;
+    EXPECT_EQ(rows["k4"]["value"].toString(), "40004") << r.out;
+    for (const auto& v : doc["devices"].toArray())
+        EXPECT_EQ(v.toObject()["route"].toString(), QStringLiteral("tcp %1").arg(ser2net.target()));
 }
