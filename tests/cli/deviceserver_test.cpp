@@ -412,3 +412,29 @@ TEST_F(BusBehindServer, DevicesBehindOneServerPortTakeTurns) {
     for (const auto& v : doc["devices"].toArray())
         EXPECT_EQ(v.toObject()["route"].toString(), QStringLiteral("tcp %1").arg(ser2net.target()));
 }
+
+// The server goes into Parvault2.route beside Parvault2.i, which keeps its
+// 296 bytes, and the next run finds it there.
+TEST_F(CliFixture, SavedSettingsKeepTheServerBesideTheSettingsFile) {
+    const CliRun save = run({"settings", "--rfc2217", "gw.plant.example:4001", "--speed", "9600", "--save-settings"});
+    ASSERT_EQ(save.status, 0) << save.err;
+    EXPECT_EQ(std::filesystem::file_size(dir.file("Parvault2.i")), 296u);
+    QFile route(QString::fromStdString(dir.file("Parvault2.route")));
+    ASSERT_TRUE(route.open(QIODevice::ReadOnly));
+    const QString text = QString::fromUtf8(route.readAll());
+    EXPECT_TRUE(text.contains("\nroute=rfc2217\nhost=gw.plant.example\nport=4001\n")) << text.toStdString();
+
+    const CliRun again = run({"settings"});
+    EXPECT_TRUE(again.outText().startsWith("connection: rfc2217 gw.plant.example:4001 at 9600 baud\n")) << again.out;
+
+    // Back to a serial port: the server is no longer the route, its host is kept.
+    const CliRun serial = run({"settings", "--port", "COM7", "--port-links", linkFolder(), "--save-settings",
+                               "--format", "json"});
+    EXPECT_EQ(json(serial)["connection"].toString(), "serial");
+    const CliRun after = run({"settings", "--format", "json"});
+    EXPECT_EQ(json(after)["connection"].toString(), "serial");
+    const CliRun raw = run({"settings", "--tcp", "gw.plant.example:4000", "--format", "json"});
+    EXPECT_EQ(json(raw)["connection"].toString(), "tcp");
+    EXPECT_EQ(json(raw)["server"].toString(), "gw.plant.example:4000");
+    EXPECT_TRUE(json(raw)["usable"].toBool()) << "raw TCP needs no speed";
+}
