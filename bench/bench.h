@@ -11,6 +11,7 @@ struct ExchangeRoute {
     bool udp = false;
     int speedIndex = 9; // into SpeedTable, for the serial routes
     bool logOpen = false; // the exchange log window open (and recording) throughout
+    bool throughSer2net = false; // raw TCP to ser2net in front of the simulator's pty (pacing only)
 };
 
 struct ExchangeRun {

@@ -22,7 +22,7 @@ using namespace parvault::bench;
 namespace {
 
 const char* const kAll[] = {"cadence-udp",    "cadence-115200", "cadence-9600", "cadence-log",
-                            "pacing-udp",     "pacing-115200",  "pacing-9600",  "load",         "load-jet",
+                            "pacing-udp",     "pacing-115200",  "pacing-9600",  "pacing-ser2net",  "load",         "load-jet",
                             "tree",           "many-lists",     "responsiveness", "stall-log",    "memory",
                             "compare"};
 
@@ -38,7 +38,12 @@ int RunOne(const QString& name, bool quick) {
         figures.push_back(CadenceFigure({QStringLiteral("pty 115200 baud"), false, 9}, exchangeRows));
     else if (name == "cadence-9600")
         figures.push_back(CadenceFigure({QStringLiteral("pty 9600 baud"), false, 5}, exchangeRows));
-    else if (name == "pacing-udp" || name == "pacing-115200" || name == "pacing-9600") {
+    else if (name == "pacing-ser2net") {
+        ExchangeRoute route{QStringLiteral("ser2net raw TCP, pty 115200 baud"), false, 9};
+        route.throughSer2net = true;
+        figures.push_back(PacingFigure(route, exchangeRows, false));
+        figures.push_back(PacingFigure(route, exchangeRows, true));
+    } else if (name == "pacing-udp" || name == "pacing-115200" || name == "pacing-9600") {
         const ExchangeRoute route = name == "pacing-udp"      ? ExchangeRoute{QStringLiteral("UDP 127.0.0.1"), true, 9}
                                     : name == "pacing-115200" ? ExchangeRoute{QStringLiteral("pty 115200 baud"), false, 9}
                                                               : ExchangeRoute{QStringLiteral("pty 9600 baud"), false, 5};

@@ -15,6 +15,16 @@
 #include "requests.h"
 
 #include <QFile>
+#include <QProcess>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
 
 namespace parvault::bench {
 
@@ -40,6 +50,68 @@ double LineSeconds(const std::vector<ParamRow>& rows, const QString& params, con
     return seconds;
 }
 
+// Debian's ser2net in front of the simulator's pty, raw TCP on a free
+// loopback port, its line at 115200 baud.
+class Ser2netProcess {
+public:
+    ~Ser2netProcess() {
+        if (process_.state() != QProcess::NotRunning) {
+            process_.terminate();
+            if (!process_.waitForFinished(5000))
+                process_.kill();
+            process_.waitForFinished();
+        }
+    }
+    bool start(const ScratchDir& dir, const std::filesystem::path& link, QString* error) {
+        std::error_code ec;
+        const auto device = std::filesystem::canonical(link, ec);
+        if (ec) {
+            *error = QStringLiteral("no pty behind %1").arg(QString::fromStdString(link.string()));
+            return false;
+        }
+        const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof a;
+        ::bind(probe, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::getsockname(probe, reinterpret_cast<sockaddr*>(&a), &length);
+        ::close(probe);
+        port_ = ntohs(a.sin_port);
+        const std::string config = dir.path().string() + "/ser2net.yaml";
+        std::ofstream(config) << "%YAML 1.1\n---\nconnection: &device\n  accepter: tcp(nodelay),127.0.0.1," << port_
+                              << "\n  connector: serialdev," << device.string() << ",115200n81,local\n"
+                              << "  options:\n    chardelay: false\n";
+        process_.start(QStringLiteral("/usr/sbin/ser2net"),
+                       {"-n", "-d", "-c", QString::fromStdString(config), "-P", dir.qpath() + "/ser2net.pid"});
+        if (!process_.waitForStarted()) {
+            *error = QStringLiteral("ser2net (/usr/sbin/ser2net) did not start");
+            return false;
+        }
+        // Ready once it accepts a connection.
+        const bool ready = RunUntil(
+            [&] {
+                const int s = ::socket(AF_INET, SOCK_STREAM, 0);
+                sockaddr_in to{};
+                to.sin_family = AF_INET;
+                to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+                to.sin_port = htons(port_);
+                const bool ok = ::connect(s, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0;
+                ::close(s);
+                return ok;
+            },
+            std::chrono::seconds(10));
+        if (!ready)
+            *error = QStringLiteral("ser2net does not listen");
+        return ready;
+    }
+    uint16_t port() const { return port_; }
+
+private:
+    QProcess process_;
+    uint16_t port_ = 0;
+};
+
 struct PacedRun {
     int rowsRead = 0;
     double elapsedMs = 0;
@@ -63,6 +135,14 @@ PacedRun RunPaced(const ExchangeRoute& route, int n, bool fast) {
     settings.useIp = route.udp ? 1 : 0;
     settings.deviceIp = 0x7F000001;
     settings.udpPort = sim.udpPort();
+    Ser2netProcess ser2net;
+    if (route.throughSer2net) {
+        if (!ser2net.start(dir, dir.path() / ("COM" + std::to_string(kPort)), &run.error))
+            return run;
+        settings.deviceServer = {DeviceServer::Mode::Raw, "127.0.0.1", ser2net.port()};
+        // Let the probe's connection go before the exchange's own.
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
     MemoryRowTable rows;
     const std::vector<ParamRow> list = ExchangeRows(n);
     rows.setRows(list);

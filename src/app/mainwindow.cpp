@@ -232,6 +232,7 @@ void CMainDlg::Startup() {
     wiring_ = std::make_unique<MainWiring>(*this, options_.ports);
     handlers_ = wiring_.get();
     LoadSettings(settings);
+    LoadRouteSettings(settings);
 
     metrics_ = LayoutMetrics::Measure(QRect(QPoint(0, 0), size()), list_->geometry(),
                                       tree_->geometry());
@@ -512,6 +513,7 @@ void CMainDlg::Shutdown() {
     }
     tick_.stop();
     SaveSettings(settings);
+    SaveRouteSettings(settings);
     handlers_->StopUdpThread();
 }
 

@@ -26,6 +26,8 @@ enum class ExchangeEvent {
                       // another device, function, channel, parameter or index
     Discarded,        // a: bytes left on the line by earlier requests, thrown away
     LateDatagram,     // a: bytes of a datagram that came after its request was given up
+    LinkDropped,      // the device server closed the connection
+    LinkReconnected,  // a: 1 when the connection was made again for the next request, 0 when it failed
 };
 
 class ExchangeEvents {

@@ -60,6 +60,31 @@ int receiveDatagram(SocketHandle socket, uint8_t* buffer, int size, sockaddr_in&
 int sendDatagram(SocketHandle socket, const uint8_t* bytes, int size, const sockaddr_in& to);
 void closeSocket(SocketHandle socket);
 
+// Why a stream connection could not be made, in the terms a user can act on.
+enum class ConnectFailure {
+    None,
+    NameNotFound, // the host name does not resolve
+    Refused,      // nothing listens on the port (or the server turned us away)
+    Unreachable,  // no route to the network or host
+    TimedOut,     // no answer to the connection attempt in time
+    Other,        // anything else; the system's text says what
+};
+
+// A connected, non-blocking TCP stream socket to host:port (a name or a
+// dotted address; every address the name has is tried in turn), not
+// inherited by child processes and sending small writes at once (no Nagle
+// delay). kNoSocket, the failure and the system's error code when none
+// could be made within timeoutMs for each address.
+SocketHandle connectStream(const std::string& host, uint16_t port, int timeoutMs, ConnectFailure& failure,
+                           int& error);
+// What waits on a stream socket, without waiting: the byte count; 0 when the
+// peer has closed the connection; -1 when nothing waits or on an error
+// (lastSocketError() tells the two apart with socketWouldBlock()).
+int receiveStream(SocketHandle socket, uint8_t* buffer, int size);
+// Bytes handed to the stream (possibly fewer than size), -1 on an error. A
+// peer that has gone raises no signal: the error comes back instead.
+int sendStream(SocketHandle socket, const uint8_t* bytes, int size);
+
 // poll() over sockets; the timeout in milliseconds, -1 for none.
 int pollSockets(pollfd* fds, unsigned count, int timeoutMs);
 

@@ -75,6 +75,104 @@ void closeSocket(SocketHandle socket) {
         ::closesocket(socket);
 }
 
+namespace {
+
+ConnectFailure connectFailureOf(int error) {
+    switch (error) {
+    case WSAECONNREFUSED:
+    case WSAECONNRESET:
+        return ConnectFailure::Refused;
+    case WSAENETUNREACH:
+    case WSAEHOSTUNREACH:
+    case WSAENETDOWN:
+    case WSAEHOSTDOWN:
+        return ConnectFailure::Unreachable;
+    case WSAETIMEDOUT:
+        return ConnectFailure::TimedOut;
+    default:
+        return ConnectFailure::Other;
+    }
+}
+
+SocketHandle connectOne(const addrinfo& a, int timeoutMs, int& error) {
+    SOCKET s = ::WSASocketW(a.ai_family, a.ai_socktype, a.ai_protocol, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT);
+    if (s == INVALID_SOCKET) {
+        error = ::WSAGetLastError();
+        return kNoSocket;
+    }
+    u_long nonBlocking = 1;
+    ::ioctlsocket(s, FIONBIO, &nonBlocking);
+    if (::connect(s, a.ai_addr, static_cast<int>(a.ai_addrlen)) != 0) {
+        if (::WSAGetLastError() != WSAEWOULDBLOCK) {
+            error = ::WSAGetLastError();
+            ::closesocket(s);
+            return kNoSocket;
+        }
+        // A refused connection shows as POLLERR/POLLHUP, with its reason in SO_ERROR.
+        WSAPOLLFD p{s, POLLOUT, 0};
+        const int ready = ::WSAPoll(&p, 1, timeoutMs);
+        if (ready <= 0) {
+            error = ready == 0 ? WSAETIMEDOUT : ::WSAGetLastError();
+            ::closesocket(s);
+            return kNoSocket;
+        }
+        int soError = 0;
+        int length = sizeof soError;
+        ::getsockopt(s, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&soError), &length);
+        if (soError != 0) {
+            error = soError;
+            ::closesocket(s);
+            return kNoSocket;
+        }
+    }
+    BOOL one = TRUE;
+    ::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, reinterpret_cast<const char*>(&one), sizeof one);
+    return s;
+}
+
+} // namespace
+
+SocketHandle connectStream(const std::string& host, uint16_t port, int timeoutMs, ConnectFailure& failure,
+                           int& error) {
+    if (!startSockets()) {
+        failure = ConnectFailure::Other;
+        error = WSANOTINITIALISED;
+        return kNoSocket;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    const std::string service = std::to_string(port);
+    const int lookup = ::getaddrinfo(host.c_str(), service.c_str(), &hints, &found);
+    if (lookup != 0 || !found) {
+        // A resolver that cannot be reached finds no name either; to the
+        // user both read "name not found".
+        failure = ConnectFailure::NameNotFound;
+        error = lookup;
+        return kNoSocket;
+    }
+    SocketHandle s = kNoSocket;
+    for (const addrinfo* a = found; a && s == kNoSocket; a = a->ai_next)
+        s = connectOne(*a, timeoutMs, error);
+    ::freeaddrinfo(found);
+    failure = s == kNoSocket ? connectFailureOf(error) : ConnectFailure::None;
+    if (s != kNoSocket)
+        error = 0;
+    return s;
+}
+
+int receiveStream(SocketHandle socket, uint8_t* buffer, int size) {
+    const int got = ::recv(socket, reinterpret_cast<char*>(buffer), size, 0);
+    return got < 0 ? -1 : got;
+}
+
+int sendStream(SocketHandle socket, const uint8_t* bytes, int size) {
+    const int sent = ::send(socket, reinterpret_cast<const char*>(bytes), size, 0);
+    return sent < 0 ? -1 : sent;
+}
+
 int pollSockets(pollfd* fds, unsigned count, int timeoutMs) {
     // WSAPoll takes no empty set; a wait alone is a sleep.
     if (count == 0) {

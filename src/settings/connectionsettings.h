@@ -13,6 +13,20 @@ inline constexpr std::array<int32_t, 10> SpeedTable = {300,  600,   1200,  2400,
 
 inline constexpr int kPortSlots = 64;
 
+// A serial device server: the device's line carried over TCP, either as the
+// bytes are (raw) or by Telnet with the COM port option, which also sets
+// the line's speed. Parvault2.i has no room for a host name, so this lives
+// in the route file beside it (kRouteFileName).
+struct DeviceServer {
+    enum class Mode : int32_t { None = 0, Raw = 1, Rfc2217 = 2 };
+    Mode mode = Mode::None; // None: the serial port or UDP, as Parvault2.i says
+    std::string host;       // a name or an address
+    uint16_t port = 0;
+
+    bool inUse() const { return mode != Mode::None; }
+    bool operator==(const DeviceServer&) const = default;
+};
+
 // Everything needed to reach a device. Stored in "Parvault2.i" as eleven
 // little-endian 32-bit items in this exact order; nothing is validated on load,
 // so every user must go through the accessors below before indexing anything.
@@ -28,6 +42,8 @@ struct ConnectionSettings {
     int32_t useIp = 0;
     uint32_t deviceIp = 0; // first octet in the most significant byte
     uint32_t udpPort = 0;  // low 16 bits used
+    // Not in Parvault2.i: when in use, it is the route, whatever useIp says.
+    DeviceServer deviceServer;
 
     // The chosen port's number (N of COMN), or nothing when portIndex is out of
     // 0..63 or names an empty slot. No port may be opened without one.
@@ -54,6 +70,19 @@ void LoadSettings(ConnectionSettings& settings, const std::string& path = kSetti
 // Creates or empties the file and writes the record; failures are silent.
 // Returns whether all 296 bytes were written, for callers that care.
 bool SaveSettings(const ConnectionSettings& settings, const std::string& path = kSettingsFileName);
+
+// The route file: the device server's settings, kept beside Parvault2.i and
+// read and written only by this program. UTF-8 text, one "key=value" a line.
+inline constexpr const char* kRouteFileName = "Parvault2.route";
+// A missing or unreadable file leaves the record's device server as it is;
+// unknown keys and malformed values are skipped.
+void LoadRouteSettings(ConnectionSettings& settings, const std::string& path = kRouteFileName);
+// Writes the file, or removes it when it would say nothing (no device server
+// in use and no host kept), so that a folder that never named one keeps only
+// Parvault2.i.
+bool SaveRouteSettings(const ConnectionSettings& settings, const std::string& path = kRouteFileName);
+std::string SerializeRouteSettings(const DeviceServer& server);
+void ApplyRouteSettingsText(DeviceServer& server, const std::string& text);
 
 // The record in its file layout, and back (used by the two calls above).
 std::array<uint8_t, kSettingsFileSize> SerializeSettings(const ConnectionSettings& settings);

@@ -27,6 +27,7 @@ const QString kAbsentMark = QStringLiteral(" (нет)");
 
 constexpr int kUdpPortMin = 1;
 constexpr int kUdpPortMax = 65535;
+constexpr int kMaxHostLength = 253;
 
 } // namespace
 
@@ -98,6 +99,9 @@ CConnectDlg::CConnectDlg(ConnectTargets targets, QWidget* parent)
     m_.deviceIp = s.deviceIp;
     m_.udpPort = s.udpPort;
     m_.useIp = s.useIp;
+    m_.serverMode = static_cast<int>(s.deviceServer.mode);
+    m_.serverHost = QString::fromStdString(s.deviceServer.host);
+    m_.serverPort = s.deviceServer.port;
     ShowValues();
     OnIpClicked();
 }
@@ -119,6 +123,9 @@ QWidget* CConnectDlg::control(int id) const {
     case IDC_USE_IP: return useIp_;
     case IDC_DEVICE_IP: return deviceIp_;
     case IDC_UDP_PORT: return udpPort_;
+    case IDC_SERVER_MODE: return serverMode_;
+    case IDC_SERVER_HOST: return serverHost_;
+    case IDC_SERVER_PORT: return serverPort_;
     default: return nullptr;
     }
 }
@@ -197,6 +204,16 @@ void CConnectDlg::CreateControls() {
     udpPort_ = edit(137, 51, 47, 13);
     label(QStringLiteral("Порт"), 193, 52, 42, 13);
 
+    // A serial device server, in the room left between the IP group and the wait.
+    group(QStringLiteral("Сервер портов"), 129, 74, 139, 46);
+    serverMode_ = new QComboBox(this);
+    serverMode_->setGeometry(u.toPixels(135, 85, 50, 12));
+    serverMode_->addItems({QStringLiteral("нет"), QStringLiteral("TCP"), QStringLiteral("RFC 2217")});
+    serverHost_ = edit(189, 85, 74, 13);
+    serverHost_->setMaxLength(kMaxHostLength);
+    serverPort_ = edit(135, 103, 40, 13);
+    label(QStringLiteral("Порт"), 180, 104, 42, 13);
+
     group(QStringLiteral("ВНИМАНИЕ"), 7, 144, 315, 44);
     label(QStringLiteral("Предварительно введите с клавиатуры параметр 003 (см. справку)"), 15, 160,
           150, 23);
@@ -212,6 +229,10 @@ void CConnectDlg::CreateControls() {
         {wait_, "Период ожидания ответа от прибора. "},
         {deviceIp_, "IP адрес прибора "},
         {udpPort_, "опрашиваемый порт в IP сети "},
+        {serverMode_, "Связь через сервер последовательных портов: TCP передаёт байты линии как есть, "
+                      "RFC 2217 ещё и задаёт скорость линии (нужно для оптопорта)"},
+        {serverHost_, "Имя или адрес IP сервера портов"},
+        {serverPort_, "Порт TCP сервера портов"},
     };
     for (const auto& [w, tip] : tips)
         w->setToolTip(QString::fromUtf8(tip));
@@ -224,6 +245,7 @@ void CConnectDlg::CreateControls() {
     connect(useIp_, &QCheckBox::clicked, this, &CConnectDlg::OnIpClicked);
     connect(useAddress_, &QCheckBox::clicked, this, &CConnectDlg::OnUseAddressClicked);
     connect(useOptoport_, &QCheckBox::clicked, this, &CConnectDlg::OnOptoportClicked);
+    connect(serverMode_, &QComboBox::activated, this, &CConnectDlg::OnServerModeChanged);
     connect(ownSpin_, &UpDown::stepped, this, [this](int d) { OnUpDown(IDC_OWN_ADDRESS_SPIN, d); });
     connect(deviceSpin_, &UpDown::stepped, this,
             [this](int d) { OnUpDown(IDC_DEVICE_ADDRESS_SPIN, d); });
@@ -293,15 +315,28 @@ bool CConnectDlg::TakeValues() {
     m_.deviceIp = ip;
     // A UDP port is 16 bits; a larger number would be cut to another port.
     // Without IP a port never set (0, as in a fresh settings file) is left be.
-    if (!m_.useIp && udpPort_->text().trimmed() == QLatin1String("0")) {
+    if (m_.useIp || udpPort_->text().trimmed() != QLatin1String("0")) {
+        int port = 0;
+        if (!takeNumber(udpPort_, kUdpPortMin, kUdpPortMax, port))
+            return false;
+        m_.udpPort = static_cast<uint32_t>(port);
+    } else {
         m_.udpPort = 0;
+    }
+    m_.serverMode = std::max(serverMode_->currentIndex(), 0);
+    m_.serverHost = serverHost_->text().trimmed();
+    // The server's host and port are checked only when it is the route; a
+    // server never set (port 0) is left be.
+    if (m_.serverMode == 0 && serverPort_->text().trimmed() == QLatin1String("0")) {
+        m_.serverPort = 0;
         return true;
     }
-    int port = 0;
-    if (!takeNumber(udpPort_, kUdpPortMin, kUdpPortMax, port))
+    if (m_.serverMode != 0 && (m_.serverHost.isEmpty() || m_.serverHost.contains(QLatin1Char(' ')))) {
+        t_.showMessage(this, QStringLiteral("Введите имя или адрес сервера портов."));
+        serverHost_->setFocus();
         return false;
-    m_.udpPort = static_cast<uint32_t>(port);
-    return true;
+    }
+    return takeNumber(serverPort_, kUdpPortMin, kUdpPortMax, m_.serverPort);
 }
 
 void CConnectDlg::ShowValues() {
@@ -315,6 +350,9 @@ void CConnectDlg::ShowValues() {
     useIp_->setChecked(m_.useIp != 0);
     deviceIp_->setText(FormatIp(m_.deviceIp));
     udpPort_->setText(QString::number(m_.udpPort));
+    serverMode_->setCurrentIndex(m_.serverMode >= 0 && m_.serverMode < serverMode_->count() ? m_.serverMode : 0);
+    serverHost_->setText(m_.serverHost);
+    serverPort_->setText(QString::number(m_.serverPort));
 }
 
 void CConnectDlg::setAddressControlsEnabled(bool on) {
@@ -325,7 +363,26 @@ void CConnectDlg::setAddressControlsEnabled(bool on) {
 
 void CConnectDlg::OnIpClicked() {
     TakeValues();
-    if (m_.useIp) {
+    applyRouteRules();
+    ShowValues();
+}
+
+// A device server, when chosen, is the route: the serial port and UDP
+// controls rest; its speed list follows the optical-port rule as the serial
+// port's does.
+void CConnectDlg::applyRouteRules() {
+    const bool server = m_.serverMode != 0;
+    serverHost_->setEnabled(server);
+    serverPort_->setEnabled(server);
+    useIp_->setEnabled(!server);
+    if (server) {
+        useAddress_->setEnabled(true);
+        useOptoport_->setEnabled(true);
+        portList_->setEnabled(false);
+        deviceIp_->setEnabled(false);
+        udpPort_->setEnabled(false);
+        speedList_->setEnabled(!m_.useOptoport);
+    } else if (m_.useIp) {
         deviceIp_->setEnabled(true);
         udpPort_->setEnabled(true);
         portList_->setEnabled(false);
@@ -340,7 +397,13 @@ void CConnectDlg::OnIpClicked() {
         speedList_->setEnabled(!m_.useOptoport);
     }
     setAddressControlsEnabled(m_.useAddress != 0);
-    ShowValues();
+}
+
+// Choosing a server only switches the controls over: its host and port are
+// still to be typed, so nothing is taken (and no message shown) until OK.
+void CConnectDlg::OnServerModeChanged() {
+    m_.serverMode = std::max(serverMode_->currentIndex(), 0);
+    applyRouteRules();
 }
 
 void CConnectDlg::OnUseAddressClicked() {
@@ -385,6 +448,9 @@ void CConnectDlg::OnOk() {
     s.deviceIp = m_.deviceIp;
     s.udpPort = m_.udpPort;
     s.useIp = m_.useIp;
+    s.deviceServer.mode = static_cast<DeviceServer::Mode>(m_.serverMode);
+    s.deviceServer.host = m_.serverHost.toStdString();
+    s.deviceServer.port = static_cast<uint16_t>(m_.serverPort);
     if (s.useOptoport == 1)
         t_.linkIdleTicks = kLinkIdleExpired;
     accept();

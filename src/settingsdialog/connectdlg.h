@@ -34,6 +34,9 @@ enum ConnectControl : int {
     IDC_USE_IP = 1023,
     IDC_DEVICE_IP = 1024,
     IDC_UDP_PORT = 1025,
+    IDC_SERVER_MODE = 1026, // a serial device server: none, raw TCP, RFC 2217
+    IDC_SERVER_HOST = 1027,
+    IDC_SERVER_PORT = 1028,
 };
 
 // What the dialog changes outside itself.
@@ -65,6 +68,9 @@ public:
         int useIp = 0;
         uint32_t deviceIp = 0;
         uint32_t udpPort = 0;
+        int serverMode = 0; // DeviceServer::Mode
+        QString serverHost;
+        int serverPort = 0;
     };
     const Members& members() const { return m_; }
     QWidget* control(int id) const;
@@ -76,6 +82,7 @@ public:
     void OnIpClicked();
     void OnUseAddressClicked();
     void OnOptoportClicked();
+    void OnServerModeChanged();
     // delta <= 0 is the up arrow.
     void OnUpDown(int controlId, int delta);
     void OnOk();
@@ -87,6 +94,8 @@ private:
     void CreateControls();
     bool takeNumber(QLineEdit* edit, int lower, int upper, int& member);
     void setAddressControlsEnabled(bool on);
+    // The route controls' enabled states, from the members.
+    void applyRouteRules();
 
     ConnectTargets t_;
     Members m_;
@@ -103,6 +112,9 @@ private:
     QCheckBox* useIp_ = nullptr;
     QLineEdit* deviceIp_ = nullptr;
     QLineEdit* udpPort_ = nullptr;
+    QComboBox* serverMode_ = nullptr;
+    QLineEdit* serverHost_ = nullptr;
+    QLineEdit* serverPort_ = nullptr;
     CIconButton* ok_ = nullptr;
     CIconButton* cancel_ = nullptr;
 };

@@ -35,6 +35,7 @@ ExchangeStack::ExchangeStack(StackSetup setup)
                                   *poster_, setup.localIp, std::move(setup.reopenDatabase),
                                   std::move(setup.localAddress), setup.waits, std::move(setup.pacing), setup.log}) {
     udp_.setEvents(setup.log);
+    links_.tcp().setEvents(setup.log);
 }
 
 ExchangeStack::~ExchangeStack() { releaseLinks(); }
@@ -42,6 +43,7 @@ ExchangeStack::~ExchangeStack() { releaseLinks(); }
 void ExchangeStack::releaseLinks() {
     ComClose(serial_);
     udp_.endUdpExchange();
+    links_.tcp().release();
 }
 
 int ExchangeStack::handle(const std::deque<int>& messages) {

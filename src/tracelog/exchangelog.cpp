@@ -50,6 +50,11 @@ QString EventText(const LogEntry& e) {
     case ExchangeEvent::LateDatagram:
         return QStringLiteral("датаграмма устройства (%1 байт) пришла после времени ожидания: отброшена")
             .arg(e.a);
+    case ExchangeEvent::LinkDropped:
+        return QStringLiteral("сервер портов закрыл соединение");
+    case ExchangeEvent::LinkReconnected:
+        return e.a ? QStringLiteral("соединение с сервером портов восстановлено для следующего запроса")
+                   : QStringLiteral("соединение с сервером портов не восстановлено: запрос не отправлен");
     case ExchangeEvent::ForeignDatagram:
         return QStringLiteral("датаграмма с чужого адреса %1:%2 пропущена").arg(Address(e.a)).arg(e.b);
     }

@@ -19,6 +19,18 @@ QString ComPort(const ConnectionSettings& s) {
     return port ? QStringLiteral("COM%1").arg(*port) : QStringLiteral("COM?");
 }
 
+// "TCP host:4001" or "RFC 2217 host:4001": the device server and how its line is carried.
+QString ServerPeer(const ConnectionSettings& s) {
+    const DeviceServer& d = s.deviceServer;
+    const QString host = QString::fromStdString(d.host);
+    const QString at = (host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2"))
+                           .arg(host)
+                           .arg(d.port);
+    return QStringLiteral("%1 %2").arg(d.mode == DeviceServer::Mode::Rfc2217 ? QStringLiteral("RFC 2217")
+                                                                             : QStringLiteral("TCP"),
+                                       at);
+}
+
 QString Baud(const ConnectionSettings& s) {
     const auto baud = s.baudRate();
     return baud ? QStringLiteral("%1 бод").arg(*baud) : QStringLiteral("? бод");
@@ -29,19 +41,29 @@ QString Baud(const ConnectionSettings& s) {
 LinkStart RecordingChannel::connect(const LinkRequest& request) {
     const ConnectionSettings& s = request.settings;
     const LinkStart start = inner_.connect(request);
-    if (s.useIp == 1) {
+    if (s.useIp == 1 && !s.deviceServer.inUse()) {
         port_ = route_ = UdpPeer(s);
         open_ = true;
         log_.link(port_, QStringLiteral("обмен по UDP"));
         return start;
     }
-    port_ = ComPort(s);
     ConnectionSettings opened = s;
     // The optical port is woken at 300 baud, whatever speed is configured.
     if (s.useOptoport == 1 && request.linkExpired)
         opened.speedIndex = 0;
-    route_ = QStringLiteral("%1 %2").arg(port_, Baud(opened));
     open_ = start != LinkStart::Failed;
+    if (s.deviceServer.inUse()) {
+        port_ = ServerPeer(s);
+        // Over raw TCP the line runs at the speed the server gives it.
+        const bool setsSpeed = s.deviceServer.mode == DeviceServer::Mode::Rfc2217;
+        route_ = setsSpeed ? QStringLiteral("%1 %2").arg(port_, Baud(opened)) : port_;
+        log_.link(port_, !open_    ? QStringLiteral("нет соединения с сервером портов")
+                         : setsSpeed ? QStringLiteral("соединение открыто, %1").arg(Baud(opened))
+                                     : QStringLiteral("соединение открыто"));
+        return start;
+    }
+    port_ = ComPort(s);
+    route_ = QStringLiteral("%1 %2").arg(port_, Baud(opened));
     log_.link(port_, open_ ? QStringLiteral("порт открыт, %1").arg(Baud(opened))
                            : QStringLiteral("порт не открыт"));
     return start;
@@ -49,6 +71,16 @@ LinkStart RecordingChannel::connect(const LinkRequest& request) {
 
 bool RecordingChannel::reopen(const ConnectionSettings& settings, ExchangeDisplay& display) {
     const bool ok = inner_.reopen(settings, display);
+    if (settings.deviceServer.inUse()) {
+        port_ = ServerPeer(settings);
+        const bool setsSpeed = settings.deviceServer.mode == DeviceServer::Mode::Rfc2217;
+        route_ = setsSpeed ? QStringLiteral("%1 %2").arg(port_, Baud(settings)) : port_;
+        open_ = ok;
+        log_.link(port_, !ok        ? QStringLiteral("нет соединения с сервером портов")
+                         : setsSpeed ? QStringLiteral("скорость линии %1").arg(Baud(settings))
+                                     : QStringLiteral("соединение открыто"));
+        return ok;
+    }
     if (settings.useIp == 1)
         return ok;
     port_ = ComPort(settings);
@@ -86,7 +118,8 @@ int RecordingChannel::discardWaiting(ExchangeShared& shared) {
 void RecordingChannel::release() {
     inner_.release();
     if (open_ && !port_.startsWith(QStringLiteral("UDP")))
-        log_.link(port_, QStringLiteral("порт закрыт"));
+        log_.link(port_, port_.startsWith(QStringLiteral("COM")) ? QStringLiteral("порт закрыт")
+                                                                 : QStringLiteral("соединение закрыто"));
     open_ = false;
 }
 

@@ -65,6 +65,17 @@ TEST(CliArgs, CommandsListsAndConnectionOptions) {
     EXPECT_EQ(*r.options.connection.baud, 9600);
     EXPECT_TRUE(*r.options.connection.optical);
 
+    // A device server: the name is kept as typed, to be looked up on connecting.
+    r = parse("read 3 --rfc2217 moxa-7.plant.example:4001 --speed 9600");
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(r.options.connection.server->host, QString("moxa-7.plant.example"));
+    EXPECT_EQ(r.options.connection.server->port, 4001);
+    EXPECT_TRUE(r.options.connection.server->rfc2217);
+    r = parse("read 3 --tcp [fe80::1]:950");
+    ASSERT_TRUE(r.ok()) << r.error.toStdString();
+    EXPECT_EQ(r.options.connection.server->host, QString("fe80::1"));
+    EXPECT_FALSE(r.options.connection.server->rfc2217);
+
     // The export is the window's save-values command: it stores the values first.
     r = parse("read 2 --export out.txt");
     ASSERT_TRUE(r.ok());
@@ -148,6 +159,14 @@ TEST(CliArgs, UsageErrorsNameTheProblem) {
         {"read 1 --pace fast --gap 10001", "from 0 to 10000"},
         {"tree --pace fast", "belong to the read and write commands"},
         {"read 1 --targets t.csv --trace t.log", "--trace does not go with --targets"},
+        {"read 1 --tcp 127.0.0.1", "HOST:PORT"},
+        {"read 1 --tcp :4001", "HOST:PORT"},
+        {"read 1 --rfc2217 host:0", "1 to 65535"},
+        {"read 1 --tcp fe80::1:4001", "in brackets"},
+        {"read 1 --tcp h:1 --rfc2217 h:2", "--tcp and --rfc2217 exclude each other"},
+        {"read 1 --tcp h:1 --port COM1", "--tcp and --port exclude each other"},
+        {"read 1 --rfc2217 h:1 --udp 127.0.0.1:5", "--rfc2217 and --udp exclude each other"},
+        {"read 1 --targets t.csv --tcp h:1", "--tcp does not go with --targets"},
     };
     for (const auto& [line, expected] : cases) {
         const ParseResult r = parse(line);

@@ -332,3 +332,50 @@ TEST(ConnectDlgIp, ParseAndFormat) {
     EXPECT_FALSE(CConnectDlg::ParseIp("1.2.3.256", ip));
     EXPECT_FALSE(CConnectDlg::ParseIp("", ip));
 }
+
+TEST_F(ConnectDlgTest, ADeviceServerIsTheRouteAndIsCheckedOnOk) {
+    addPort(3);
+    settings.useIp = 1;
+    settings.udpPort = 4001;
+    auto d = open();
+    // No server yet: its controls rest, the UDP ones are in use.
+    EXPECT_EQ(combo(*d, IDC_SERVER_MODE)->currentText(), QString("нет"));
+    EXPECT_FALSE(d->control(IDC_SERVER_HOST)->isEnabled());
+    EXPECT_TRUE(d->control(IDC_DEVICE_IP)->isEnabled());
+
+    combo(*d, IDC_SERVER_MODE)->setCurrentIndex(2);
+    d->OnServerModeChanged();
+    EXPECT_TRUE(d->control(IDC_SERVER_HOST)->isEnabled());
+    EXPECT_TRUE(d->control(IDC_SERVER_PORT)->isEnabled());
+    EXPECT_FALSE(d->control(IDC_USE_IP)->isEnabled());
+    EXPECT_FALSE(d->control(IDC_DEVICE_IP)->isEnabled());
+    EXPECT_FALSE(d->control(IDC_PORT_LIST)->isEnabled());
+    EXPECT_TRUE(d->control(IDC_SPEED_LIST)->isEnabled()) << "RFC 2217 sets the line's speed";
+
+    // OK without a host or with a port out of range applies nothing.
+    d->OnOk();
+    ASSERT_EQ(messages.size(), 1u);
+    EXPECT_EQ(messages.back(), QString("Введите имя или адрес сервера портов."));
+    edit(*d, IDC_SERVER_HOST)->setText("ser2net.plant.example");
+    edit(*d, IDC_SERVER_PORT)->setText("70000");
+    d->OnOk();
+    ASSERT_EQ(messages.size(), 2u);
+    EXPECT_EQ(messages.back(), QString("Введите целое число от 1 до 65535."));
+    EXPECT_FALSE(settings.deviceServer.inUse());
+
+    edit(*d, IDC_SERVER_PORT)->setText("4001");
+    d->OnOk();
+    EXPECT_EQ(messages.size(), 2u);
+    EXPECT_EQ(settings.deviceServer, (DeviceServer{DeviceServer::Mode::Rfc2217, "ser2net.plant.example", 4001}));
+    EXPECT_EQ(settings.useIp, 1) << "Parvault2.i keeps its own items; the server overrides them";
+
+    // Opened again, the server is shown; back to "нет" keeps the host for later.
+    auto again = open();
+    EXPECT_EQ(combo(*again, IDC_SERVER_MODE)->currentText(), QString("RFC 2217"));
+    EXPECT_EQ(edit(*again, IDC_SERVER_HOST)->text(), QString("ser2net.plant.example"));
+    combo(*again, IDC_SERVER_MODE)->setCurrentIndex(0);
+    again->OnServerModeChanged();
+    again->OnOk();
+    EXPECT_FALSE(settings.deviceServer.inUse());
+    EXPECT_EQ(settings.deviceServer.host, "ser2net.plant.example");
+}

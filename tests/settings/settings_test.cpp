@@ -205,3 +205,49 @@ TEST(SettingsRecord, OutOfRangeIndexesAreNoChoice) {
     s.udpPort = 0x12345678;
     EXPECT_EQ(s.udpPortNumber(), 0x5678);
 }
+
+// The device server's settings live beside Parvault2.i, which keeps its 296
+// bytes whatever route is chosen.
+TEST(RouteFile, KeptBesideTheSettingsFileWhichKeepsItsLayout) {
+    TempDir dir;
+    const std::string settingsPath = dir.file("Parvault2.i");
+    const std::string routePath = dir.file("Parvault2.route");
+    ConnectionSettings s = sample();
+    ASSERT_TRUE(SaveSettings(s, settingsPath));
+    const auto before = readAll(settingsPath);
+
+    s.deviceServer = {DeviceServer::Mode::Rfc2217, "ser2net.plant.example", 4001};
+    ASSERT_TRUE(SaveSettings(s, settingsPath));
+    ASSERT_TRUE(SaveRouteSettings(s, routePath));
+    EXPECT_EQ(readAll(settingsPath), before) << "the server is not in Parvault2.i";
+
+    ConnectionSettings loaded;
+    LoadSettings(loaded, settingsPath);
+    LoadRouteSettings(loaded, routePath);
+    EXPECT_EQ(loaded, s);
+
+    // Another route chosen later: the host is kept for the next time.
+    s.deviceServer.mode = DeviceServer::Mode::None;
+    ASSERT_TRUE(SaveRouteSettings(s, routePath));
+    ConnectionSettings again;
+    LoadRouteSettings(again, routePath);
+    EXPECT_FALSE(again.deviceServer.inUse());
+    EXPECT_EQ(again.deviceServer.host, "ser2net.plant.example");
+
+    // Nothing to keep: no file is left behind.
+    ASSERT_TRUE(SaveRouteSettings(ConnectionSettings{}, routePath));
+    EXPECT_FALSE(std::filesystem::exists(routePath));
+}
+
+TEST(RouteFile, MalformedLinesChangeNothing) {
+    DeviceServer d{DeviceServer::Mode::Raw, "a", 1};
+    ApplyRouteSettingsText(d, "route=telnet\nport=70000\nport=12x\nhost=two words\ngarbage\n# host=b\n");
+    EXPECT_EQ(d, (DeviceServer{DeviceServer::Mode::Raw, "a", 1}));
+    ApplyRouteSettingsText(d, "\xEF\xBB\xBFroute = rfc2217\r\nhost=10.0.0.7\r\nport= 950\r\n");
+    EXPECT_EQ(d.host, "10.0.0.7");
+    EXPECT_EQ(d.port, 950);
+    EXPECT_EQ(d.mode, DeviceServer::Mode::Rfc2217);
+    DeviceServer back;
+    ApplyRouteSettingsText(back, SerializeRouteSettings(d));
+    EXPECT_EQ(back, d);
+}

@@ -299,9 +299,16 @@ bool Cli::prepareSettings(QString* why) {
     settings_.waitSeconds = 1;
     settings_.portIndex = -1;
     LoadSettings(settings_, kSettingsFileName);
+    LoadRouteSettings(settings_, kRouteFileName);
 
     const ConnectionOverrides& c = o_.connection;
+    if (c.server) {
+        settings_.deviceServer.mode = c.server->rfc2217 ? DeviceServer::Mode::Rfc2217 : DeviceServer::Mode::Raw;
+        settings_.deviceServer.host = c.server->host.toStdString();
+        settings_.deviceServer.port = c.server->port;
+    }
     if (c.udpHostIp) {
+        settings_.deviceServer.mode = DeviceServer::Mode::None;
         settings_.useIp = 1;
         settings_.deviceIp = *c.udpHostIp;
         settings_.udpPort = *c.udpPort;
@@ -327,6 +334,8 @@ bool Cli::prepareSettings(QString* why) {
 void Cli::saveSettingsIfAsked() {
     if (o_.saveSettings && !SaveSettings(settings_, kSettingsFileName))
         say(QStringLiteral("%1 could not be written").arg(QString::fromLatin1(kSettingsFileName)));
+    if (o_.saveSettings && !SaveRouteSettings(settings_, kRouteFileName))
+        say(QStringLiteral("%1 could not be written").arg(QString::fromLatin1(kRouteFileName)));
 }
 
 // ---------------------------------------------------------------- tree
@@ -409,7 +418,11 @@ int Cli::commandSettings() {
     QString out;
     if (o_.format == Format::Json) {
         QJsonObject doc;
-        doc["connection"] = s.useIp == 1 ? QStringLiteral("udp") : QStringLiteral("serial");
+        doc["connection"] = s.deviceServer.mode == DeviceServer::Mode::Raw       ? QStringLiteral("tcp")
+                            : s.deviceServer.mode == DeviceServer::Mode::Rfc2217 ? QStringLiteral("rfc2217")
+                            : s.useIp == 1                                      ? QStringLiteral("udp")
+                                                                                : QStringLiteral("serial");
+        doc["server"] = s.deviceServer.inUse() ? serverText(s.deviceServer) : QString();
         doc["udpHost"] = dottedIp(s.deviceIp);
         doc["udpPort"] = s.udpPortNumber();
         doc["port"] = s.chosenPortNumber() ? QStringLiteral("COM%1").arg(*s.chosenPortNumber()) : QString();

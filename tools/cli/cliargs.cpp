@@ -30,7 +30,7 @@ constexpr OptionDef kOptions[] = {
     {"--quiet", false},   {"--help", false},      {"--version", false},    {"--name", true},
     {"--save-as", true},  {"--compare", false},   {"--targets", true},     {"--jobs", true},
     {"--trace", true},    {"--pace", true},       {"--gap", true},         {"--only-differing", false},
-    {"--verify", false},
+    {"--verify", false},  {"--tcp", true},        {"--rfc2217", true},
 };
 
 const OptionDef* findOption(const QString& name) {
@@ -75,6 +75,15 @@ QString applyOption(CliOptions& o, const QString& name, const QString& value) {
             return QStringLiteral("--udp %1: %2").arg(value, why);
         c.udpHostIp = ip;
         c.udpPort = port;
+    } else if (name == "--tcp" || name == "--rfc2217") {
+        ServerTarget t;
+        QString why;
+        if (!ParseServerTarget(value, t.host, t.port, &why))
+            return QStringLiteral("%1 %2: %3").arg(name, value, why);
+        t.rfc2217 = name == "--rfc2217";
+        if (c.server && c.server->rfc2217 != t.rfc2217)
+            return QStringLiteral("--tcp and --rfc2217 exclude each other");
+        c.server = t;
     } else if (name == "--port") {
         const auto n = ParseComPort(value);
         if (!n)
@@ -245,6 +254,38 @@ bool ParseUdpTarget(const QString& text, uint32_t& ip, uint16_t& port, QString* 
     return true;
 }
 
+bool ParseServerTarget(const QString& text, QString& host, uint16_t& port, QString* why) {
+    const qsizetype colon = text.lastIndexOf(QLatin1Char(':'));
+    if (colon <= 0) {
+        *why = QStringLiteral("HOST:PORT expected");
+        return false;
+    }
+    QString h = text.left(colon);
+    if (h.startsWith(QLatin1Char('[')) && h.endsWith(QLatin1Char(']')))
+        h = h.mid(1, h.size() - 2);
+    else if (h.contains(QLatin1Char(':'))) {
+        *why = QStringLiteral("an IPv6 address goes in brackets: [ADDRESS]:PORT");
+        return false;
+    }
+    int p = 0;
+    if (!parseInt(text.mid(colon + 1), p) || p < 1 || p > 65535) {
+        *why = QStringLiteral("the port is a number from 1 to 65535");
+        return false;
+    }
+    if (h.isEmpty() || h.size() > 253) {
+        *why = QStringLiteral("no host name");
+        return false;
+    }
+    for (const QChar ch : h)
+        if (ch.isSpace() || ch.unicode() < 0x20) {
+            *why = QStringLiteral("a host name holds no blanks or control characters");
+            return false;
+        }
+    host = h;
+    port = static_cast<uint16_t>(p);
+    return true;
+}
+
 ParseResult ParseArgs(const QStringList& args) {
     ParseResult r;
     CliOptions& o = r.options;
@@ -332,6 +373,11 @@ ParseResult ParseArgs(const QStringList& args) {
         r.error = QStringLiteral("--udp and --port exclude each other");
         return r;
     }
+    if (c.server && (c.udpHostIp || c.comPort)) {
+        r.error = QStringLiteral("%1 and %2 exclude each other")
+                      .arg(c.server->rfc2217 ? "--rfc2217" : "--tcp", c.udpHostIp ? "--udp" : "--port");
+        return r;
+    }
     if (!o.sets.empty() && o.command != Command::Write) {
         r.error = QStringLiteral("--set belongs to the write command");
         return r;
@@ -374,9 +420,12 @@ ParseResult ParseArgs(const QStringList& args) {
             return r;
         }
         QString clash;
-        if (c.udpHostIp || c.comPort)
+        if (c.udpHostIp || c.comPort || c.server)
             clash = QStringLiteral("%1 does not go with --targets: the file gives each device its route")
-                        .arg(c.udpHostIp ? "--udp" : "--port");
+                        .arg(c.udpHostIp ? "--udp"
+                             : c.comPort ? "--port"
+                             : c.server->rfc2217 ? "--rfc2217"
+                                                 : "--tcp");
         else if (o.save || o.saveAs)
             clash = QStringLiteral("%1 does not go with --targets: one list file cannot keep the values "
                                    "of many devices")
@@ -477,6 +526,11 @@ Rows (read, write and save):
 Connection (default: Parvault2.i; each option overrides one item):
   --udp HOST:PORT        reach the device over UDP
   --port COMN            reach the device on serial port COMN
+  --tcp HOST:PORT        reach the device's line through a serial device
+                         server, raw TCP (the line's speed is the server's)
+  --rfc2217 HOST:PORT    the same by Telnet with the COM port option: the
+                         server's line runs at --speed (and the optical
+                         port's 300 baud and speed change reach it)
   --speed BAUD           300 600 1200 2400 4800 9600 19200 38400 57600 115200
   --optical              through the device's optical port (--no-optical: not)
   --address OWN:DEVICE   put bus addresses (0..31) into the requests
@@ -485,15 +539,19 @@ Connection (default: Parvault2.i; each option overrides one item):
   --port-links DIR       folder of COM<N> links to serial devices
                          (default ~/.parvault2/ports)
   --save-settings        write the connection used back into Parvault2.i
+                         (a device server's host and port into
+                         Parvault2.route beside it)
 
 Many devices (read and write):
   --targets FILE         handle the list for each device of FILE, a CSV file
                          with one device a line:
                            name,route[,device address[,optical]]
-                         route udp:HOST:PORT or COMn[@BAUD]; optical yes or
-                         no; empty fields keep the connection options. Devices
-                         on one serial port or UDP address take turns, others
-                         run at the same time; every row names its device
+                         route udp:HOST:PORT, COMn[@BAUD], tcp:HOST:PORT or
+                         rfc2217:HOST:PORT[@BAUD]; optical yes or no; empty
+                         fields keep the connection options. Devices on one
+                         serial port, UDP address or device server take
+                         turns, others run at the same time; every row names
+                         its device
   --jobs N               devices exchanged at the same time, 1..64 (default 4)
   --pace fast            send each request as soon as the previous answer is
                          taken instead of at the window's 25 ms steps; waits,

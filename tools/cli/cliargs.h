@@ -32,8 +32,16 @@ inline constexpr int kDefaultJobs = 4;
 inline constexpr int kMaxJobs = 64;
 inline constexpr int kMaxGapMs = 10000;
 
+// A serial device server as the command line names it.
+struct ServerTarget {
+    QString host;
+    uint16_t port = 0;
+    bool rfc2217 = false; // Telnet with the COM port option; raw TCP otherwise
+};
+
 // Connection overrides; each one unset keeps the settings file's value.
 struct ConnectionOverrides {
+    std::optional<ServerTarget> server; // --tcp or --rfc2217
     std::optional<uint32_t> udpHostIp; // host order, first octet most significant
     std::optional<uint16_t> udpPort;
     std::optional<int> comPort;        // N of COMN
@@ -88,6 +96,10 @@ QString UsageText();
 
 // "HOST:PORT" with HOST a dotted IPv4 address or a name that resolves to one.
 bool ParseUdpTarget(const QString& text, uint32_t& ip, uint16_t& port, QString* why);
+// "HOST:PORT" of a device server, HOST a name or an address ([...] for IPv6).
+// The name is looked up only when the connection is made, so that a name
+// not found is reported as the connection's failure.
+bool ParseServerTarget(const QString& text, QString& host, uint16_t& port, QString* why);
 // "COM7", "com7" or "7".
 std::optional<int> ParseComPort(const QString& text);
 

@@ -18,6 +18,7 @@ QString dottedIp(uint32_t ip) {
 // Makes COM`port` the chosen port, adding it to the port table if needed.
 bool choosePort(ConnectionSettings& s, int port, QString* why) {
     s.useIp = 0;
+    s.deviceServer.mode = DeviceServer::Mode::None;
     auto& table = s.portNumbers;
     const auto at = std::find(table.begin(), table.end(), port);
     if (at != table.end()) {
@@ -63,6 +64,20 @@ bool checkConnection(const ConnectionSettings& s, QString* why) {
                    .arg(kMaxBusAddress);
         return false;
     }
+    if (s.deviceServer.inUse()) {
+        if (s.deviceServer.host.empty() || s.deviceServer.port == 0) {
+            *why = QStringLiteral("no device server in %1; give --tcp HOST:PORT or --rfc2217 HOST:PORT")
+                       .arg(QString::fromLatin1(kRouteFileName));
+            return false;
+        }
+        // Only RFC 2217 sets the line's speed; raw TCP leaves it to the server.
+        if (s.deviceServer.mode == DeviceServer::Mode::Rfc2217 && !s.baudRate()) {
+            *why = QStringLiteral("no valid line speed in %1; give --speed BAUD")
+                       .arg(QString::fromLatin1(kSettingsFileName));
+            return false;
+        }
+        return true;
+    }
     if (s.useIp == 1) {
         if (s.deviceIp == 0 || s.udpPortNumber() == 0) {
             *why = QStringLiteral("no device address for UDP; give --udp HOST:PORT");
@@ -82,7 +97,22 @@ bool checkConnection(const ConnectionSettings& s, QString* why) {
     return true;
 }
 
+QString serverText(const DeviceServer& d) {
+    const QString host = QString::fromStdString(d.host);
+    return (host.contains(QLatin1Char(':')) ? QStringLiteral("[%1]:%2") : QStringLiteral("%1:%2")).arg(host).arg(d.port);
+}
+
 QString connectionText(const ConnectionSettings& s, const PortNaming& ports) {
+    if (s.deviceServer.inUse()) {
+        const bool rfc = s.deviceServer.mode == DeviceServer::Mode::Rfc2217;
+        QString text = QStringLiteral("%1 %2").arg(rfc ? QStringLiteral("rfc2217") : QStringLiteral("tcp"),
+                                                  serverText(s.deviceServer));
+        if (rfc && s.baudRate())
+            text += QStringLiteral(" at %1 baud").arg(*s.baudRate());
+        if (s.useOptoport == 1)
+            text += QStringLiteral(", optical port");
+        return text;
+    }
     if (s.useIp == 1)
         return QStringLiteral("udp %1:%2").arg(dottedIp(s.deviceIp)).arg(s.udpPortNumber());
     QString text = s.chosenPortNumber() ? QStringLiteral("COM%1").arg(*s.chosenPortNumber())

@@ -24,7 +24,10 @@ int32_t speedIndexOf(int baud);
 // False, with the option that mends it, when the settings cannot reach a device.
 bool checkConnection(const ConnectionSettings& s, QString* why);
 
-// "udp 10.0.0.5:4001" or "COM7 (/dev/ttyUSB0) at 9600 baud, optical port".
+// "host:4001", "[::1]:4001".
+QString serverText(const DeviceServer& server);
+
+// "udp 10.0.0.5:4001", "rfc2217 host:4001 at 9600 baud" or "COM7 (/dev/ttyUSB0) at 9600 baud, optical port".
 QString connectionText(const ConnectionSettings& s, const PortNaming& ports);
 
 } // namespace parvault::cli

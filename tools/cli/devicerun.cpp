@@ -189,7 +189,7 @@ DeviceResult runDeviceExchange(ConnectionSettings& settings, RowTable& rows, con
         ex.controller.OnWriteCommand();
     else
         ex.controller.OnReadCommand();
-    if (!ex.controller.busy() && settings.useIp != 1 &&
+    if (!ex.controller.busy() && (settings.useIp != 1 || settings.deviceServer.inUse()) &&
         (ex.display.portStatus == texts::NoPort || ex.display.portStatus == texts::PortBusy)) {
         QString message = QStringLiteral("cannot open %1: %2").arg(route, ex.display.portStatus);
         const QString& reason = ex.display.portReason;

@@ -38,7 +38,14 @@ std::optional<std::vector<DeviceJob>> prepareJobs(const TargetRunSetup& setup, c
             say(QStringLiteral("%1: device %2 (line %3): %4").arg(setup.targetsShown, t.name).arg(t.line).arg(what));
             return std::nullopt;
         };
-        if (t.udp) {
+        if (t.server) {
+            s.deviceServer.mode = t.server->rfc2217 ? DeviceServer::Mode::Rfc2217 : DeviceServer::Mode::Raw;
+            s.deviceServer.host = t.server->host.toStdString();
+            s.deviceServer.port = t.server->port;
+            // One server port carries one line: raw and RFC 2217 to it take turns too.
+            job.lineKey = QStringLiteral("server %1").arg(serverText(s.deviceServer).toLower());
+        } else if (t.udp) {
+            s.deviceServer.mode = DeviceServer::Mode::None;
             s.useIp = 1;
             s.deviceIp = t.ip;
             s.udpPort = t.port;

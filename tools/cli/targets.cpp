@@ -59,7 +59,41 @@ std::optional<QStringList> splitCsvLine(const QString& line, QString* why) {
     return fields;
 }
 
+bool parseBaud(const QString& text, const QString& route, DeviceTarget& t, QString* why) {
+    bool ok = false;
+    const int baud = text.toInt(&ok);
+    if (!ok || std::find(SpeedTable.begin(), SpeedTable.end(), baud) == SpeedTable.end()) {
+        *why = QStringLiteral("route %1: the speed is one of 300, 600, 1200, 2400, 4800, 9600, 19200, "
+                              "38400, 57600, 115200")
+                   .arg(route);
+        return false;
+    }
+    t.baud = baud;
+    return true;
+}
+
 bool parseRoute(const QString& text, DeviceTarget& t, QString* why) {
+    for (const bool rfc : {false, true}) {
+        const QString scheme = rfc ? QStringLiteral("rfc2217:") : QStringLiteral("tcp:");
+        if (!text.startsWith(scheme, Qt::CaseInsensitive))
+            continue;
+        QString rest = text.mid(scheme.size());
+        // Only RFC 2217 sets the server's line speed, so only it takes @BAUD.
+        const qsizetype at = rfc ? rest.lastIndexOf(QLatin1Char('@')) : -1;
+        if (at >= 0) {
+            if (!parseBaud(rest.mid(at + 1), text, t, why))
+                return false;
+            rest = rest.left(at);
+        }
+        ServerTarget server;
+        server.rfc2217 = rfc;
+        if (!ParseServerTarget(rest, server.host, server.port, why)) {
+            *why = QStringLiteral("route %1: %2").arg(text, *why);
+            return false;
+        }
+        t.server = server;
+        return true;
+    }
     if (text.startsWith(QLatin1String("udp:"), Qt::CaseInsensitive)) {
         t.udp = true;
         if (!ParseUdpTarget(text.mid(4), t.ip, t.port, why)) {
@@ -72,23 +106,15 @@ bool parseRoute(const QString& text, DeviceTarget& t, QString* why) {
     const QString port = at < 0 ? text : text.left(at);
     const auto n = port.startsWith(QLatin1String("COM"), Qt::CaseInsensitive) ? ParseComPort(port) : std::nullopt;
     if (!n) {
-        *why = QStringLiteral("route \"%1\" is neither udp:HOST:PORT nor COMn[@BAUD] (n from 1 to %2)")
+        *why = QStringLiteral("route \"%1\" is none of udp:HOST:PORT, COMn[@BAUD] (n from 1 to %2), "
+                              "tcp:HOST:PORT, rfc2217:HOST:PORT[@BAUD]")
                    .arg(text)
                    .arg(kMaxPortNumber);
         return false;
     }
     t.comPort = *n;
-    if (at >= 0) {
-        bool ok = false;
-        const int baud = text.mid(at + 1).toInt(&ok);
-        if (!ok || std::find(SpeedTable.begin(), SpeedTable.end(), baud) == SpeedTable.end()) {
-            *why = QStringLiteral("route %1: the speed is one of 300, 600, 1200, 2400, 4800, 9600, 19200, "
-                                  "38400, 57600, 115200")
-                       .arg(text);
-            return false;
-        }
-        t.baud = baud;
-    }
+    if (at >= 0 && !parseBaud(text.mid(at + 1), text, t, why))
+        return false;
     return true;
 }
 

@@ -2,8 +2,11 @@
 
 // The devices of a --targets run: a CSV file, one device a line:
 //   name, route[, device address[, optical]]
-// route is udp:HOST:PORT or COMn[@BAUD]. Empty lines and lines starting
+// route is udp:HOST:PORT, COMn[@BAUD], tcp:HOST:PORT or
+// rfc2217:HOST:PORT[@BAUD] (a serial device server). Empty lines and lines starting
 // with '#' are skipped, and so is a first line naming the columns.
+
+#include "cliargs.h"
 
 #include <QString>
 
@@ -20,6 +23,7 @@ struct DeviceTarget {
     uint32_t ip = 0;   // udp: host order
     uint16_t port = 0; // udp
     int comPort = 0;   // serial: N of COMN
+    std::optional<ServerTarget> server; // a device server
     std::optional<int> baud;
     std::optional<int> deviceAddress; // unset: the common setting
     std::optional<bool> optical;      // unset: the common setting
