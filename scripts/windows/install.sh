@@ -20,7 +20,7 @@ $SUDO apt-get install -y --no-install-recommends \
   build-essential cmake ninja-build pkg-config dpkg-dev tcl \
   g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev \
   qt6-base-dev qt6-base-dev-tools libsqlite3-dev sqlite3 \
-  wine wine64 nsis zip xvfb xauth imagemagick fonts-dejavu-core
+  wine wine64 nsis zip xvfb xauth x11-utils imagemagick fonts-dejavu-core
 mkdir -p "$src_dir"
 cd "$src_dir"
 for pkg in qt6-base sqlite3 googletest; do
