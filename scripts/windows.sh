@@ -31,6 +31,8 @@ bash scripts/windows/gtest.sh "$(ls "$cache"/src/googletest_*.orig.tar.gz | head
 bash scripts/windows/qt.sh "$(ls "$cache"/src/qt6-base_*.orig.tar.xz | head -1)" "$qt_prefix"
 echo "windows build: libraries ready after $(( $(date +%s) - started )) s"
 
+# zlib (Qt's image formats use it) is linked in from its static library: no
+# zlib1.dll to ship.
 cmake -S . -B "$out/build" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$qt_prefix/lib/cmake/Qt6/qt.toolchain.cmake" \
   -DQT_CHAINLOAD_TOOLCHAIN_FILE="$root/scripts/windows/toolchain.cmake" \
@@ -39,6 +41,7 @@ cmake -S . -B "$out/build" -G Ninja \
   -DSQLite3_INCLUDE_DIR="$sqlite_prefix/include" -DSQLite3_LIBRARY="$sqlite_prefix/lib/libsqlite3.a" \
   -DQT_HOST_PATH=/usr -DQT_HOST_PATH_CMAKE_DIR=/usr/lib/x86_64-linux-gnu/cmake \
   -DCMAKE_CROSSCOMPILING_EMULATOR=wine \
+  -DZLIB_LIBRARY=/usr/x86_64-w64-mingw32/lib/libz.a -DZLIB_LIBRARY_RELEASE=/usr/x86_64-w64-mingw32/lib/libz.a \
   -DCMAKE_BUILD_TYPE=Release
 cmake --build "$out/build" -j "$(nproc)"
 bash scripts/windows/bundle.sh "$out"

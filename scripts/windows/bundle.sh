@@ -2,7 +2,7 @@
 # Gathers the cross-built programs into OUT/portable, zips it and makes the
 # installer with NSIS. Usage: bundle.sh OUT
 set -euo pipefail
-out=$1
+out=$(cd "$1" && pwd)
 root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$out/build
 version=$(sed -n 's/^project(Parvault2 VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")
@@ -25,7 +25,7 @@ cp "$root/src/app/help/index.html" "$root/src/app/help/compare.png" "$portable/h
 # that Windows does not have.
 for exe in "$portable"/*.exe; do
   x86_64-w64-mingw32-objdump -p "$exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' |
-    grep -vxE 'kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|ole32.dll|oleaut32.dll|ws2_32.dll|setupapi.dll|comdlg32.dll|winmm.dll|imm32.dll|uxtheme.dll|dwmapi.dll|version.dll|netapi32.dll|userenv.dll|mpr.dll|shlwapi.dll|wtsapi32.dll|authz.dll|d3d9.dll|d3d11.dll|d3d12.dll|dxgi.dll|dwrite.dll|d2d1.dll|api-ms-win-.*|msvcrt.dll|crypt32.dll|bcrypt.dll|secur32.dll|iphlpapi.dll|winspool.drv|comctl32.dll|synchronization.dll|runtimeobject.dll|combase.dll' |
+    grep -vxE 'kernel32.dll|user32.dll|gdi32.dll|advapi32.dll|shell32.dll|ole32.dll|oleaut32.dll|ws2_32.dll|setupapi.dll|comdlg32.dll|winmm.dll|imm32.dll|uxtheme.dll|dwmapi.dll|version.dll|netapi32.dll|userenv.dll|mpr.dll|shlwapi.dll|wtsapi32.dll|authz.dll|d3d9.dll|d3d11.dll|d3d12.dll|dxgi.dll|dwrite.dll|d2d1.dll|api-ms-win-.*|msvcrt.dll|crypt32.dll|bcrypt.dll|secur32.dll|iphlpapi.dll|winspool.drv|comctl32.dll|synchronization.dll|runtimeobject.dll|combase.dll|shcore.dll' |
     sed "s|^|bundle: $(basename "$exe") needs |" >&2 || true
 done
 rm -f "$out"/Parvault2-*-portable.zip
