@@ -163,7 +163,20 @@ protected:
 
 private:
     void CreateControls();
+    // CreateControls' steps, in the order the controls are made.
+    void CreateButtons();
+    void CreateStatusArea(); // the frame, its texts and the progress bar
+    void CreateTree();
+    void CreateList();
+    void SetKeyboardOrder();
     void Startup();
+    // Startup's steps.
+    void SetStartDefaults();
+    // Looks for the main database and opens it; without a usable one the
+    // user is told and the commands that need it are disabled.
+    void OpenMainDatabaseAtStart();
+    void SetUpListColumns();
+    void StartTimers(); // the exchange step and the tick thread
     void Shutdown();
     bool ownsKeyEvent(QObject* watched) const;
     // Column widths anew when the compare column comes or goes.
