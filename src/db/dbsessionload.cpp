@@ -7,6 +7,8 @@
 #include "dbsessionshared.h"
 #include "recordsets.h"
 
+#include <sqlite3.h>
+
 #include <algorithm>
 
 namespace parvault {
@@ -45,7 +47,7 @@ void DbSession::LoadTreeItem(int32_t itemData) {
         if (currentDatabase.IsOpen())
             currentDatabase.Close();
         if (file.isEmpty())
-            throw CDaoException("no such list");
+            throw CDaoException("no such list", SQLITE_NOTFOUND);
         currentDatabase.Open(file);
     } catch (const CDaoException& e) {
         notLoaded(whyUnreadable(file, e));
