@@ -131,7 +131,6 @@ public:
     QString workingDirectory;
     bool mainDatabaseFound() const { return mainDatabaseFound_; }
     bool fullRowSelection() const { return fullRowSelection_; }
-    const LayoutMetrics& layoutMetrics() const { return metrics_; }
     bool tickRunning() const { return tick_.running(); }
     int timerId() const { return exchangeTimerId_; }
 
