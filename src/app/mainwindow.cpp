@@ -122,6 +122,14 @@ void CMainDlg::CreateControls() {
     const QRect client = units_.toPixels(0, 0, 531, 326);
     resize(client.size());
 
+    CreateButtons();
+    CreateStatusArea();
+    CreateTree();
+    CreateList();
+    SetKeyboardOrder();
+}
+
+void CMainDlg::CreateButtons() {
     for (const ButtonDef& b : kButtons) {
         auto* btn = new CIconButton(this);
         btn->setGeometry(units_.toPixels(b.x, 0, 40, 37));
@@ -139,7 +147,9 @@ void CMainDlg::CreateControls() {
         });
     }
     button(IDC_EXIT)->setDefault(true);
+}
 
+void CMainDlg::CreateStatusArea() {
     frame_ = new QGroupBox(this);
     frame_->setGeometry(units_.toPixels(257, 0, 183, 37));
 
@@ -161,7 +171,9 @@ void CMainDlg::CreateControls() {
     progress_ = new CPercentBar(this);
     progress_->setGeometry(units_.toPixels(258, 22, 182, 15));
     controls_.insert(IDC_PROGRESS, progress_);
+}
 
+void CMainDlg::CreateTree() {
     tree_ = new QTreeWidget(this);
     tree_->setGeometry(units_.toPixels(2, 43, 130, 276));
     tree_->setHeaderHidden(true);
@@ -170,7 +182,9 @@ void CMainDlg::CreateControls() {
     controls_.insert(IDC_TREE, tree_);
     connect(tree_, &QTreeWidget::itemDoubleClicked, this,
             [this] { handlers_->OnTreeDoubleClick(); });
+}
 
+void CMainDlg::CreateList() {
     list_ = new QTreeView(this);
     list_->setGeometry(units_.toPixels(138, 43, 389, 276));
     list_->setRootIsDecorated(false);
@@ -198,7 +212,9 @@ void CMainDlg::CreateControls() {
         onlyDifferences_ = false; // the view shows every row of new rows
         FitColumns();
     });
+}
 
+void CMainDlg::SetKeyboardOrder() {
     // Keyboard order: exit, tree, list, then the command buttons.
     QWidget* order[] = {button(IDC_EXIT),        tree_,
                         list_,                   button(IDC_SAVE_LIST),
@@ -219,15 +235,7 @@ void CMainDlg::Startup() {
     for (const ButtonDef& b : kButtons)
         button(b.id)->SetIcon(ButtonImage(b.art), true);
 
-    // Start defaults, overridden by the settings file where it has them.
-    exchange.readState = STATE_IDLE;
-    exchange.writeState = STATE_IDLE;
-    exchange.rxLength = 0;
-    exchange.linkIdleTicks = kLinkIdleExpired;
-    settings.waitSeconds = 1;
-    settings.portIndex = -1;
-    exchange.lastSocketError = 0;
-
+    SetStartDefaults();
     localIp = localIpFromHostName();
     wiring_ = std::make_unique<MainWiring>(*this, options_.ports);
     handlers_ = wiring_.get();
@@ -242,6 +250,38 @@ void CMainDlg::Startup() {
     progress_->SetShowText(true);
     progress_->SetText(QStringLiteral("Выполнено 0%"));
 
+    OpenMainDatabaseAtStart();
+    SetUpListColumns();
+    tree_->setIconSize(QSize(16, 16));
+
+    if (mainDatabaseFound_)
+        handlers_->BuildTree();
+
+    if (options_.startTimers)
+        StartTimers();
+
+    // Help stays enabled: the program ships its own help viewer.
+    for (const ButtonDef& b : kButtons)
+        button(b.id)->setToolTip(QString::fromUtf8(b.tooltip));
+
+    qApp->installEventFilter(this);
+    button(IDC_EXIT)->setFocus();
+    if (const QScreen* screen = QGuiApplication::primaryScreen())
+        move(screen->availableGeometry().center() - rect().center());
+}
+
+void CMainDlg::SetStartDefaults() {
+    // Start defaults, overridden by the settings file where it has them.
+    exchange.readState = STATE_IDLE;
+    exchange.writeState = STATE_IDLE;
+    exchange.rxLength = 0;
+    exchange.linkIdleTicks = kLinkIdleExpired;
+    settings.waitSeconds = 1;
+    settings.portIndex = -1;
+    exchange.lastSocketError = 0;
+}
+
+void CMainDlg::OpenMainDatabaseAtStart() {
     mainDatabaseFound_ = QFileInfo::exists(QString::fromLatin1(kMainDatabaseName));
     if (!mainDatabaseFound_) {
         options_.showError(QStringLiteral("Ошибка: отсутствует данный файл."),
@@ -260,7 +300,9 @@ void CMainDlg::Startup() {
         for (int id : {IDC_SAVE_LIST, IDC_READ, IDC_WRITE, IDC_STOP, IDC_SAVE_VALUES})
             button(id)->setEnabled(false);
     }
+}
 
+void CMainDlg::SetUpListColumns() {
     rows_.setRowImages(RowImages());
     list_->header()->setStretchLastSection(false);
     // The in-place edit box is placed by column position: columns stay put.
@@ -273,28 +315,14 @@ void CMainDlg::Startup() {
     list_->setAllColumnsShowFocus(fullRowSelection_);
     if (!fullRowSelection_)
         list_->setItemDelegate(new FirstColumnSelectionDelegate(list_));
+}
 
-    tree_->setIconSize(QSize(16, 16));
-
-    if (mainDatabaseFound_)
-        handlers_->BuildTree();
-
-    if (options_.startTimers) {
-        exchangeTimerId_ = startTimer(kExchangeTimerMs, Qt::PreciseTimer);
-        tick_.start(std::chrono::milliseconds(kTickMs), [this] {
-            exchange.TickCallback(*this);
-            wiring_->OnTickThread();
-        });
-    }
-
-    // Help stays enabled: the program ships its own help viewer.
-    for (const ButtonDef& b : kButtons)
-        button(b.id)->setToolTip(QString::fromUtf8(b.tooltip));
-
-    qApp->installEventFilter(this);
-    button(IDC_EXIT)->setFocus();
-    if (const QScreen* screen = QGuiApplication::primaryScreen())
-        move(screen->availableGeometry().center() - rect().center());
+void CMainDlg::StartTimers() {
+    exchangeTimerId_ = startTimer(kExchangeTimerMs, Qt::PreciseTimer);
+    tick_.start(std::chrono::milliseconds(kTickMs), [this] {
+        exchange.TickCallback(*this);
+        wiring_->OnTickThread();
+    });
 }
 
 void CMainDlg::post(int message) {

@@ -131,7 +131,6 @@ public:
     QString workingDirectory;
     bool mainDatabaseFound() const { return mainDatabaseFound_; }
     bool fullRowSelection() const { return fullRowSelection_; }
-    const LayoutMetrics& layoutMetrics() const { return metrics_; }
     bool tickRunning() const { return tick_.running(); }
     int timerId() const { return exchangeTimerId_; }
 
@@ -163,7 +162,20 @@ protected:
 
 private:
     void CreateControls();
+    // CreateControls' steps, in the order the controls are made.
+    void CreateButtons();
+    void CreateStatusArea(); // the frame, its texts and the progress bar
+    void CreateTree();
+    void CreateList();
+    void SetKeyboardOrder();
     void Startup();
+    // Startup's steps.
+    void SetStartDefaults();
+    // Looks for the main database and opens it; without a usable one the
+    // user is told and the commands that need it are disabled.
+    void OpenMainDatabaseAtStart();
+    void SetUpListColumns();
+    void StartTimers(); // the exchange step and the tick thread
     void Shutdown();
     bool ownsKeyEvent(QObject* watched) const;
     // Column widths anew when the compare column comes or goes.

@@ -73,7 +73,7 @@ bool CDaoDatabase::FileIsGone() const {
 
 sqlite3* CDaoDatabase::handle() const {
     if (!m_db)
-        throw CDaoException("database is not open");
+        throw CDaoException("database is not open", SQLITE_MISUSE);
     return m_db;
 }
 
@@ -81,7 +81,7 @@ void CDaoDatabase::Open(const QString& name, bool exclusive, bool readOnly, cons
     Q_UNUSED(exclusive);
     Q_UNUSED(connect);
     if (m_db)
-        throw CDaoException("database is already open");
+        throw CDaoException("database is already open", SQLITE_MISUSE);
     // SQLite takes file names in UTF-8 on every system; Windows' 8-bit code
     // page would lose a Cyrillic name.
     const QByteArray path = name.toUtf8();
@@ -110,7 +110,7 @@ void CDaoDatabase::Open(const QString& name, bool exclusive, bool readOnly, cons
 void CDaoDatabase::OpenJetImport(const QString& name, sqlite3* imported) {
     if (m_db) {
         sqlite3_close_v2(imported);
-        throw CDaoException("database is already open");
+        throw CDaoException("database is already open", SQLITE_MISUSE);
     }
     m_db = imported;
     m_name = name;
@@ -121,7 +121,7 @@ void CDaoDatabase::Create(const QString& name, const QString& locale, int option
     Q_UNUSED(locale);
     Q_UNUSED(options);
     if (m_db)
-        throw CDaoException("database is already open");
+        throw CDaoException("database is already open", SQLITE_MISUSE);
     const QByteArray path = name.toUtf8();
     if (QFileInfo::exists(name))
         throw CDaoException("file already exists: " + path.toStdString(), SQLITE_CANTOPEN);

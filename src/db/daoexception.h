@@ -9,11 +9,16 @@ struct sqlite3;
 namespace parvault {
 
 // The one exception kind of the storage layer. Callers catch it and go on as
-// each command decides; it carries SQLite's result code (0 when the failure
-// was found by this layer itself, e.g. moving past the end).
+// each command decides; it carries SQLite's result code. A failure this layer
+// finds itself carries the code nearest in meaning, so that no failure reads
+// as success (0): SQLITE_MISUSE for a call out of order (a closed database or
+// record set, Update without AddNew or Edit, a transaction already ended),
+// SQLITE_NOTFOUND for no current record (moving past either end), SQLITE_ERROR
+// for a missing table, SQLITE_RANGE and SQLITE_MISMATCH for a field number or
+// type the layer does not have. Jet files add their own (jetimport.h).
 class CDaoException : public std::runtime_error {
 public:
-    explicit CDaoException(const std::string& what, int sqliteCode = 0, int systemErrno = 0)
+    explicit CDaoException(const std::string& what, int sqliteCode, int systemErrno = 0)
         : std::runtime_error(what), m_sqliteCode(sqliteCode), m_systemErrno(systemErrno) {}
     int sqliteCode() const { return m_sqliteCode; }
     // The operating system's error behind a failed file access, or 0.

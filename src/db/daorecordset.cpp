@@ -57,19 +57,19 @@ void CDaoRecordset::Open(int openType, const QString& sql) {
 void CDaoRecordset::Open(CDaoTableDef* tableDef, int openType) {
     Q_UNUSED(openType);
     if (!tableDef || !tableDef->IsOpen())
-        throw CDaoException("table definition is not open");
+        throw CDaoException("table definition is not open", SQLITE_MISUSE);
     if (tableDef->database() != m_pDatabase)
-        throw CDaoException("table definition belongs to another database");
+        throw CDaoException("table definition belongs to another database", SQLITE_MISUSE);
     openOn(tableDef->GetName());
 }
 
 void CDaoRecordset::openOn(const QString& table) {
     if (m_open)
-        throw CDaoException("record set is already open");
+        throw CDaoException("record set is already open", SQLITE_MISUSE);
     if (!m_pDatabase || !m_pDatabase->IsOpen())
-        throw CDaoException("database is not open");
+        throw CDaoException("database is not open", SQLITE_MISUSE);
     if (table.isEmpty())
-        throw CDaoException("record set has no table");
+        throw CDaoException("record set has no table", SQLITE_MISUSE);
 
     m_columns.clear();
     CDaoFieldExchange fx;
@@ -98,7 +98,6 @@ void CDaoRecordset::openOn(const QString& table) {
     }
     m_live = static_cast<long>(m_rows.size());
     m_table = table;
-    m_selectSql = sql;
     m_open = true;
     m_mode = EditMode::None;
     m_pos = 0;
@@ -127,13 +126,13 @@ DaoStatement& CDaoRecordset::prepareCached(const std::string& sql) {
 
 void CDaoRecordset::requireOpen() const {
     if (!m_open)
-        throw CDaoException("record set is not open");
+        throw CDaoException("record set is not open", SQLITE_MISUSE);
 }
 
 void CDaoRecordset::requireCurrent() const {
     requireOpen();
     if (m_pos < 0 || m_pos >= static_cast<long>(m_rows.size()) || m_rows[static_cast<size_t>(m_pos)].deleted)
-        throw CDaoException("no current record");
+        throw CDaoException("no current record", SQLITE_NOTFOUND);
 }
 
 bool CDaoRecordset::seek(long from, int direction) {
@@ -180,7 +179,7 @@ void CDaoRecordset::MoveFirst() {
     requireOpen();
     m_mode = EditMode::None;
     if (!seek(0, +1))
-        throw CDaoException("no current record (empty record set)");
+        throw CDaoException("no current record (empty record set)", SQLITE_NOTFOUND);
     loadCurrent();
 }
 
@@ -188,7 +187,7 @@ void CDaoRecordset::MoveLast() {
     requireOpen();
     m_mode = EditMode::None;
     if (!seek(static_cast<long>(m_rows.size()) - 1, -1))
-        throw CDaoException("no current record (empty record set)");
+        throw CDaoException("no current record (empty record set)", SQLITE_NOTFOUND);
     loadCurrent();
 }
 
@@ -198,7 +197,7 @@ void CDaoRecordset::MoveNext() {
     // From a deleted current record the move is still allowed: it reaches
     // the next record or the end.
     if (m_pos >= static_cast<long>(m_rows.size()))
-        throw CDaoException("moved past the end of the record set");
+        throw CDaoException("moved past the end of the record set", SQLITE_NOTFOUND);
     if (!seek(m_pos + 1, +1))
         m_pos = static_cast<long>(m_rows.size());
     loadCurrent();
@@ -208,7 +207,7 @@ void CDaoRecordset::MovePrev() {
     requireOpen();
     m_mode = EditMode::None;
     if (m_pos < 0 || m_rows.empty())
-        throw CDaoException("moved past the beginning of the record set");
+        throw CDaoException("moved past the beginning of the record set", SQLITE_NOTFOUND);
     if (!seek(m_pos - 1, -1))
         m_pos = -1;
     loadCurrent();
@@ -246,7 +245,7 @@ void CDaoRecordset::CancelUpdate() {
 void CDaoRecordset::Update() {
     requireOpen();
     if (m_mode == EditMode::None)
-        throw CDaoException("Update without AddNew or Edit");
+        throw CDaoException("Update without AddNew or Edit", SQLITE_MISUSE);
     std::vector<std::pair<size_t, DaoValue>> dirty;
     CDaoFieldExchange fx;
     fx.m_op = CDaoFieldExchange::Collect;

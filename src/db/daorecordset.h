@@ -58,9 +58,6 @@ public:
     void CancelUpdate();
     void Delete();
 
-    // Records are rewritten through prepared statements; tests read the query.
-    QString selectSql() const { return m_selectSql; }
-
     // A Long member that holds this after AddNew or Edit has not been
     // assigned; the same device the record-set libraries of old used.
     static constexpr int32_t kPseudoNullLong = 0x4a4d4120;
@@ -87,7 +84,6 @@ private:
 
     bool m_open = false;
     QString m_table;
-    QString m_selectSql;
     std::vector<CDaoFieldExchange::Column> m_columns;
     std::vector<Row> m_rows;
     long m_pos = 0; // -1 before the first (BOF), size at the end (EOF)

@@ -23,7 +23,7 @@ QString typeDeclaration(short type, long size) {
         // TEXT affinity: a name that looks like a number is kept as typed.
         return QStringLiteral("LONGTEXT");
     default:
-        throw CDaoException("unsupported field type " + std::to_string(type));
+        throw CDaoException("unsupported field type " + std::to_string(type), SQLITE_MISMATCH);
     }
 }
 
@@ -63,7 +63,7 @@ void CDaoTableDef::Create(const QString& name) {
 
 void CDaoTableDef::CreateField(const QString& name, short type, long size, long attributes) {
     if (!m_creating)
-        throw CDaoException("table definition is not being created");
+        throw CDaoException("table definition is not being created", SQLITE_MISUSE);
     CDaoFieldInfo f;
     f.m_strName = name;
     f.m_nType = type;
@@ -75,7 +75,7 @@ void CDaoTableDef::CreateField(const QString& name, short type, long size, long 
 
 void CDaoTableDef::Append() {
     if (!m_creating || m_pending.empty())
-        throw CDaoException("table definition has no fields");
+        throw CDaoException("table definition has no fields", SQLITE_MISUSE);
     QStringList fields;
     for (const CDaoFieldInfo& f : m_pending)
         fields << bracketed(f.m_strName) + QLatin1Char(' ') + typeDeclaration(f.m_nType, f.m_lSize);
@@ -87,7 +87,7 @@ void CDaoTableDef::Append() {
 
 void CDaoTableDef::Open(const QString& name) {
     if (!m_db || !m_db->IsOpen() || !m_db->TableExists(name))
-        throw CDaoException("no such table: " + utf8(name));
+        throw CDaoException("no such table: " + utf8(name), SQLITE_ERROR);
     m_name = name;
     m_open = true;
     m_creating = false;
@@ -101,7 +101,7 @@ void CDaoTableDef::Close() {
 
 std::vector<CDaoFieldInfo> CDaoTableDef::readFields() const {
     if (!m_open)
-        throw CDaoException("table definition is not open");
+        throw CDaoException("table definition is not open", SQLITE_MISUSE);
     DaoStatement st(m_db->handle(), "SELECT name, type, pk FROM pragma_table_info(?1) ORDER BY cid");
     st.bindText(1, m_name.toUtf8());
     std::vector<CDaoFieldInfo> out;
@@ -120,13 +120,13 @@ int CDaoTableDef::GetFieldCount() const { return static_cast<int>(readFields().s
 CDaoFieldInfo CDaoTableDef::GetFieldInfo(int index) const {
     const auto fields = readFields();
     if (index < 0 || index >= static_cast<int>(fields.size()))
-        throw CDaoException("field index out of range");
+        throw CDaoException("field index out of range", SQLITE_RANGE);
     return fields[static_cast<size_t>(index)];
 }
 
 int CDaoTableDef::GetIndexCount() const {
     if (!m_open)
-        throw CDaoException("table definition is not open");
+        throw CDaoException("table definition is not open", SQLITE_MISUSE);
     DaoStatement st(m_db->handle(), "SELECT count(*) FROM pragma_index_list(?1)");
     st.bindText(1, m_name.toUtf8());
     st.step();

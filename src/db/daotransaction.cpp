@@ -3,6 +3,8 @@
 #include "daodatabase.h"
 #include "daoexception.h"
 
+#include <sqlite3.h>
+
 namespace parvault {
 
 DaoTransaction::DaoTransaction(CDaoDatabase& db) : m_db(db) { m_db.Execute(QStringLiteral("BEGIN IMMEDIATE")); }
@@ -20,9 +22,9 @@ DaoTransaction::~DaoTransaction() {
 
 void DaoTransaction::requireActive() const {
     if (m_state == State::Committed)
-        throw CDaoException("transaction already committed");
+        throw CDaoException("transaction already committed", SQLITE_MISUSE);
     if (m_state == State::RolledBack)
-        throw CDaoException("transaction already rolled back");
+        throw CDaoException("transaction already rolled back", SQLITE_MISUSE);
 }
 
 void DaoTransaction::Commit() {

@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <functional>
 #include <optional>
+#include <vector>
 
 namespace parvault {
 
@@ -106,6 +107,21 @@ public:
 private:
     void forgetLoadedList();
     void reopenCurrent(const QString& fileName);
+
+    // BuildTree's steps.
+    // Tells of each list file that cannot be shown, once per session.
+    void reportUnreadableLists();
+    // One group per device type of the main database, in the table's order.
+    void addTypeGroups();
+    // The group of one device type with its lists; names their type in the table.
+    TreeNode typeGroup(int32_t code, const QString& typeName);
+    // Moves the loaded list to its new number, or forgets it when its file is gone.
+    void followLoadedList();
+
+    // LoadTreeItem's rows of the type in rs, in record order; with the stored
+    // values when loaded from a list file.
+    std::vector<ParamRow> readRows(CParametr& rs, bool withValues);
+
     // Empty when the file and its tables were made; otherwise why not.
     // Messages name the file as shownName.
     QString createListFile(const QString& fileName, const QString& shownName);
@@ -120,6 +136,14 @@ private:
     // when a record could not be written (those written before are kept) or
     // the file was deleted meanwhile; nothing when all went in.
     std::optional<CDaoException> storeValueColumn();
+    // SaveValues' steps. True when the values are in the list file; otherwise
+    // storeProblem says why and the user was told.
+    bool storeValues(const ListFileEntry& list);
+    // A Jet list becomes one of our own files first. False when it cannot.
+    bool convertJetList(const QString& fileName);
+    void reportNotStored(const ListFileEntry& list, const std::optional<CDaoException>& e);
+    // Asks for a file and writes the rows into it as a table.
+    void exportList(const ListFileEntry& list);
 
     DbUi& m_ui;
     RowTable& m_rows;

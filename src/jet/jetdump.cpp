@@ -105,43 +105,48 @@ int fail(std::string* why, int status, const std::string& text) {
     return status;
 }
 
-} // namespace
+// A file's bytes mapped read-only; no bytes when the file is empty.
+struct MappedFile {
+    std::unique_ptr<uint8_t, Unmapper> bytes;
+    size_t size = 0;
+};
 
-int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* why) {
-    // The file is mapped: the library then reads its pages from memory, not
-    // with a seek and a read (two system calls) for each page and each long
-    // text, which made most of a large list's reading time; and a large file
-    // costs no more memory than the pages that are read. A file cut short
-    // under the mapping ends this process, which the program reports as a
-    // damaged file.
-    std::unique_ptr<uint8_t, Unmapper> file;
-    size_t fileBytes = 0;
-    {
-        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-        if (fd < 0)
-            return fail(why, kReadUsage, "cannot open " + path + ": " + std::strerror(errno));
-        struct stat st {};
-        if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-            ::close(fd);
-            return fail(why, kReadUsage, path + " is not a regular file");
-        }
-        if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
-            ::close(fd);
-            return fail(why, kReadDamaged, path + " is larger than any Jet file can be");
-        }
-        fileBytes = static_cast<size_t>(st.st_size);
-        if (fileBytes > 0) {
-            void* map = ::mmap(nullptr, fileBytes, PROT_READ, MAP_PRIVATE, fd, 0);
-            if (map == MAP_FAILED) {
-                ::close(fd);
-                return fail(why, kReadUsage, "cannot read " + path + ": " + std::strerror(errno));
-            }
-            file = std::unique_ptr<uint8_t, Unmapper>(static_cast<uint8_t*>(map), Unmapper{fileBytes});
-        }
+// Maps path into file. kReadOk, or the status saying why it cannot.
+//
+// The file is mapped: the library then reads its pages from memory, not
+// with a seek and a read (two system calls) for each page and each long
+// text, which made most of a large list's reading time; and a large file
+// costs no more memory than the pages that are read. A file cut short
+// under the mapping ends this process, which the program reports as a
+// damaged file.
+int mapFile(const std::string& path, MappedFile& file, std::string* why) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return fail(why, kReadUsage, "cannot open " + path + ": " + std::strerror(errno));
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
         ::close(fd);
+        return fail(why, kReadUsage, path + " is not a regular file");
     }
-    const uint64_t fileSize = fileBytes;
-    const JetHeader header = ProbeJetHeader(file ? file.get() : kNoBytes, fileBytes, fileSize);
+    if (static_cast<uint64_t>(st.st_size) > kMaxFileBytes) {
+        ::close(fd);
+        return fail(why, kReadDamaged, path + " is larger than any Jet file can be");
+    }
+    file.size = static_cast<size_t>(st.st_size);
+    if (file.size > 0) {
+        void* map = ::mmap(nullptr, file.size, PROT_READ, MAP_PRIVATE, fd, 0);
+        if (map == MAP_FAILED) {
+            ::close(fd);
+            return fail(why, kReadUsage, "cannot read " + path + ": " + std::strerror(errno));
+        }
+        file.bytes = std::unique_ptr<uint8_t, Unmapper>(static_cast<uint8_t*>(map), Unmapper{file.size});
+    }
+    ::close(fd);
+    return kReadOk;
+}
+
+// kReadOk for a file the library can read, otherwise the status that says what it is.
+int checkKind(const JetHeader& header, const std::string& path, std::string* why) {
     switch (header.kind) {
     case JetKind::Jet3:
     case JetKind::Jet4:
@@ -155,12 +160,87 @@ int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* wh
     case JetKind::Damaged:
         return fail(why, kReadDamaged, path + " is cut short or damaged");
     }
+    return kReadOk;
+}
+
+// Where the library writes the values of the bound columns, one buffer a
+// column. Left unfilled: the library writes each value with its terminator,
+// and only the pages it writes are ever touched. Kept for the next table and
+// the next file: a batch run would otherwise map and unmap them anew for
+// every table, which cost more than reading a small list.
+std::vector<std::unique_ptr<char[]>>& columnBuffers() {
+    static std::vector<std::unique_ptr<char[]>> buffers;
+    return buffers;
+}
+
+// Writes one table to out: its name, its columns, then its rows (at most
+// maxRows). lengths is room for the values' lengths, kept between tables.
+int dumpTable(MdbCatalogEntry* entry, uint64_t maxRows, Writer& out, std::vector<int>& lengths,
+              const std::string& path, std::string* why) {
+    std::unique_ptr<MdbTableDef, TableFreer> table(mdb_read_table(entry));
+    if (!table)
+        return fail(why, kReadDamaged, path + ": table " + entry->object_name + " cannot be read");
+    if (!mdb_read_columns(table.get()) || !table->columns || table->columns->len != table->num_cols)
+        return fail(why, kReadDamaged, path + ": the columns of " + entry->object_name + " cannot be read");
+    const unsigned nCols = table->num_cols;
+    if (nCols > 0xFFFF)
+        return fail(why, kReadDamaged, path + ": table " + entry->object_name + " has too many columns");
+
+    std::vector<std::unique_ptr<char[]>>& buffers = columnBuffers();
+    out.byte(kTagTable);
+    out.text(table->name);
+    out.u16(static_cast<uint16_t>(nCols));
+    if (buffers.size() < nCols)
+        buffers.resize(nCols);
+    lengths.assign(nCols, 0);
+    std::vector<bool> bound(nCols, false);
+    for (unsigned c = 0; c < nCols; ++c) {
+        auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
+        out.byte(static_cast<char>(col->col_type));
+        out.text(col->name);
+        if (readable(col->col_type)) {
+            if (!buffers[c])
+                buffers[c].reset(new char[kBindBytes]);
+            // Column numbers of the binding count from 1.
+            mdb_bind_column(table.get(), static_cast<int>(c + 1), buffers[c].get(), &lengths[c]);
+            bound[c] = true;
+        }
+    }
+    mdb_rewind_table(table.get());
+    uint64_t rows = 0;
+    while (mdb_fetch_row(table.get())) {
+        if (++rows > maxRows)
+            return fail(why, kReadDamaged, path + ": table " + entry->object_name + " does not end");
+        out.byte(kTagRow);
+        for (unsigned c = 0; c < nCols; ++c) {
+            // libmdb gives an empty text and Null alike as length 0.
+            const int n = lengths[c];
+            if (!bound[c] || n <= 0 || static_cast<size_t>(n) >= kBindBytes)
+                out.null();
+            else
+                out.text(std::string_view(buffers[c].get(), static_cast<size_t>(n)));
+            lengths[c] = 0;
+        }
+    }
+    return kReadOk;
+}
+
+} // namespace
+
+int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* why) {
+    MappedFile file;
+    if (const int status = mapFile(path, file, why); status != kReadOk)
+        return status;
+    const uint64_t fileSize = file.size;
+    const JetHeader header = ProbeJetHeader(file.bytes ? file.bytes.get() : kNoBytes, file.size, fileSize);
+    if (const int status = checkKind(header, path, why); status != kReadOk)
+        return status;
 
     // Jet 3 texts are Windows-1251 whatever code page the file declares; the
     // library reads this when it opens the file.
     ::setenv("MDB_JET3_CHARSET", "CP1251", 1);
     // The library reads the buffer in place; it lives until the handle closes.
-    std::unique_ptr<MdbHandle, MdbCloser> mdb(mdb_open_buffer(file.get(), fileBytes, MDB_NOFLAGS));
+    std::unique_ptr<MdbHandle, MdbCloser> mdb(mdb_open_buffer(file.bytes.get(), file.size, MDB_NOFLAGS));
     if (!mdb)
         return fail(why, kReadDamaged, path + ": the library cannot open it");
     mdb_set_bind_size(mdb.get(), kBindBytes);
@@ -172,60 +252,13 @@ int DumpJetFile(const std::string& path, const StreamSink& sink, std::string* wh
     const uint64_t maxRows = (fileSize / uint64_t(header.pageSize)) * kMaxRowsPerPage;
     Writer out(sink);
     out.raw(kStreamMagic);
-    // Left unfilled: the library writes each value with its terminator, and
-    // only the pages it writes are ever touched. Kept for the next table and
-    // the next file: a batch run would otherwise map and unmap them anew for
-    // every table, which cost more than reading a small list.
-    static std::vector<std::unique_ptr<char[]>> buffers;
     std::vector<int> lengths;
     for (guint i = 0; i < mdb->catalog->len; ++i) {
         auto* entry = static_cast<MdbCatalogEntry*>(g_ptr_array_index(mdb->catalog, i));
         if (!entry || entry->object_type != MDB_TABLE || isSystemTable(entry))
             continue;
-        std::unique_ptr<MdbTableDef, TableFreer> table(mdb_read_table(entry));
-        if (!table)
-            return fail(why, kReadDamaged, path + ": table " + entry->object_name + " cannot be read");
-        if (!mdb_read_columns(table.get()) || !table->columns || table->columns->len != table->num_cols)
-            return fail(why, kReadDamaged, path + ": the columns of " + entry->object_name + " cannot be read");
-        const unsigned nCols = table->num_cols;
-        if (nCols > 0xFFFF)
-            return fail(why, kReadDamaged, path + ": table " + entry->object_name + " has too many columns");
-
-        out.byte(kTagTable);
-        out.text(table->name);
-        out.u16(static_cast<uint16_t>(nCols));
-        if (buffers.size() < nCols)
-            buffers.resize(nCols);
-        lengths.assign(nCols, 0);
-        std::vector<bool> bound(nCols, false);
-        for (unsigned c = 0; c < nCols; ++c) {
-            auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, c));
-            out.byte(static_cast<char>(col->col_type));
-            out.text(col->name);
-            if (readable(col->col_type)) {
-                if (!buffers[c])
-                    buffers[c].reset(new char[kBindBytes]);
-                // Column numbers of the binding count from 1.
-                mdb_bind_column(table.get(), static_cast<int>(c + 1), buffers[c].get(), &lengths[c]);
-                bound[c] = true;
-            }
-        }
-        mdb_rewind_table(table.get());
-        uint64_t rows = 0;
-        while (mdb_fetch_row(table.get())) {
-            if (++rows > maxRows)
-                return fail(why, kReadDamaged, path + ": table " + entry->object_name + " does not end");
-            out.byte(kTagRow);
-            for (unsigned c = 0; c < nCols; ++c) {
-                // libmdb gives an empty text and Null alike as length 0.
-                const int n = lengths[c];
-                if (!bound[c] || n <= 0 || static_cast<size_t>(n) >= kBindBytes)
-                    out.null();
-                else
-                    out.text(std::string_view(buffers[c].get(), static_cast<size_t>(n)));
-                lengths[c] = 0;
-            }
-        }
+        if (const int status = dumpTable(entry, maxRows, out, lengths, path, why); status != kReadOk)
+            return status;
     }
     out.byte(kTagEnd);
     out.flush();

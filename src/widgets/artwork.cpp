@@ -45,6 +45,58 @@ void drawDevice(QPainter& p) {
     p.drawRect(5, 9, 10, 6);
 }
 
+void drawDiskette(QPainter& p) {
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(QColor(40, 90, 200));
+    p.drawRect(4, 4, 24, 24);
+    p.setBrush(Qt::white);
+    p.drawRect(9, 4, 14, 10);
+    p.setBrush(QColor(200, 200, 200));
+    p.drawRect(8, 19, 16, 9);
+}
+
+void drawStopSign(QPainter& p) {
+    QPainterPath oct;
+    for (int i = 0; i < 8; ++i) {
+        QLineF l(16, 16, 16, 3);
+        l.setAngle(90 + 22.5 + 45 * i);
+        i == 0 ? oct.moveTo(l.p2()) : oct.lineTo(l.p2());
+    }
+    oct.closeSubpath();
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(QColor(210, 20, 20));
+    p.drawPath(oct);
+    p.setPen(QPen(Qt::white, 3));
+    p.drawLine(11, 16, 21, 16);
+}
+
+void drawGear(QPainter& p) {
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(110, 110, 130));
+    for (int i = 0; i < 8; ++i) {
+        p.save();
+        p.translate(16, 16);
+        p.rotate(45 * i);
+        p.drawRect(-3, -14, 6, 6);
+        p.restore();
+    }
+    p.drawEllipse(QPointF(16, 16), 10, 10);
+    p.setBrush(QColor(240, 240, 240));
+    p.drawEllipse(QPointF(16, 16), 4, 4);
+}
+
+void drawQuestionMark(QPainter& p) {
+    p.setPen(QPen(Qt::black, 1));
+    p.setBrush(QColor(40, 120, 230));
+    p.drawEllipse(2, 2, 28, 28);
+    QFont f;
+    f.setBold(true);
+    f.setPixelSize(22);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, QStringLiteral("?"));
+}
+
 } // namespace
 
 QImage ButtonImage(ButtonArt art) {
@@ -52,16 +104,9 @@ QImage ButtonImage(ButtonArt art) {
     QPainter p(&img);
     p.setRenderHint(QPainter::Antialiasing);
     switch (art) {
-    case ButtonArt::SaveList: {
-        p.setPen(QPen(Qt::black, 1));
-        p.setBrush(QColor(40, 90, 200));
-        p.drawRect(4, 4, 24, 24);
-        p.setBrush(Qt::white);
-        p.drawRect(9, 4, 14, 10);
-        p.setBrush(QColor(200, 200, 200));
-        p.drawRect(8, 19, 16, 9);
+    case ButtonArt::SaveList:
+        drawDiskette(p);
         break;
-    }
     case ButtonArt::Read:
         drawDevice(p);
         drawArrow(p, {18, 16}, {30, 16}, QColor(0, 140, 0));
@@ -70,54 +115,21 @@ QImage ButtonImage(ButtonArt art) {
         drawDevice(p);
         drawArrow(p, {30, 16}, {19, 16}, QColor(200, 30, 30));
         break;
-    case ButtonArt::Stop: {
-        QPainterPath oct;
-        for (int i = 0; i < 8; ++i) {
-            QLineF l(16, 16, 16, 3);
-            l.setAngle(90 + 22.5 + 45 * i);
-            i == 0 ? oct.moveTo(l.p2()) : oct.lineTo(l.p2());
-        }
-        oct.closeSubpath();
-        p.setPen(QPen(Qt::black, 1));
-        p.setBrush(QColor(210, 20, 20));
-        p.drawPath(oct);
-        p.setPen(QPen(Qt::white, 3));
-        p.drawLine(11, 16, 21, 16);
+    case ButtonArt::Stop:
+        drawStopSign(p);
         break;
-    }
     case ButtonArt::SaveValues:
         drawDatabase(p, QColor(230, 180, 40));
         p.setPen(QPen(QColor(0, 120, 0), 3, Qt::SolidLine, Qt::RoundCap));
         p.drawLine(14, 18, 19, 24);
         p.drawLine(19, 24, 30, 10);
         break;
-    case ButtonArt::Settings: {
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(110, 110, 130));
-        for (int i = 0; i < 8; ++i) {
-            p.save();
-            p.translate(16, 16);
-            p.rotate(45 * i);
-            p.drawRect(-3, -14, 6, 6);
-            p.restore();
-        }
-        p.drawEllipse(QPointF(16, 16), 10, 10);
-        p.setBrush(QColor(240, 240, 240));
-        p.drawEllipse(QPointF(16, 16), 4, 4);
+    case ButtonArt::Settings:
+        drawGear(p);
         break;
-    }
-    case ButtonArt::Help: {
-        p.setPen(QPen(Qt::black, 1));
-        p.setBrush(QColor(40, 120, 230));
-        p.drawEllipse(2, 2, 28, 28);
-        QFont f;
-        f.setBold(true);
-        f.setPixelSize(22);
-        p.setFont(f);
-        p.setPen(Qt::white);
-        p.drawText(QRect(0, 0, 32, 32), Qt::AlignCenter, QStringLiteral("?"));
+    case ButtonArt::Help:
+        drawQuestionMark(p);
         break;
-    }
     case ButtonArt::Exit:
         p.setPen(QPen(Qt::black, 1));
         p.setBrush(QColor(150, 100, 50));

@@ -15,7 +15,6 @@ public:
 
     void SetIcon(const QImage& icon, bool makeGrey);
     bool hovered() const { return hovered_; }
-    bool flat() const { return flat_; }
     // Whether the border is drawn in the current state, and whether sunken.
     bool drawsBorder() const;
     bool drawsSunken() const { return isDown(); }

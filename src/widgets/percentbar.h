@@ -22,7 +22,6 @@ public:
     int lower() const { return lower_; }
     int upper() const { return upper_; }
     int pos() const { return position_; }
-    bool showText() const { return showText_; }
     QString text() const { return text_; }
     // What is drawn over the bar: the own text, or "N%" when it is empty.
     QString displayText() const;

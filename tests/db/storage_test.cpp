@@ -1,5 +1,6 @@
 #include "daostatement.h"
 #include "daostorage.h"
+#include "dbreasons.h"
 #include "dbtestutil.h"
 #include "recordsets.h"
 
@@ -294,6 +295,52 @@ TEST_F(Storage, SqliteFailuresRaiseTheStorageExceptionWithSqlitesCodeAndMessage)
     const Raised open = raisedBy([&] { text.Open(QStringLiteral("text.mdb")); });
     EXPECT_EQ(open.code, SQLITE_NOTADB);
     EXPECT_THAT(open.what, ::testing::HasSubstr("not a database: text.mdb: file is not a database"));
+}
+
+// A failure the layer finds itself never reads as success (code 0): callers
+// that sort failures by code (busy, gone, damaged) must not take it for one
+// of theirs, and the message stays what it was.
+TEST_F(Storage, FailuresFoundByTheLayerCarryTheNearestSqliteCodeAndTheirMessage) {
+    makeListFile(dir.file("l.mdb"), 5, "x", {{1, 1, 0, 0, 0, 5, "a"}});
+    CDaoDatabase db;
+    const Raised closed = raisedBy([&] { db.Execute(QStringLiteral("DELETE FROM [Параметры]")); });
+    EXPECT_EQ(closed.code, SQLITE_MISUSE);
+    EXPECT_EQ(closed.what, "database is not open");
+
+    db.Open(QStringLiteral("l.mdb"));
+    const Raised twice = raisedBy([&] { db.Open(QStringLiteral("l.mdb")); });
+    EXPECT_EQ(twice.code, SQLITE_MISUSE);
+    EXPECT_EQ(twice.what, "database is already open");
+
+    CParametr rs(&db);
+    rs.Open();
+    const Raised update = raisedBy([&] { rs.Update(); });
+    EXPECT_EQ(update.code, SQLITE_MISUSE);
+    EXPECT_EQ(update.what, "Update without AddNew or Edit");
+    rs.MoveNext();
+    const Raised past = raisedBy([&] { rs.MoveNext(); });
+    EXPECT_EQ(past.code, SQLITE_NOTFOUND);
+    EXPECT_EQ(past.what, "moved past the end of the record set");
+    rs.Close();
+
+    CDaoTableDef td(&db);
+    const Raised noTable = raisedBy([&] { td.Open(QStringLiteral("nosuch")); });
+    EXPECT_EQ(noTable.code, SQLITE_ERROR);
+    EXPECT_EQ(noTable.what, "no such table: nosuch");
+    td.Open(kTableParams);
+    const Raised noField = raisedBy([&] { td.GetFieldInfo(10); });
+    EXPECT_EQ(noField.code, SQLITE_RANGE);
+    EXPECT_EQ(noField.what, "field index out of range");
+
+    DaoTransaction tx(db);
+    tx.Commit();
+    const Raised ended = raisedBy([&] { tx.Commit(); });
+    EXPECT_EQ(ended.code, SQLITE_MISUSE);
+    EXPECT_EQ(ended.what, "transaction already committed");
+
+    // The user is told what the layer said, as before the codes.
+    EXPECT_EQ(whyUnusable(QStringLiteral("l.mdb"), CDaoException(past.what, past.code)).toStdString(),
+              "ошибка базы данных (moved past the end of the record set)");
 }
 
 TEST_F(Storage, ADamagedTablePageRaisesCorruptWhenTheTableIsRead) {

@@ -185,32 +185,52 @@ struct StopWait {
 };
 #endif
 
-int main(int argc, char** argv) {
+namespace {
+
+// What the command line asked for.
+struct Arguments {
     ServerOptions options;
     DeviceConfig config;
     std::optional<int> type;
     QString paramsPath;
     bool logFrames = false;
     std::vector<int> addresses;
+};
 
-    for (int i = 1; i < argc; ++i) {
+// The words of the command line in turn, an option's value taken with it.
+struct WordReader {
+    int argc;
+    char** argv;
+    int i; // the word being read
+
+    std::optional<std::string> value() {
+        if (i + 1 >= argc)
+            return std::nullopt;
+        return std::string(argv[++i]);
+    }
+    bool number(int& out) {
+        const auto v = value();
+        if (!v)
+            return false;
+        char* end = nullptr;
+        const long n = std::strtol(v->c_str(), &end, 10);
+        if (*end || v->empty())
+            return false;
+        out = static_cast<int>(n);
+        return true;
+    }
+};
+
+// Reads the options into args. The exit code when the program ends here
+// (--help, or a refusal), nothing when it goes on.
+std::optional<int> parseArguments(int argc, char** argv, Arguments& args) {
+    ServerOptions& options = args.options;
+    DeviceConfig& config = args.config;
+    WordReader words{argc, argv, 1};
+    for (int& i = words.i; i < argc; ++i) {
         const std::string a = argv[i];
-        const auto value = [&]() -> std::optional<std::string> {
-            if (i + 1 >= argc)
-                return std::nullopt;
-            return std::string(argv[++i]);
-        };
-        const auto number = [&](int& out) {
-            const auto v = value();
-            if (!v)
-                return false;
-            char* end = nullptr;
-            const long n = std::strtol(v->c_str(), &end, 10);
-            if (*end || v->empty())
-                return false;
-            out = static_cast<int>(n);
-            return true;
-        };
+        const auto value = [&] { return words.value(); };
+        const auto number = [&](int& out) { return words.number(out); };
         if (a == "--help" || a == "-h") {
             std::cout << helpText();
             return 0;
@@ -218,12 +238,12 @@ int main(int argc, char** argv) {
             const auto v = value();
             if (!v)
                 return usage("--params needs a file");
-            paramsPath = QString::fromLocal8Bit(*v);
+            args.paramsPath = QString::fromLocal8Bit(*v);
         } else if (a == "--type") {
             int t = 0;
             if (!number(t))
                 return usage("--type needs a number");
-            type = t;
+            args.type = t;
         } else if (a == "--udp") {
             const auto v = value();
             std::string host;
@@ -239,9 +259,9 @@ int main(int argc, char** argv) {
             int n = 0;
             if (!number(n) || n < 0 || n > 255)
                 return usage("--address needs 0..255");
-            if (std::find(addresses.begin(), addresses.end(), n) != addresses.end())
+            if (std::find(args.addresses.begin(), args.addresses.end(), n) != args.addresses.end())
                 return usage("--address " + std::to_string(n) + " given twice");
-            addresses.push_back(n);
+            args.addresses.push_back(n);
         } else if (a == "--answer-any") {
             config.answerAny = true;
         } else if (a == "--fail") {
@@ -262,46 +282,32 @@ int main(int argc, char** argv) {
                 return usage("--optical-speed needs one character");
             options.optical.speedChar = (*v)[0];
         } else if (a == "--log-frames") {
-            logFrames = true;
+            args.logFrames = true;
         } else {
             return usage("unknown option " + a);
         }
     }
     if (!options.udpHost && !options.ptyLink)
         return usage("give --udp, --pty or both");
+    return std::nullopt;
+}
 
-    ParamTable table;
-    if (!paramsPath.isEmpty()) {
-        QString error;
-        if (!table.load(paramsPath, type, &error)) {
-            std::cerr << "parvault2-devsim: " << paramsPath.toStdString() << ": " << error.toStdString() << "\n";
-            return 1;
-        }
+// With --log-frames every device writes its frames to stderr; with several
+// devices on the line each line says whose it is.
+void logFramesOf(DeviceModel& model, const std::vector<DeviceModel*>& neighbours, const std::vector<int>& addresses) {
+    std::vector<DeviceModel*> all{&model};
+    all.insert(all.end(), neighbours.begin(), neighbours.end());
+    for (size_t k = 0; k < all.size(); ++k) {
+        const std::string who = all.size() > 1 ? " [" + std::to_string(addresses[k]) + "]" : std::string();
+        all[k]->setLogSink([who](const LoggedFrame& f) {
+            std::cerr << f.channel << who << (f.incoming ? " rx " : " tx ") << Hex(f.bytes)
+                      << (f.note.empty() ? "" : "  (" + f.note + ")") << std::endl;
+        });
     }
-    if (!addresses.empty())
-        config.deviceAddress = addresses.front();
-    // Every further address is another device on the same line.
-    std::vector<std::unique_ptr<DeviceModel>> neighbours;
-    for (size_t k = 1; k < addresses.size(); ++k) {
-        DeviceConfig own = config;
-        own.deviceAddress = addresses[k];
-        neighbours.push_back(std::make_unique<DeviceModel>(table, own));
-        options.neighbours.push_back(neighbours.back().get());
-    }
-    DeviceModel model(std::move(table), config);
-    if (logFrames) {
-        std::vector<DeviceModel*> all{&model};
-        all.insert(all.end(), options.neighbours.begin(), options.neighbours.end());
-        for (size_t k = 0; k < all.size(); ++k) {
-            // With several devices on the line each line says whose it is.
-            const std::string who = all.size() > 1 ? " [" + std::to_string(addresses[k]) + "]" : std::string();
-            all[k]->setLogSink([who](const LoggedFrame& f) {
-                std::cerr << f.channel << who << (f.incoming ? " rx " : " tx ") << Hex(f.bytes)
-                          << (f.note.empty() ? "" : "  (" + f.note + ")") << std::endl;
-            });
-        }
-    }
+}
 
+// Serves until the user stops the program; prints the channels and "ready".
+int serve(DeviceModel& model, const ServerOptions& options) {
     StopWait stopWait;
 
     Server server(model, options);
@@ -319,4 +325,36 @@ int main(int argc, char** argv) {
     stopWait.wait();
     server.stop();
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Arguments args;
+    if (const std::optional<int> exitCode = parseArguments(argc, argv, args))
+        return *exitCode;
+
+    ParamTable table;
+    if (!args.paramsPath.isEmpty()) {
+        QString error;
+        if (!table.load(args.paramsPath, args.type, &error)) {
+            std::cerr << "parvault2-devsim: " << args.paramsPath.toStdString() << ": " << error.toStdString() << "\n";
+            return 1;
+        }
+    }
+    DeviceConfig& config = args.config;
+    if (!args.addresses.empty())
+        config.deviceAddress = args.addresses.front();
+    // Every further address is another device on the same line.
+    std::vector<std::unique_ptr<DeviceModel>> neighbours;
+    for (size_t k = 1; k < args.addresses.size(); ++k) {
+        DeviceConfig own = config;
+        own.deviceAddress = args.addresses[k];
+        neighbours.push_back(std::make_unique<DeviceModel>(table, own));
+        args.options.neighbours.push_back(neighbours.back().get());
+    }
+    DeviceModel model(std::move(table), config);
+    if (args.logFrames)
+        logFramesOf(model, args.options.neighbours, args.addresses);
+    return serve(model, args.options);
 }
