@@ -1,7 +1,6 @@
 #include "listexport.h"
 
-#include <QHash>
-#include <QStringDecoder>
+#include "codepage.h"
 
 #include <array>
 
@@ -23,41 +22,13 @@ constexpr std::array<ColumnWidth, ColumnCount> kExportWidths = {{
     {47, 32}, // name
 }};
 
-// Unicode to Windows-1251, one byte for each character, taken from the
-// code page's own table. A character the code page lacks, from any plane,
-// becomes one '?': the encoder's substitute byte 0x1A is an end-of-file mark
-// to the programs that read such tables, and a character outside the basic
-// plane must not take two columns.
-class Cp1251Table {
-public:
-    Cp1251Table() {
-        QStringDecoder dec("windows-1251");
-        for (int b = 0x80; b <= 0xFF; ++b) {
-            const char byte = static_cast<char>(b);
-            const QString ch = dec.decode(QByteArrayView(&byte, 1));
-            // 0x98 has no character; the decoder's replacement is not one.
-            if (ch.size() == 1 && ch.at(0) != QChar::ReplacementCharacter)
-                m_bytes.insert(ch.at(0).unicode(), byte);
-        }
-    }
-    char byteOf(char32_t c) const {
-        if (c < 0x80)
-            return static_cast<char>(c);
-        return c > 0xFFFF ? '?' : m_bytes.value(static_cast<char16_t>(c), '?');
-    }
-
-private:
-    QHash<char16_t, char> m_bytes;
-};
-
-QByteArray toCp1251(const QString& text) {
-    static const Cp1251Table table;
-    QByteArray out;
-    out.reserve(text.size());
-    for (const char32_t c : text.toUcs4())
-        out += table.byteOf(c);
-    return out;
-}
+// The table is written in Windows-1251 on every system, from the program's
+// own code page table (Qt without ICU, as on Windows, has no 1251). A
+// character the code page lacks, from any plane, becomes one '?': an
+// encoder's substitute byte 0x1A is an end-of-file mark to the programs that
+// read such tables, and a character outside the basic plane must not take
+// two columns.
+QByteArray toCp1251(const QString& text) { return toAnsiBytes(text); }
 
 // Cut and padded in bytes of the file, so every row keeps its columns.
 QByteArray cell(const ParamRow& row, int column) {

@@ -18,6 +18,7 @@ namespace parvault {
 namespace {
 
 inline constexpr DWORD kQueueBytes = 8192; // the driver's queues, each way
+inline constexpr DWORD kReadStallMs = 200;    // the longest a read of queued bytes may take
 
 // Raw, transparent 8N1 without flow control: the frames carry every byte
 // value, so nothing may be taken as a signal or a flow-control character.
@@ -231,12 +232,25 @@ int SerialChannel::read(RxBufferBlock& rxBuffer) {
     OVERLAPPED ov{};
     ov.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     while (ov.hEvent && total < static_cast<size_t>(kRxReadMax)) {
+        // Only what the driver holds already is asked for, so the read ends at
+        // once on any driver: the "return at once" time-outs set at the open
+        // are not kept by every driver (Wine's, for one) for overlapped reads.
+        DWORD errors = 0;
+        COMSTAT status{};
+        if (!::ClearCommError(d_->port, &errors, &status) || status.cbInQue == 0)
+            break;
+        const DWORD want = std::min<DWORD>(status.cbInQue, static_cast<DWORD>(kRxReadMax - total));
         DWORD got = 0;
         ::ResetEvent(ov.hEvent);
-        // With the read time-outs set at the open this completes at once.
-        if (!::ReadFile(d_->port, rxBuffer.data() + total, static_cast<DWORD>(kRxReadMax - total), &got, &ov) &&
-            (::GetLastError() != ERROR_IO_PENDING || !::GetOverlappedResult(d_->port, &ov, &got, TRUE)))
-            break;
+        if (!::ReadFile(d_->port, rxBuffer.data() + total, want, &got, &ov)) {
+            if (::GetLastError() != ERROR_IO_PENDING)
+                break;
+            // Bounded all the same: a read that does not end is given up.
+            if (::WaitForSingleObject(ov.hEvent, kReadStallMs) != WAIT_OBJECT_0)
+                ::CancelIoEx(d_->port, &ov);
+            if (!::GetOverlappedResult(d_->port, &ov, &got, TRUE) && got == 0)
+                break;
+        }
         if (got == 0)
             break;
         total += got;
