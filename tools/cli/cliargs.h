@@ -100,6 +100,8 @@ bool ParseUdpTarget(const QString& text, uint32_t& ip, uint16_t& port, QString* 
 // The name is looked up only when the connection is made, so that a name
 // not found is reported as the connection's failure.
 bool ParseServerTarget(const QString& text, QString& host, uint16_t& port, QString* why);
+// A decimal number without a sign of its own making ("+5" is refused).
+bool ParseDecimal(const QString& text, int& value);
 // "COM7", "com7" or "7".
 std::optional<int> ParseComPort(const QString& text);
 
