@@ -93,10 +93,11 @@ bool ParseServerTarget(const QString& text, QString& host, uint16_t& port, QStri
     return true;
 }
 
-ParseResult ParseArgs(const QStringList& args) {
-    ParseResult r;
-    CliOptions& o = r.options;
-    QStringList positional;
+namespace {
+
+// Takes the options into o and the other words into positional; the refusal
+// of the first option that cannot be taken, or an empty text.
+QString readArguments(const QStringList& args, CliOptions& o, QStringList& positional) {
     bool optionsEnded = false;
     for (qsizetype i = 0; i < args.size(); ++i) {
         const QString& a = args[i];
@@ -119,85 +120,82 @@ ParseResult ParseArgs(const QStringList& args) {
             inlineValue = a.mid(eq + 1);
         }
         const CliOption* def = FindOption(name);
-        if (!def) {
-            r.error = QStringLiteral("unknown option %1").arg(name);
-            return r;
-        }
+        if (!def)
+            return QStringLiteral("unknown option %1").arg(name);
         QString value;
         if (def->takesValue()) {
-            if (inlineValue) {
+            if (inlineValue)
                 value = *inlineValue;
-            } else if (i + 1 < args.size()) {
+            else if (i + 1 < args.size())
                 value = args[++i];
-            } else {
-                r.error = QStringLiteral("%1 wants a value").arg(name);
-                return r;
-            }
+            else
+                return QStringLiteral("%1 wants a value").arg(name);
         } else if (inlineValue) {
-            r.error = QStringLiteral("%1 takes no value").arg(name);
-            return r;
+            return QStringLiteral("%1 takes no value").arg(name);
         }
-        if (QString e = def->apply(o, value); !e.isEmpty()) {
-            r.error = e;
-            return r;
-        }
+        if (QString e = def->apply(o, value); !e.isEmpty())
+            return e;
     }
-    if (o.command == Command::Help || o.command == Command::Version)
-        return r;
+    return {};
+}
 
-    if (positional.isEmpty()) {
-        r.error = QStringLiteral("no command given");
-        return r;
-    }
+// The command word and its LIST; the refusal, or an empty text.
+QString takeCommand(QStringList positional, CliOptions& o) {
+    if (positional.isEmpty())
+        return QStringLiteral("no command given");
     const QString word = positional.takeFirst();
     const CliCommand* command = FindCommand(word);
-    if (!command) {
-        r.error = QStringLiteral("unknown command \"%1\"").arg(word);
-        return r;
-    }
+    if (!command)
+        return QStringLiteral("unknown command \"%1\"").arg(word);
     o.command = command->command;
     if (o.command == Command::Help)
-        return r;
-
-    const bool exchange = o.command == Command::Read || o.command == Command::Write;
-    const bool takesList = exchange || o.command == Command::Save;
+        return {};
+    const bool takesList = o.command == Command::Read || o.command == Command::Write || o.command == Command::Save;
     if (takesList) {
-        if (positional.isEmpty()) {
-            r.error = QStringLiteral("%1 wants a LIST (type:CODE, a device type name, a list number, file "
-                                     "name or list name)")
-                          .arg(word);
-            return r;
-        }
+        if (positional.isEmpty())
+            return QStringLiteral("%1 wants a LIST (type:CODE, a device type name, a list number, file "
+                                  "name or list name)")
+                .arg(word);
         o.list = positional.takeFirst();
     }
-    if (!positional.isEmpty()) {
-        r.error = QStringLiteral("unexpected argument \"%1\"").arg(positional.first());
-        return r;
-    }
+    if (!positional.isEmpty())
+        return QStringLiteral("unexpected argument \"%1\"").arg(positional.first());
+    return {};
+}
 
+// Options that do not go together, or not with the command.
+QString refuseCombinations(const CliOptions& o) {
     const ConnectionOverrides& c = o.connection;
-    if (c.udpHostIp && c.comPort) {
-        r.error = QStringLiteral("--udp and --port exclude each other");
+    if (c.udpHostIp && c.comPort)
+        return QStringLiteral("--udp and --port exclude each other");
+    if (c.server && (c.udpHostIp || c.comPort))
+        return QStringLiteral("%1 and %2 exclude each other")
+            .arg(c.server->rfc2217 ? "--rfc2217" : "--tcp", c.udpHostIp ? "--udp" : "--port");
+    for (const CliOption& option : OptionTable())
+        if (option.refuse)
+            if (QString e = option.refuse(o); !e.isEmpty())
+                return e;
+    if (o.command == Command::Write && o.sets.empty() && !o.rows && !o.onlyDiffering)
+        return QStringLiteral("write wants --set ROW=VALUE or --rows ROWS (the rows to write "
+                              "with the values the list holds)");
+    return {};
+}
+
+} // namespace
+
+ParseResult ParseArgs(const QStringList& args) {
+    ParseResult r;
+    CliOptions& o = r.options;
+    QStringList positional;
+    r.error = readArguments(args, o, positional);
+    if (!r.ok() || o.command == Command::Help || o.command == Command::Version)
         return r;
-    }
-    if (c.server && (c.udpHostIp || c.comPort)) {
-        r.error = QStringLiteral("%1 and %2 exclude each other")
-                      .arg(c.server->rfc2217 ? "--rfc2217" : "--tcp", c.udpHostIp ? "--udp" : "--port");
+    r.error = takeCommand(positional, o);
+    if (!r.ok() || o.command == Command::Help)
         return r;
-    }
-    for (const CliOption& option : OptionTable()) {
-        if (!option.refuse)
-            continue;
-        if (QString e = option.refuse(o); !e.isEmpty()) {
-            r.error = e;
-            return r;
-        }
-    }
-    if (o.command == Command::Write && o.sets.empty() && !o.rows && !o.onlyDiffering) {
-        r.error = QStringLiteral("write wants --set ROW=VALUE or --rows ROWS (the rows to write "
-                                 "with the values the list holds)");
+    r.error = refuseCombinations(o);
+    if (!r.ok())
         return r;
-    }
     // The export is the window's "save values" command, which stores the
     // values into the list file before it writes the table. With --targets it
     // writes one table per device and stores nothing.
