@@ -4,6 +4,8 @@
 // checks the shape of each option; what the values mean for the loaded list
 // and the connection is decided later, where the list and settings are known.
 
+#include "settingslimits.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -21,11 +23,6 @@ enum class Format { Text, Csv, Json };
 inline constexpr int kExitOk = 0;          // every row succeeded
 inline constexpr int kExitRowsFailed = 1;  // some row failed
 inline constexpr int kExitError = 2;       // usage, connection, database or file error
-
-// Answer wait limits of the settings record, in seconds.
-inline constexpr int kMinWaitSeconds = 1;
-inline constexpr int kMaxWaitSeconds = 31;
-inline constexpr int kMaxBusAddress = 31;
 
 // Devices of a --targets run exchanged at the same time, by default and at most.
 inline constexpr int kDefaultJobs = 4;
