@@ -159,6 +159,8 @@ PacedRun RunPaced(const ExchangeRoute& route, int n, bool fast) {
                                    .display = display,
                                    .ports = PortNaming{dir.path(), "/dev"},
                                    .localIp = 0x7F000001,
+                                   .reopenDatabase = {},
+                                   .localAddress = {},
                                    .udpPauses = pauses,
                                    .pacing = pacing});
     // A fresh process has never signed on; no optical port here anyway.
