@@ -75,3 +75,33 @@ TEST(CliOptionTable, ParserTakesValuesAsTheTableSays) {
         EXPECT_EQ(r.options.command, c.command) << c.word;
     }
 }
+
+TEST(CliOptionTable, EveryRefusalIsAskedOnce) {
+    QSet<QString> ordered;
+    for (const char* name : RefusalOrder()) {
+        const CliOption* o = FindOption(QLatin1String(name));
+        ASSERT_NE(o, nullptr) << name << " is not in the table";
+        EXPECT_NE(o->refuse, nullptr) << name << " refuses nothing";
+        EXPECT_FALSE(ordered.contains(QLatin1String(name))) << name << " is asked twice";
+        ordered.insert(QLatin1String(name));
+    }
+    for (const CliOption& o : OptionTable()) {
+        if (o.refuse) {
+            EXPECT_TRUE(ordered.contains(QLatin1String(o.name))) << o.name << "'s refusal is never asked";
+        }
+    }
+}
+
+TEST(CliOptionTable, OfTwoFaultsTheFirstInRefusalOrderIsNamed) {
+    // Command lines with two faults each, and the fault named.
+    const std::vector<std::pair<QString, QString>> cases = {
+        {"tree --rows 1 --set a=1", "--set belongs to the write command"},
+        {"tree --targets f --pace fast", "--pace and --gap belong to the read and write commands"},
+        {"read 1 --gap 5 --name x", "--gap goes with --pace fast"},
+        {"save type:20 --gap 4 --trace t", "--pace and --gap belong to the read and write commands"},
+        {"save type:20 --save --compare", "--save and --export belong to the read and write commands"},
+        {"tree --only-differing --jobs 2", "--jobs belongs to --targets"},
+    };
+    for (const auto& [line, expected] : cases)
+        EXPECT_EQ(ParseArgs(line.split(QLatin1Char(' '))).error, expected) << line.toStdString();
+}

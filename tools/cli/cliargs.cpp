@@ -171,10 +171,9 @@ QString refuseCombinations(const CliOptions& o) {
     if (c.server && (c.udpHostIp || c.comPort))
         return QStringLiteral("%1 and %2 exclude each other")
             .arg(c.server->rfc2217 ? "--rfc2217" : "--tcp", c.udpHostIp ? "--udp" : "--port");
-    for (const CliOption& option : OptionTable())
-        if (option.refuse)
-            if (QString e = option.refuse(o); !e.isEmpty())
-                return e;
+    for (const char* name : RefusalOrder())
+        if (QString e = FindOption(QLatin1String(name))->refuse(o); !e.isEmpty())
+            return e;
     if (o.command == Command::Write && o.sets.empty() && !o.rows && !o.onlyDiffering)
         return QStringLiteral("write wants --set ROW=VALUE or --rows ROWS (the rows to write "
                               "with the values the list holds)");

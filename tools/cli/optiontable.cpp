@@ -384,6 +384,11 @@ constexpr CliOption kOptions[] = {
      }},
 };
 
+constexpr const char* kRefusalOrder[] = {
+    "--set",  "--rows",   "--pace",    "--gap",     "--trace", "--save",           "--export",
+    "--name", "--save-as", "--compare", "--targets", "--jobs",  "--only-differing", "--verify",
+};
+
 constexpr CliCommand kCommands[] = {
     {"tree", Command::Tree, "tree", "the device types and saved lists, as the window's tree"},
     {"read", Command::Read, "read LIST", "read the selected rows from the device and print them"},
@@ -415,6 +420,7 @@ bool ParseDecimal(const QString& text, int& value) {
 
 std::span<const CliOption> OptionTable() { return kOptions; }
 std::span<const CliCommand> CliCommands() { return kCommands; }
+std::span<const char* const> RefusalOrder() { return kRefusalOrder; }
 
 const CliOption* FindOption(const QString& name) {
     for (const CliOption& o : kOptions)

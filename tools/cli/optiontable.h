@@ -24,7 +24,7 @@ struct CliOption {
     // Takes the option's value into the options; returns the refusal, or an
     // empty text.
     QString (*apply)(CliOptions&, const QString& value) = nullptr;
-    // Asked once the command is known, in the table's order, whether or not
+    // Asked once the command is known, in RefusalOrder(), whether or not
     // the option was given: the refusal of a combination the option is part
     // of (a command it does not belong to), or an empty text.
     QString (*refuse)(const CliOptions&) = nullptr;
@@ -41,6 +41,10 @@ struct CliCommand {
 
 std::span<const CliOption> OptionTable();
 std::span<const CliCommand> CliCommands();
+// The options whose refusals are asked once the command is known, in the
+// order they are asked: of two faults on one command line, the first in
+// this order is the one named.
+std::span<const char* const> RefusalOrder();
 
 const CliOption* FindOption(const QString& name);
 const CliCommand* FindCommand(const QString& word);
