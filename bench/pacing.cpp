@@ -154,8 +154,15 @@ PacedRun RunPaced(const ExchangeRoute& route, int n, bool fast) {
     UdpPauses pauses;
     if (fast)
         pauses.readPauseMs = pauses.writePauseMs = 0;
-    ExchangeStack stack(StackSetup{settings, rows, display, PortNaming{dir.path(), "/dev"}, 0x7F000001, {}, {},
-                                   nullptr, nullptr, pauses, {}, pacing});
+    ExchangeStack stack(StackSetup{.settings = settings,
+                                   .rows = rows,
+                                   .display = display,
+                                   .ports = PortNaming{dir.path(), "/dev"},
+                                   .localIp = 0x7F000001,
+                                   .reopenDatabase = {},
+                                   .localAddress = {},
+                                   .udpPauses = pauses,
+                                   .pacing = pacing});
     // A fresh process has never signed on; no optical port here anyway.
     stack.shared().linkIdleTicks = kLinkIdleExpired + 1;
     if (!route.udp)

@@ -70,6 +70,30 @@ void ExchangeController::discardStale() {
 
 void ExchangeController::releaseChannel() { link().release(); }
 
+bool ExchangeController::answerDue(int32_t state) {
+    if (link().delivery() == Delivery::HandedOver)
+        return state == STATE_UDP_ANSWER;
+    // Bytes are looked for while any of the three requests is out.
+    return state == STATE_SENT_1 || state == STATE_SENT_2 || state == STATE_SENT_3;
+}
+
+void ExchangeController::holdWriteAnswer() {
+    // A polled write keeps its resend and time-out running while its answer
+    // is parsed; writeAnswerOutstanding_ keeps the port from being read.
+    if (link().delivery() == Delivery::HandedOver)
+        ctx_.shared.writeState = ctx_.shared.writeState.load() + STATE_BUSY_FLAG;
+}
+
+void ExchangeController::waitOn(std::atomic<int32_t>& state, int32_t sentState) {
+    // A polled link is looked at again at the next step in the same state.
+    if (link().delivery() != Delivery::HandedOver)
+        return;
+    // The transaction that delivered is done with; a new one starts from
+    // the state the request was sent in.
+    link().endDelivery();
+    state = sentState;
+}
+
 // ---------------------------------------------------------------- shared steps
 
 void ExchangeController::connectSequence(Pending next) {
@@ -80,7 +104,13 @@ void ExchangeController::connectSequence(Pending next) {
             ctx_.localIp = ctx_.localAddress();
         return ctx_.localIp;
     };
-    switch (link().connect(LinkRequest{ctx_.settings, ctx_.display, linkExpired(), localIp})) {
+    const bool signOn = useOptoport() && linkExpired() && link().carriesSignOn();
+    const LinkStart start = link().connect(LinkRequest{ctx_.settings, ctx_.display, signOn, localIp});
+    if (link().showsConnecting()) {
+        ctx_.display.setProgressPos(0);
+        ctx_.display.setProgressText(texts::Connecting);
+    }
+    switch (start) {
     case LinkStart::Now:
         startPending();
         break;

@@ -149,6 +149,14 @@ private:
     int64_t opticLimitTicks() const { return ctx_.settings.waitSeconds * ctx_.waits.opticTicksPerWaitSecond; }
 
     void connectSequence(Pending next);
+    // Whether the link has an answer for a machine standing in `state`.
+    bool answerDue(int32_t state);
+    // A handed-over write answer is marked busy, so that the next step does
+    // not take it again while its message waits to be handled.
+    void holdWriteAnswer();
+    // What arrived decided nothing: wait on, as in `sentState`, for more, a
+    // resend or the time-out.
+    void waitOn(std::atomic<int32_t>& state, int32_t sentState);
     void startPending();
     bool advanceReadRow();
     void stepReadMachine();

@@ -49,7 +49,7 @@ void ExchangeController::stepReadMachine() {
     if (!keepRow(curRow_))
         return;
     const int32_t state = sh.readState.load();
-    const int32_t machine = link().machineState(state);
+    const int32_t machine = state & 0xFF; // without the busy flag of an answer being handled
     const int64_t L = readLimitTicks();
     switch (machine) {
     case STATE_START:
@@ -76,12 +76,12 @@ void ExchangeController::stepReadMachine() {
     }
 
     const int32_t s = sh.readState.load();
-    if (link().answerDue(s)) {
+    if (answerDue(s)) {
         sh.readState = s + STATE_BUSY_FLAG;
         if (link().takeArrived(sh) != 0)
             handleReadAnswer();
         else
-            link().resumeWaiting(sh.readState, readSentState_); // nothing came, or an empty datagram
+            waitOn(sh.readState, readSentState_); // nothing came, or an empty datagram
     }
     sh.readState = sh.readState.load() & 0xFF;
 }
@@ -92,7 +92,7 @@ void ExchangeController::handleReadAnswer() {
     bool crcFailed = false;
     const Verdict verdict = takeAnswer(&crcFailed);
     if (verdict == Verdict::Wait) {
-        link().resumeWaiting(sh.readState, readSentState_);
+        waitOn(sh.readState, readSentState_);
         return;
     }
     noteAnswerTaken();

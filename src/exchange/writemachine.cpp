@@ -125,16 +125,16 @@ void ExchangeController::stepWriteMachine(bool tick) {
         break;
     }
 
-    if (link().answerDue(sh.writeState.load()) && !writeAnswerOutstanding_) {
+    if (answerDue(sh.writeState.load()) && !writeAnswerOutstanding_) {
         sh.readState = STATE_IDLE;
-        link().holdWriteAnswer(sh.writeState);
+        holdWriteAnswer();
         if (link().takeArrived(sh) != 0) {
             writeTicks_ = 0;
             writeAnswerOutstanding_ = true;
             ctx_.poster.post(MSG_WRITE_ANSWER);
         } else {
             // Nothing came, or an empty datagram: wait on for a resend or the time-out.
-            link().resumeWaiting(sh.writeState, writeSentState_);
+            waitOn(sh.writeState, writeSentState_);
         }
     }
 }
@@ -161,7 +161,7 @@ void ExchangeController::OnWriteAnswer() {
     case Verdict::Wait:
         // Keep collecting for this row.
         sh.writeState = remembered;
-        link().resumeWaiting(sh.writeState, writeSentState_);
+        waitOn(sh.writeState, writeSentState_);
         return;
     }
 }

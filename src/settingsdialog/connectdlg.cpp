@@ -1,6 +1,7 @@
 #include "connectdlg.h"
 
 #include "exchangeshared.h"
+#include "settingslimits.h"
 
 #include "artwork.h"
 #include "iconbutton.h"
@@ -91,9 +92,9 @@ CConnectDlg::CConnectDlg(ConnectTargets targets, QWidget* parent)
     const ConnectionSettings& s = t_.settings;
     m_.portChoice = newIndex;
     m_.speedChoice = s.speedIndex;
-    m_.ownAddress = s.ownAddress & 31;
-    m_.deviceAddress = s.deviceAddress & 31;
-    m_.wait = s.waitSeconds & 31;
+    m_.ownAddress = s.ownAddress & kFiveBitMask;
+    m_.deviceAddress = s.deviceAddress & kFiveBitMask;
+    m_.wait = s.waitSeconds & kFiveBitMask;
     m_.useAddress = s.useAddress;
     m_.useOptoport = s.useOptoport;
     m_.deviceIp = s.deviceIp;
@@ -297,13 +298,13 @@ bool CConnectDlg::takeNumber(QLineEdit* edit, int lower, int upper, int& member)
 bool CConnectDlg::TakeValues() {
     m_.portChoice = portList_->currentIndex();
     m_.speedChoice = speedList_->currentIndex();
-    if (!takeNumber(ownAddress_, 0, 31, m_.ownAddress))
+    if (!takeNumber(ownAddress_, 0, kMaxBusAddress, m_.ownAddress))
         return false;
     m_.useAddress = useAddress_->isChecked() ? 1 : 0;
-    if (!takeNumber(deviceAddress_, 0, 31, m_.deviceAddress))
+    if (!takeNumber(deviceAddress_, 0, kMaxBusAddress, m_.deviceAddress))
         return false;
     m_.useOptoport = useOptoport_->isChecked() ? 1 : 0;
-    if (!takeNumber(wait_, 1, 31, m_.wait))
+    if (!takeNumber(wait_, kMinWaitSeconds, kMaxWaitSeconds, m_.wait))
         return false;
     m_.useIp = useIp_->isChecked() ? 1 : 0;
     uint32_t ip = 0;
@@ -423,7 +424,7 @@ void CConnectDlg::OnUpDown(int controlId, int delta) {
     int* member = controlId == IDC_OWN_ADDRESS_SPIN      ? &m_.ownAddress
                   : controlId == IDC_DEVICE_ADDRESS_SPIN ? &m_.deviceAddress
                                                          : &m_.wait;
-    *member &= 31;
+    *member &= kFiveBitMask;
     if (delta <= 0 && *member < 30)
         ++*member;
     else if (delta > 0 && *member > 0)
@@ -442,7 +443,7 @@ void CConnectDlg::OnOk() {
     s.portIndex = m_.portChoice;
     s.ownAddress = m_.ownAddress;
     s.deviceAddress = m_.deviceAddress;
-    s.waitSeconds = m_.wait & 31;
+    s.waitSeconds = m_.wait & kFiveBitMask;
     s.useAddress = m_.useAddress;
     s.useOptoport = m_.useOptoport;
     s.deviceIp = m_.deviceIp;

@@ -41,18 +41,15 @@ QString Baud(const ConnectionSettings& s) {
 LinkStart RecordingChannel::connect(const LinkRequest& request) {
     const ConnectionSettings& s = request.settings;
     const LinkStart start = inner_.connect(request);
-    if (s.useIp == 1 && !s.deviceServer.inUse()) {
+    if (inner_.kind() == RouteKind::Udp) {
         port_ = route_ = UdpPeer(s);
         open_ = true;
         log_.link(port_, QStringLiteral("обмен по UDP"));
         return start;
     }
-    ConnectionSettings opened = s;
-    // The optical port is woken at 300 baud, whatever speed is configured.
-    if (s.useOptoport == 1 && request.linkExpired)
-        opened.speedIndex = 0;
+    const ConnectionSettings opened = request.opening();
     open_ = start != LinkStart::Failed;
-    if (s.deviceServer.inUse()) {
+    if (inner_.kind() == RouteKind::DeviceServer) {
         port_ = ServerPeer(s);
         // Over raw TCP the line runs at the speed the server gives it.
         const bool setsSpeed = s.deviceServer.mode == DeviceServer::Mode::Rfc2217;
@@ -71,7 +68,7 @@ LinkStart RecordingChannel::connect(const LinkRequest& request) {
 
 bool RecordingChannel::reopen(const ConnectionSettings& settings, ExchangeDisplay& display) {
     const bool ok = inner_.reopen(settings, display);
-    if (settings.deviceServer.inUse()) {
+    if (inner_.kind() == RouteKind::DeviceServer) {
         port_ = ServerPeer(settings);
         const bool setsSpeed = settings.deviceServer.mode == DeviceServer::Mode::Rfc2217;
         route_ = setsSpeed ? QStringLiteral("%1 %2").arg(port_, Baud(settings)) : port_;
@@ -81,7 +78,7 @@ bool RecordingChannel::reopen(const ConnectionSettings& settings, ExchangeDispla
                                      : QStringLiteral("соединение открыто"));
         return ok;
     }
-    if (settings.useIp == 1)
+    if (inner_.kind() == RouteKind::Udp)
         return ok;
     port_ = ComPort(settings);
     route_ = QStringLiteral("%1 %2").arg(port_, Baud(settings));

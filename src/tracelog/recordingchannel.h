@@ -16,17 +16,16 @@ class RecordingChannel final : public ExchangeChannel {
 public:
     RecordingChannel(ExchangeChannel& inner, ExchangeLog& log) : inner_(inner), log_(log) {}
 
+    RouteKind kind() const override { return inner_.kind(); }
+    bool carriesSignOn() const override { return inner_.carriesSignOn(); }
+    bool showsConnecting() const override { return inner_.showsConnecting(); }
+    Delivery delivery() const override { return inner_.delivery(); }
     LinkStart connect(const LinkRequest& request) override;
     bool reopen(const ConnectionSettings& settings, ExchangeDisplay& display) override;
     void send(ExchangeShared& shared) override;
-    bool answerDue(int32_t state) const override { return inner_.answerDue(state); }
     int takeArrived(ExchangeShared& shared) override;
     int discardWaiting(ExchangeShared& shared) override;
-    int32_t machineState(int32_t state) const override { return inner_.machineState(state); }
-    void holdWriteAnswer(std::atomic<int32_t>& writeState) override { inner_.holdWriteAnswer(writeState); }
-    void resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) override {
-        inner_.resumeWaiting(state, sentState);
-    }
+    void endDelivery() override { inner_.endDelivery(); }
     void release() override;
 
     const QString& route() const { return route_; }

@@ -3,17 +3,9 @@
 namespace parvault {
 
 LinkStart SerialLink::connect(const LinkRequest& request) {
-    const bool signOn = request.settings.useOptoport == 1 && request.linkExpired;
-    ConnectionSettings opening = request.settings;
-    // The optical port wakes up at 300 baud.
-    if (signOn)
-        opening.speedIndex = 0;
-    const bool opened = reopen(opening, request.display);
-    request.display.setProgressPos(0);
-    request.display.setProgressText(texts::Connecting);
-    if (!opened)
+    if (!reopen(request.opening(), request.display))
         return LinkStart::Failed;
-    return signOn ? LinkStart::SignOn : LinkStart::Now;
+    return request.signOn ? LinkStart::SignOn : LinkStart::Now;
 }
 
 bool SerialLink::reopen(const ConnectionSettings& settings, ExchangeDisplay& display) {
@@ -44,11 +36,6 @@ bool SerialLink::reopen(const ConnectionSettings& settings, ExchangeDisplay& dis
 }
 
 void SerialLink::send(ExchangeShared& shared) { ComWrite(port_, shared.txFrame); }
-
-// Bytes are looked for while any of the three requests is out.
-bool SerialLink::answerDue(int32_t state) const {
-    return state == STATE_SENT_1 || state == STATE_SENT_2 || state == STATE_SENT_3;
-}
 
 int SerialLink::takeArrived(ExchangeShared& shared) {
     const int n = ComRead(port_, shared.rxBuffer);

@@ -14,18 +14,17 @@ class SerialLink final : public ExchangeChannel {
 public:
     explicit SerialLink(SerialChannel& port) : port_(port) {}
 
+    RouteKind kind() const override { return RouteKind::Serial; }
+    bool carriesSignOn() const override { return true; }
+    bool showsConnecting() const override { return true; }
+    // A serial write keeps its resend and time-out running while its answer
+    // is parsed; the port is polled again at the next step in the same state.
+    Delivery delivery() const override { return Delivery::Polled; }
     LinkStart connect(const LinkRequest& request) override;
     bool reopen(const ConnectionSettings& settings, ExchangeDisplay& display) override;
     void send(ExchangeShared& shared) override;
-    bool answerDue(int32_t state) const override;
     int takeArrived(ExchangeShared& shared) override;
     int discardWaiting(ExchangeShared& shared) override { return takeArrived(shared); }
-    int32_t machineState(int32_t state) const override { return state; }
-    // A serial write keeps its resend and time-out running while its answer
-    // is parsed; the controller reads no more until then.
-    void holdWriteAnswer(std::atomic<int32_t>&) override {}
-    // The port is polled again at the next step in the same state.
-    void resumeWaiting(std::atomic<int32_t>&, int32_t) override {}
     void release() override;
 
     SerialChannel& port() { return port_; }

@@ -75,18 +75,11 @@ bool TcpLink::connected() const { return d_->socket != kNoSocket; }
 
 LinkStart TcpLink::connect(const LinkRequest& request) {
     close();
-    const bool signOn = request.settings.useOptoport == 1 && request.linkExpired;
-    ConnectionSettings opening = request.settings;
-    // The optical port wakes up at 300 baud; over RFC 2217 the server's line
-    // follows, over raw TCP the line keeps the speed the server gives it.
-    if (signOn)
-        opening.speedIndex = 0;
-    const bool opened = reopen(opening, request.display);
-    request.display.setProgressPos(0);
-    request.display.setProgressText(texts::Connecting);
-    if (!opened)
+    // For the sign-on the server's line follows over RFC 2217; over raw TCP
+    // the line keeps the speed the server gives it.
+    if (!reopen(request.opening(), request.display))
         return LinkStart::Failed;
-    return signOn ? LinkStart::SignOn : LinkStart::Now;
+    return request.signOn ? LinkStart::SignOn : LinkStart::Now;
 }
 
 bool TcpLink::reopen(const ConnectionSettings& settings, ExchangeDisplay& display) {
@@ -184,10 +177,6 @@ void TcpLink::send(ExchangeShared& shared) {
 }
 
 // Bytes are looked for while any of the three requests is out.
-bool TcpLink::answerDue(int32_t state) const {
-    return state == STATE_SENT_1 || state == STATE_SENT_2 || state == STATE_SENT_3;
-}
-
 int TcpLink::takeArrived(ExchangeShared& shared) {
     shared.rxLength = 0;
     shared.rxBuffer[0] = 0;

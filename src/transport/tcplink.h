@@ -47,17 +47,17 @@ public:
     // Where a dropped connection and its remaking are told; may be null.
     void setEvents(ExchangeEvents* events) { events_ = events; }
 
+    RouteKind kind() const override { return RouteKind::DeviceServer; }
+    bool carriesSignOn() const override { return true; }
+    bool showsConnecting() const override { return true; }
+    Delivery delivery() const override { return Delivery::Polled; }
     LinkStart connect(const LinkRequest& request) override;
     // With the connection up to the same server, only the line settings go
     // out again (RFC 2217); otherwise the connection is made afresh.
     bool reopen(const ConnectionSettings& settings, ExchangeDisplay& display) override;
     void send(ExchangeShared& shared) override;
-    bool answerDue(int32_t state) const override;
     int takeArrived(ExchangeShared& shared) override;
     int discardWaiting(ExchangeShared& shared) override { return takeArrived(shared); }
-    int32_t machineState(int32_t state) const override { return state; }
-    void holdWriteAnswer(std::atomic<int32_t>&) override {}
-    void resumeWaiting(std::atomic<int32_t>&, int32_t) override {}
     void release() override;
 
     bool connected() const;

@@ -11,13 +11,4 @@ LinkStart UdpLink::connect(const LinkRequest& request) {
 
 void UdpLink::send(ExchangeShared&) { udp_.StartUdpExchange(makeUdpTarget(settings_, localIp_)); }
 
-void UdpLink::holdWriteAnswer(std::atomic<int32_t>& writeState) {
-    writeState = writeState.load() + STATE_BUSY_FLAG;
-}
-
-void UdpLink::resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) {
-    udp_.stopUdpExchange();
-    state = sentState;
-}
-
 } // namespace parvault

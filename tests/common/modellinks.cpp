@@ -28,16 +28,9 @@ ModelSerialLink::ModelSerialLink(devsim::DeviceModel& model, devsim::StreamDevic
     : model_(model), device_(model, optical), now_(now), pieceGapMs_(pieceGapMs) {}
 
 LinkStart ModelSerialLink::connect(const LinkRequest& request) {
-    const bool signOn = request.settings.useOptoport == 1 && request.linkExpired;
-    ConnectionSettings opening = request.settings;
-    if (signOn)
-        opening.speedIndex = 0;
-    const bool opened = reopen(opening, request.display);
-    request.display.setProgressPos(0);
-    request.display.setProgressText(texts::Connecting);
-    if (!opened)
+    if (!reopen(request.opening(), request.display))
         return LinkStart::Failed;
-    return signOn ? LinkStart::SignOn : LinkStart::Now;
+    return request.signOn ? LinkStart::SignOn : LinkStart::Now;
 }
 
 bool ModelSerialLink::reopen(const ConnectionSettings& settings, ExchangeDisplay& display) {
@@ -92,10 +85,6 @@ void ModelSerialLink::schedule(const devsim::Reply& reply, size_t requestBytes) 
     }
 }
 
-bool ModelSerialLink::answerDue(int32_t state) const {
-    return state == STATE_SENT_1 || state == STATE_SENT_2 || state == STATE_SENT_3;
-}
-
 int ModelSerialLink::takeArrived(ExchangeShared& shared) {
     size_t n = 0;
     while (baud_ != 0 && !due_.empty() && due_.front().at <= now_ && n < size_t{kRxReadMax}) {
@@ -137,15 +126,6 @@ void ModelDatagramLink::send(ExchangeShared& shared) {
     run_->frame = laidOutFrame(shared);
     run_->waitSeconds = settings_.waitSeconds;
     advance();
-}
-
-void ModelDatagramLink::holdWriteAnswer(std::atomic<int32_t>& writeState) {
-    writeState = writeState.load() + STATE_BUSY_FLAG;
-}
-
-void ModelDatagramLink::resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) {
-    run_.reset();
-    state = sentState;
 }
 
 void ModelDatagramLink::advance() {

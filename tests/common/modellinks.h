@@ -29,14 +29,14 @@ public:
     ModelSerialLink(devsim::DeviceModel& model, devsim::StreamDevice::Optical optical, const SimTime& now,
                     int pieceGapMs);
 
+    RouteKind kind() const override { return RouteKind::Serial; }
+    bool carriesSignOn() const override { return true; }
+    bool showsConnecting() const override { return true; }
+    Delivery delivery() const override { return Delivery::Polled; }
     LinkStart connect(const LinkRequest& request) override;
     bool reopen(const ConnectionSettings& settings, ExchangeDisplay& display) override;
     void send(ExchangeShared& shared) override;
-    bool answerDue(int32_t state) const override;
     int takeArrived(ExchangeShared& shared) override;
-    int32_t machineState(int32_t state) const override { return state; }
-    void holdWriteAnswer(std::atomic<int32_t>&) override {}
-    void resumeWaiting(std::atomic<int32_t>&, int32_t) override {}
     void release() override;
 
     // The port and speed the line is open at; 0 while closed.
@@ -78,14 +78,15 @@ public:
     // time-outs go; set before the first send.
     void attach(ExchangeShared& shared, MessagePoster& poster);
 
+    RouteKind kind() const override { return RouteKind::Udp; }
+    bool carriesSignOn() const override { return false; }
+    bool showsConnecting() const override { return false; }
+    Delivery delivery() const override { return Delivery::HandedOver; }
     LinkStart connect(const LinkRequest& request) override;
     bool reopen(const ConnectionSettings&, ExchangeDisplay&) override { return true; }
     void send(ExchangeShared& shared) override;
-    bool answerDue(int32_t state) const override { return state == STATE_UDP_ANSWER; }
     int takeArrived(ExchangeShared& shared) override { return shared.rxLength.load(); }
-    int32_t machineState(int32_t state) const override { return state & 0xFF; }
-    void holdWriteAnswer(std::atomic<int32_t>& writeState) override;
-    void resumeWaiting(std::atomic<int32_t>& state, int32_t sentState) override;
+    void endDelivery() override { run_.reset(); }
     void release() override { run_.reset(); }
 
     // Moves the transaction on to the present moment.

@@ -66,20 +66,37 @@ enum class Links {
     Real,  // a pty and a UDP socket served by the simulator
 };
 
+// How a rig is made, each item named where it is given:
+// Rig rig(params, {.device = config, .waits = AnswerWaits{...}}).
+struct RigSetup {
+    devsim::ServerOptions server = {};
+    devsim::DeviceConfig device = {};
+    UdpPauses udpPauses = {};
+    Links links = Links::Real;
+    AnswerWaits waits = {};
+    Pacing pacing = {};
+};
+
 class Rig {
 public:
     static constexpr int kPort = 7;
 
-    explicit Rig(const QString& params, devsim::ServerOptions serverOptions = {},
-                 devsim::DeviceConfig config = {}, UdpPauses udpPauses = {}, Links linkKind = Links::Real,
-                 AnswerWaits waits = {}, Pacing pacing = {})
-        : model_(table(params), config), server(model_, withPty(serverOptions)),
-          links(model_, settings, serverOptions.optical, serverOptions.pieceGapMs, udpPauses),
-          real_(linkKind == Links::Real),
-          stack(StackSetup{settings, rows, display, PortNaming{dir.path(), "/dev"}, 0x7F000001,
-                           [this] { ++reopens; },
-                           [this] { return localAddress ? localAddress() : 0x7F000001; }, nullptr, nullptr,
-                           udpPauses, waits, std::move(pacing), real_ ? nullptr : &links, &log}),
+    explicit Rig(const QString& params, RigSetup setup = {})
+        : model_(table(params), setup.device), server(model_, withPty(setup.server)),
+          links(model_, settings, setup.server.optical, setup.server.pieceGapMs, setup.udpPauses),
+          real_(setup.links == Links::Real),
+          stack(StackSetup{.settings = settings,
+                           .rows = rows,
+                           .display = display,
+                           .ports = PortNaming{dir.path(), "/dev"},
+                           .localIp = 0x7F000001,
+                           .reopenDatabase = [this] { ++reopens; },
+                           .localAddress = [this] { return localAddress ? localAddress() : 0x7F000001; },
+                           .udpPauses = setup.udpPauses,
+                           .waits = setup.waits,
+                           .pacing = std::move(setup.pacing),
+                           .channels = real_ ? nullptr : &links,
+                           .log = &log}),
           shared(stack.shared()), poster(stack.queue()), serial(stack.serial()), udp(stack.udp()),
           controller(stack.controller()) {
         links.attach(stack.shared(), stack.queue());
@@ -218,10 +235,13 @@ public:
 // A rig whose device answers on the manual clock.
 class ModelRig : public Rig {
 public:
-    explicit ModelRig(const QString& params, devsim::ServerOptions serverOptions = {},
-                      devsim::DeviceConfig config = {}, UdpPauses udpPauses = {}, AnswerWaits waits = {},
-                      Pacing pacing = {})
-        : Rig(params, std::move(serverOptions), config, udpPauses, Links::Model, waits, std::move(pacing)) {}
+    explicit ModelRig(const QString& params, RigSetup setup = {}) : Rig(params, onModelLinks(std::move(setup))) {}
+
+private:
+    static RigSetup onModelLinks(RigSetup setup) {
+        setup.links = Links::Model;
+        return setup;
+    }
 };
 
 } // namespace parvault::testing

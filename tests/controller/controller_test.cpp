@@ -86,7 +86,7 @@ TEST(ControllerRead, UdpReadsLowParametersFirstAllKinds) {
 TEST(ControllerRead, SerialReadWithAddressBlockForDevice16) {
     devsim::DeviceConfig config;
     config.deviceAddress = 16;
-    ModelRig rig(kParams, {}, config);
+    ModelRig rig(kParams, {.device = config});
     rig.settings.useAddress = 1;
     rig.settings.deviceAddress = 16;
     rig.settings.ownAddress = 1;
@@ -117,7 +117,7 @@ TEST(ControllerRead, AllRowsAboveThreeHundredStartInSecondPass) {
 // The answer wait is the exchange's own: a shorter one resends sooner and
 // gives up sooner, and the optical wait keeps its own ratio.
 TEST(ControllerRead, AnExchangesOwnAnswerWaitSetsResendsAndTimeOut) {
-    ModelRig rig(kParams, {}, {}, {}, AnswerWaits{4, 8});
+    ModelRig rig(kParams, {.waits = AnswerWaits{.answerTicksPerWaitSecond = 4, .opticTicksPerWaitSecond = 8}});
     rig.setRows({{kSilentRow.channel, kSilentRow.param, 0, KindPlain}});
     rig.controller.OnReadCommand();
     std::vector<int> sendTicks;
@@ -265,7 +265,7 @@ TEST(ControllerOptical, SignOnLearnsSpeedAndSkipsWhileFresh) {
         devsim::ServerOptions o;
         o.optical.enabled = true;
         o.optical.speedChar = speedChar;
-        ModelRig rig(kParams, o);
+        ModelRig rig(kParams, {.server = o});
         rig.settings.useOptoport = 1;
         rig.settings.speedIndex = 2;
         rig.setRows({{1, 5, 0, KindPlain}});
@@ -424,6 +424,9 @@ Pacing fastPacing(ModelLinks* clockOf = nullptr, int gapMs = 0) {
     return p;
 }
 
+// The UDP pauses of a fast run: none after sending, short polls.
+constexpr UdpPauses kNoPauses{.readPauseMs = 0, .writePauseMs = 0, .statePollMs = 1, .receivePollMs = 10};
+
 } // namespace
 
 // The same rows, outcomes and resends as the window's pacing; only the
@@ -431,7 +434,7 @@ Pacing fastPacing(ModelLinks* clockOf = nullptr, int gapMs = 0) {
 TEST(ControllerFastPace, ReadsEveryRowAsTheWindowsPaceDoesWithoutTheStepWaits) {
     for (int useIp : {0, 1}) {
         ModelRig slow(kParams);
-        ModelRig fast(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing());
+        ModelRig fast(kParams, {.udpPauses = kNoPauses, .pacing = fastPacing()});
         for (Rig* rig : {static_cast<Rig*>(&slow), static_cast<Rig*>(&fast)}) {
             rig->settings.useIp = useIp;
             rig->setRows({{1, 310, 0, KindPlain}, {1, 5, 0, KindPlain}, {kErrorRow.channel, kErrorRow.param, 0, KindPlain},
@@ -453,7 +456,7 @@ TEST(ControllerFastPace, ReadsEveryRowAsTheWindowsPaceDoesWithoutTheStepWaits) {
 TEST(ControllerFastPace, PromptRowsFollowEachOtherAtOnce) {
     for (int useIp : {0, 1}) {
         ModelRig slow(kParams);
-        ModelRig fast(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing());
+        ModelRig fast(kParams, {.udpPauses = kNoPauses, .pacing = fastPacing()});
         for (Rig* rig : {static_cast<Rig*>(&slow), static_cast<Rig*>(&fast)}) {
             rig->settings.useIp = useIp;
             rig->setRows({{1, 5, 0, KindPlain}, {1, 20, 0, KindPlain}, {1, 400, 0, KindPlain},
@@ -470,7 +473,7 @@ TEST(ControllerFastPace, PromptRowsFollowEachOtherAtOnce) {
 }
 
 TEST(ControllerFastPace, WritesConfirmWithoutWaitingForTicks) {
-    ModelRig rig(kParams, {}, {}, {}, {}, fastPacing());
+    ModelRig rig(kParams, {.pacing = fastPacing()});
     rig.setRows({{1, 5, 0, KindPlain, "13,75"}, {1, 20, 0, KindPlain, "1"}, {1, 400, 0, KindPlain, "43"}});
     rig.controller.OnWriteCommand();
     ASSERT_TRUE(rig.runFastToEnd(100));
@@ -482,7 +485,7 @@ TEST(ControllerFastPace, WritesConfirmWithoutWaitingForTicks) {
 
 // A gap holds each request back that long after the previous answer.
 TEST(ControllerFastPace, GapKeepsTheLineQuietAfterEachAnswer) {
-    ModelRig gapped(kParams, {}, {}, UdpPauses{0, 0, 1, 10}, {}, fastPacing(&gapped.links, 7));
+    ModelRig gapped(kParams, {.udpPauses = kNoPauses, .pacing = fastPacing(&gapped.links, 7)});
     gapped.settings.useIp = 1;
     gapped.setRows({{1, 5, 0, KindPlain}, {1, 20, 0, KindPlain}, {1, 400, 0, KindPlain}});
     gapped.controller.OnReadCommand();

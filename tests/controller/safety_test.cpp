@@ -98,7 +98,7 @@ TEST(ExchangeAddresses, AddressThirtyOneBothWays) {
     devsim::DeviceConfig config;
     config.deviceAddress = 31;
     for (int useIp : {0, 1}) {
-        ModelRig rig(kParams, {}, config);
+        ModelRig rig(kParams, {.device = config});
         rig.settings.useIp = useIp;
         rig.settings.useAddress = 1;
         rig.settings.deviceAddress = 31;
@@ -120,7 +120,7 @@ TEST(ExchangeAddresses, AddressThirtyOneBothWays) {
 TEST(ExchangeWrite, AChunkIsParsedBeforeTheNextIsRead) {
     devsim::ServerOptions o;
     o.pieceGapMs = 60;
-    Rig rig(kParams, o);
+    Rig rig(kParams, {.server = o});
     rig.setRows({{1, 43, 0, KindPlain, "5"}});
     rig.controller.OnWriteCommand();
     rig.controller.OnMessage(MSG_TICK); // sends the request

@@ -81,7 +81,7 @@ TEST(ExchangeStacks, TwoStacksReadTwoDevicesAtOnce) {
 TEST(ExchangeStacks, UdpPausesAreEachStacksOwn) {
     UdpPauses held;
     held.readPauseMs = 10 * 60 * 1000;
-    Rig heldRig(deviceParams(QStringLiteral("25")), {}, {}, held);
+    Rig heldRig(deviceParams(QStringLiteral("25")), {.udpPauses = held});
     Rig plainRig(deviceParams(QStringLiteral("75")));
     heldRig.settings.useIp = 1;
     plainRig.settings.useIp = 1;

@@ -233,7 +233,7 @@ TEST(ExchangeLogOfASignOn, AnnouncedSpeedThenTheRead) {
     devsim::ServerOptions options;
     options.optical.enabled = true;
     options.optical.speedChar = '5';
-    ModelRig rig(kParams, options);
+    ModelRig rig(kParams, {.server = options});
     rig.settings.useOptoport = 1;
     rig.shared.linkIdleTicks = kLinkIdleExpired + 1;
     rig.setRows({{1, 5, 0, KindPlain}});

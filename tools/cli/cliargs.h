@@ -4,6 +4,8 @@
 // checks the shape of each option; what the values mean for the loaded list
 // and the connection is decided later, where the list and settings are known.
 
+#include "settingslimits.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -21,11 +23,6 @@ enum class Format { Text, Csv, Json };
 inline constexpr int kExitOk = 0;          // every row succeeded
 inline constexpr int kExitRowsFailed = 1;  // some row failed
 inline constexpr int kExitError = 2;       // usage, connection, database or file error
-
-// Answer wait limits of the settings record, in seconds.
-inline constexpr int kMinWaitSeconds = 1;
-inline constexpr int kMaxWaitSeconds = 31;
-inline constexpr int kMaxBusAddress = 31;
 
 // Devices of a --targets run exchanged at the same time, by default and at most.
 inline constexpr int kDefaultJobs = 4;
@@ -100,6 +97,8 @@ bool ParseUdpTarget(const QString& text, uint32_t& ip, uint16_t& port, QString* 
 // The name is looked up only when the connection is made, so that a name
 // not found is reported as the connection's failure.
 bool ParseServerTarget(const QString& text, QString& host, uint16_t& port, QString* why);
+// A decimal number without a sign of its own making ("+5" is refused).
+bool ParseDecimal(const QString& text, int& value);
 // "COM7", "com7" or "7".
 std::optional<int> ParseComPort(const QString& text);
 

@@ -25,10 +25,15 @@ StackSetup withLogAndPacing(StackSetup setup, ExchangeLog* log, Pacing pacing) {
 HeadlessExchange::HeadlessExchange(ConnectionSettings& settings, RowTable& rows, PortNaming ports,
                                    uint32_t localIp, std::function<void()> reopenDatabase, ExchangeLog* log,
                                    Pacing pacing)
-    : stack(withLogAndPacing(StackSetup{settings, rows, display, std::move(ports), localIp, std::move(reopenDatabase),
-                               // One run, one exchange: the address the caller chose for it.
-                               nullptr},
-                    log, std::move(pacing))),
+    : stack(withLogAndPacing(StackSetup{.settings = settings,
+                                        .rows = rows,
+                                        .display = display,
+                                        .ports = std::move(ports),
+                                        .localIp = localIp,
+                                        .reopenDatabase = std::move(reopenDatabase),
+                                        // One run, one exchange: the address the caller chose for it.
+                                        .localAddress = nullptr},
+                             log, std::move(pacing))),
       controller(stack.controller()) {
     // The window's link count starts at the limit and passes it with the
     // first tick, long before anyone can press a button. A command line

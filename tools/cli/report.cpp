@@ -266,7 +266,7 @@ QByteArray FormatReport(const ExchangeReport& report, Format format) {
     return textTable(report.list, report.rows, report.compare).toUtf8();
 }
 
-QByteArray formatDevicesReport(const DevicesReport& r, Format format) {
+QByteArray FormatDevicesReport(const DevicesReport& r, Format format) {
     switch (format) {
     case Format::Csv: {
         QString out = csvHeader(r.compare, true, r.writeBack);
@@ -315,7 +315,7 @@ QByteArray formatDevicesReport(const DevicesReport& r, Format format) {
     return out.toUtf8();
 }
 
-QByteArray formatSavedList(const SavedList& list, Format format) {
+QByteArray FormatSavedList(const SavedList& list, Format format) {
     switch (format) {
     case Format::Csv:
         return (QStringLiteral("list,list_name,file,rows\n%1,%2,%3,%4\n")

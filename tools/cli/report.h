@@ -103,10 +103,10 @@ struct DevicesReport {
 // As FormatReport, each row naming its device: a section per device in
 // text, a first column "device" in CSV, a "device" field in JSON (whose
 // "devices" array adds each device's route, summary and exit status).
-QByteArray formatDevicesReport(const DevicesReport& report, Format format);
+QByteArray FormatDevicesReport(const DevicesReport& report, Format format);
 
 // The list a save made: a tree line ("N  NAME  (FILE)"), CSV or JSON.
-QByteArray formatSavedList(const SavedList& list, Format format);
+QByteArray FormatSavedList(const SavedList& list, Format format);
 
 // Control characters shown as escapes (\n, \t, \r, \xNN), so that a name
 // or value holding one cannot break a line of text output.

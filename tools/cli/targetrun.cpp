@@ -177,7 +177,7 @@ int runTargets(const TargetRunSetup& setup, const MemoryRowTable& rows, const Ex
         report.exitStatus = std::max(report.exitStatus, d.exitStatus);
         report.devices.push_back(std::move(d));
     }
-    const QByteArray out = formatDevicesReport(report, setup.format);
+    const QByteArray out = FormatDevicesReport(report, setup.format);
     env.out.write(out.constData(), out.size());
     env.out.flush();
     return report.exitStatus;
