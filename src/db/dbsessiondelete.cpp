@@ -6,12 +6,15 @@
 #include "dbsessionshared.h"
 #include "jetimport.h"
 
+#include <QFile>
+
 namespace parvault {
 
 namespace {
 
 const QString kMsgListNotDeletedBusy =
     QStringLiteral("Список не удаляется: файл %1 занят другой программой (ждали %2 с). Повторите позже.\n");
+const QString kMsgListNotDeleted = QStringLiteral("Список не удаляется: файл %1 не удаляется — %2.\n");
 
 } // namespace
 
@@ -54,6 +57,16 @@ bool DbSession::DeleteSelectedList(std::optional<int32_t> selectedItemData, bool
         }
         removeWithJournal(fileName); // not a database we can lock: removed as it is
     }
+    // Windows removes no file that is open, our own lock's included: there
+    // the file goes once the lock is let go.
+    db.Close();
+    QFile file(fileName);
+    if (file.exists() && !file.remove()) {
+        // Said, not taken for done: the list stays, and so do the rows shown.
+        m_ui.message(kMsgListNotDeleted.arg(fileName, file.errorString()), kAppCaption);
+        return false;
+    }
+    QFile::remove(fileName + QStringLiteral("-journal"));
     return deleted();
 }
 
