@@ -63,7 +63,7 @@ TEST_F(Storage, OpenFailsForMissingFileNonDatabaseAndMissingTable) {
     EXPECT_THROW(db.Open(QStringLiteral("absent.mdb")), CDaoException);
     EXPECT_FALSE(QFileInfo::exists(QStringLiteral("absent.mdb"))) << "opening must not create the file";
 
-    std::ofstream(dir.file("text.mdb")) << "this is a plain text file, not a database at all\n";
+    std::ofstream(dir.file("text.mdb"), std::ios::binary) << "this is a plain text file, not a database at all\n";
     EXPECT_THROW(db.Open(QStringLiteral("text.mdb")), CDaoException);
     EXPECT_FALSE(db.IsOpen());
 

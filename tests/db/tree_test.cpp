@@ -109,9 +109,12 @@ TEST(Tree, ListsAttachToTheirGroupsWithItemDataAndCutNames) {
 TEST(Tree, ReservedNamesAndNonListFilesAreSkipped) {
     Workspace w;
     makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, {});
+#ifndef _WIN32
+    // Names that differ only in letter case are one file on Windows.
     makeListFile(w.file("parvlt2.mdb"), 20, "reserved lower");
-    makeListFile(w.file("pvl100-1.mdb"), 20, "reserved other");
     makeListFile(w.file("Pvl100-1.mdb"), 20, "case differs");
+#endif
+    makeListFile(w.file("pvl100-1.mdb"), 20, "reserved other");
     std::ofstream(w.file("garbage.mdb")) << "not a database";
     std::ofstream(w.file("empty.mdb")); // a zero-length file
     exec(w.file("nohead.mdb"), dbtest::kParamsDdl);
@@ -125,7 +128,11 @@ TEST(Tree, ReservedNamesAndNonListFilesAreSkipped) {
     QStringList names;
     for (int k = 0; k < w.session.listFileTable.count; ++k)
         names << w.session.listFileTable.entries[static_cast<size_t>(k)].fileName;
+#ifndef _WIN32
     EXPECT_EQ(names, QStringList({"Pvl100-1.mdb", "upper.MDB"}));
+#else
+    EXPECT_EQ(names, QStringList({"upper.MDB"}));
+#endif
 }
 
 // A folder of years of lists: the tree used to stop at 256 entries and 128
