@@ -39,8 +39,11 @@ export DISPLAY=:97
 wineboot -i >/dev/null 2>&1
 wineserver -w
 
-# 1. The tests cross-built for Windows, run by CTest through Wine.
-check unit-tests ctest --test-dir "$out/build" --output-on-failure --timeout 300 -j1
+# 1. The tests cross-built for Windows, run by CTest through Wine (left out
+# with PV_WIN_SKIP_UNIT=1: they take most of the script's time).
+if [ "${PV_WIN_SKIP_UNIT:-0}" != 1 ]; then
+  check unit-tests ctest --test-dir "$out/build" --output-on-failure --timeout 300 -j1
+fi
 
 # A working folder per program, both with the demo main database.
 mkdir -p "$work/lin" "$work/win"
@@ -80,6 +83,10 @@ start_sim "$work/com-lin.log" --pty "$work/ports/COM1" --optical --slow-line
 check com-read-linux cli_lin read type:20 --port COM1 --port-links "$work/ports" --optical --rows 1-3 \
   --format csv >"$work/com-lin.csv"
 start_sim "$work/com-win.log" --pty "$work/ptywin" --optical --slow-line
+# Wine's mount manager points com1 at /dev/ttyS0 whenever it starts, unless
+# the Ports key names the device: a dosdevices link alone is undone.
+wine reg add 'HKLM\Software\Wine\Ports' /v COM1 /t REG_SZ /d "$(readlink -f "$work/ptywin")" /f >/dev/null 2>&1
+wineserver -k 2>/dev/null || true
 ln -sfn "$(readlink -f "$work/ptywin")" "$WINEPREFIX/dosdevices/com1"
 check com-read-windows cli_win read type:20 --port COM1 --optical --rows 1-3 --format csv >"$work/com-win.csv"
 check com-requests-identical cmp <(requests "$work/com-lin.log") <(requests "$work/com-win.log")
