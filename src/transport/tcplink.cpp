@@ -203,7 +203,9 @@ int TcpLink::takeArrived(ExchangeShared& shared) {
         bytes = d_->data.data();
         count = d_->data.size(); // never more than was read
     }
-    std::memcpy(shared.rxBuffer.data(), bytes, count);
+    // Telnet commands alone leave no data, and an empty vector may have no storage.
+    if (count > 0)
+        std::memcpy(shared.rxBuffer.data(), bytes, count);
     shared.rxBuffer[count] = 0;
     shared.rxLength = static_cast<int32_t>(count);
     return static_cast<int>(count);
