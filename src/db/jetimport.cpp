@@ -292,6 +292,19 @@ private:
     }
 }
 
+// Starts the helper with nothing on its input and Jet 3 texts read as
+// Windows-1251; false when it cannot be started.
+bool startReader(QProcess& reader, const QString& program, const QStringList& arguments) {
+    reader.setProgram(program);
+    reader.setArguments(arguments);
+    reader.setStandardInputFile(QProcess::nullDevice());
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("MDB_JET3_CHARSET"), QStringLiteral("CP1251"));
+    reader.setProcessEnvironment(env);
+    reader.start();
+    return reader.waitForStarted();
+}
+
 // Runs the helper on the file and hands each piece of its output to take
 // as it comes; throws for a file the helper refused or could not read.
 void runReader(const QString& fileName, const std::function<void(const QByteArray&)>& take) {
@@ -299,14 +312,7 @@ void runReader(const QString& fileName, const std::function<void(const QByteArra
     if (program.isEmpty())
         throw CDaoException(std::string("cannot read Jet files: ") + kReaderName + " is not installed", SQLITE_CANTOPEN);
     QProcess reader;
-    reader.setProgram(program);
-    reader.setArguments({fileName});
-    reader.setStandardInputFile(QProcess::nullDevice());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("MDB_JET3_CHARSET"), QStringLiteral("CP1251"));
-    reader.setProcessEnvironment(env);
-    reader.start();
-    if (!reader.waitForStarted())
+    if (!startReader(reader, program, {fileName}))
         throw CDaoException("cannot start " + program.toStdString() + ": " + reader.errorString().toStdString(),
                             SQLITE_CANTOPEN);
     const auto stopReader = [&] {
@@ -500,14 +506,7 @@ private:
 // Runs the helper once on files[first, first + count).
 void runBatch(const QString& program, const QStringList& files, int first, int count, const JetImported& each) {
     QProcess reader;
-    reader.setProgram(program);
-    reader.setArguments(QStringList{QStringLiteral("--batch")} + files.mid(first, count));
-    reader.setStandardInputFile(QProcess::nullDevice());
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("MDB_JET3_CHARSET"), QStringLiteral("CP1251"));
-    reader.setProcessEnvironment(env);
-    reader.start();
-    if (!reader.waitForStarted())
+    if (!startReader(reader, program, QStringList{QStringLiteral("--batch")} + files.mid(first, count)))
         return;
     BatchReader batch(files, first, each);
     // Each file gets as long as a run of its own would.
