@@ -3,6 +3,7 @@
 #include "codepage.h"
 
 #include <QSaveFile>
+#include <QThread>
 
 #include <algorithm>
 
@@ -257,9 +258,9 @@ bool applyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
     return true;
 }
 
-bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
-    if (answer.function != FN_DATA_BLOCK)
-        return false;
+namespace {
+
+bool writeDataBlockOnce(const ParsedAnswer& answer, const QString& path) {
     // Written beside and then renamed over the old file: whoever reads it,
     // and devices of one run saving theirs at the same moment, see one whole
     // block, never a cut or mixed one.
@@ -274,6 +275,26 @@ bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
     if (!file.flush())
         return false;
     return file.commit();
+}
+
+} // namespace
+
+bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
+    if (answer.function != FN_DATA_BLOCK)
+        return false;
+#ifdef Q_OS_WIN
+    // Windows refuses to replace a file that another program (or another
+    // device's save) has open at that moment; the block would be lost for a
+    // reader's blink. Try again for up to about a second.
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (writeDataBlockOnce(answer, path))
+            return true;
+        QThread::msleep(10);
+    }
+    return false;
+#else
+    return writeDataBlockOnce(answer, path);
+#endif
 }
 
 void AnswerAssembler::store(uint8_t b) {

@@ -11,6 +11,8 @@
 
 #include <atomic>
 #include <filesystem>
+#include <string>
+#include <vector>
 
 using namespace parvault;
 using parvault::testing::TempDir;
@@ -27,13 +29,28 @@ protected:
 
     void SetUp() override { settings.waitSeconds = 2; }
 
+    // A port appears as the user's link on Linux and in the system's list of
+    // COM ports on Windows, where there are no link folders.
+    std::vector<std::string> systemPorts;
     void addPort(int n) {
+#ifdef _WIN32
+        systemPorts.push_back("COM" + std::to_string(n));
+#else
         std::filesystem::create_symlink("/dev/null", links.path() / ("COM" + std::to_string(n)));
+#endif
+    }
+    void unplugPort(int n) {
+#ifdef _WIN32
+        std::erase(systemPorts, "COM" + std::to_string(n));
+#else
+        std::filesystem::remove(links.path() / ("COM" + std::to_string(n)));
+#endif
     }
 
     std::unique_ptr<CConnectDlg> open() {
         PortSources sources;
         sources.linkFolder = links.path();
+        sources.systemDevices = systemPorts;
         ConnectTargets t{settings, linkIdle,
                          [this](const QString& s) { portStatus = s; }, sources,
                          [this](QWidget*, const QString& m) { messages.push_back(m); }};
@@ -242,7 +259,7 @@ TEST_F(ConnectDlgTest, ChosenPortSurvivesRediscovery) {
     EXPECT_EQ(settings.portIndex, 2);
     EXPECT_EQ(settings.chosenPortNumber(), 9);
 
-    std::filesystem::remove(links.path() / "COM9"); // the adapter is unplugged
+    unplugPort(9); // the adapter is unplugged
     {
         auto d = open();
         EXPECT_EQ(combo(*d, IDC_PORT_LIST)->currentText(), QString("COM09 (нет)")) << "still chosen, shown absent";
