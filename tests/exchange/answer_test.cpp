@@ -459,9 +459,9 @@ TEST(saveDataBlock, ConcurrentSavesLeaveOneWholeBlock) {
             ++reads;
         }
     });
-    auto writer = [&](const ParsedAnswer& block) {
+    auto writer = [&](const ParsedAnswer& mine) {
         for (int i = 0; i < 300; ++i)
-            failedSaves += saveDataBlock(block, path) ? 0 : 1;
+            failedSaves += saveDataBlock(mine, path) ? 0 : 1;
     };
     std::thread writerA(writer, std::cref(a));
     std::thread writerB(writer, std::cref(b));
