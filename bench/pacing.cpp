@@ -30,7 +30,7 @@ namespace parvault::bench {
 
 namespace {
 
-constexpr int kPort = 7;
+constexpr int kPacingPort = 7;
 
 class QuietDisplay final : public ExchangeDisplay {
 public:
@@ -124,11 +124,11 @@ PacedRun RunPaced(const ExchangeRoute& route, int n, bool fast) {
     ScratchDir dir;
     const QString params = DevsimParams(n);
     DevsimProcess sim;
-    if (!StartSlowLineDevice(sim, dir, params, kPort, &run.error))
+    if (!StartSlowLineDevice(sim, dir, params, kPacingPort, &run.error))
         return run;
 
     ConnectionSettings settings;
-    settings.portNumbers[0] = kPort;
+    settings.portNumbers[0] = kPacingPort;
     settings.portIndex = 0;
     settings.speedIndex = route.speedIndex;
     settings.waitSeconds = 1;
@@ -137,7 +137,7 @@ PacedRun RunPaced(const ExchangeRoute& route, int n, bool fast) {
     settings.udpPort = sim.udpPort();
     Ser2netProcess ser2net;
     if (route.throughSer2net) {
-        if (!ser2net.start(dir, dir.path() / ("COM" + std::to_string(kPort)), &run.error))
+        if (!ser2net.start(dir, dir.path() / ("COM" + std::to_string(kPacingPort)), &run.error))
             return run;
         settings.deviceServer = {DeviceServer::Mode::Raw, "127.0.0.1", ser2net.port()};
         // Let the probe's connection go before the exchange's own.

@@ -18,7 +18,7 @@ namespace parvault::bench {
 
 namespace {
 
-constexpr int kListType = 5;
+constexpr int kWindowListType = 5;
 constexpr double kStallBoundMs = 16;
 constexpr double kLoadBoundMs = 200;
 constexpr double kMemoryBoundMb = 80;
@@ -43,7 +43,7 @@ struct LoadedWindow {
 LoadedWindow LoadByDoubleClick(CMainDlg& window, bool probe) {
     LoadedWindow out;
     const int list = window.wiring()->db().listFileTable.findFile(QStringLiteral("260101120000.mdb"));
-    QTreeWidgetItem* item = FindItem(window.tree()->topLevelItem(0), MakeItemData(list, kListType));
+    QTreeWidgetItem* item = FindItem(window.tree()->topLevelItem(0), MakeItemData(list, kWindowListType));
     if (!item) {
         std::fprintf(stderr, "list %d not in the tree\n", list);
         return out;
@@ -101,7 +101,7 @@ std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows) {
     figures.push_back(ExchangeStallFigure(exchangeRows, false));
     ScratchDir dir;
     CopyMainDatabase(dir.path());
-    MakeListFile(dir.qpath() + "/260101120000.mdb", listRows, kListType, QStringLiteral("Большой список"));
+    MakeListFile(dir.qpath() + "/260101120000.mdb", listRows, kWindowListType, QStringLiteral("Большой список"));
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir.qpath());
     {
@@ -133,7 +133,7 @@ std::vector<Figure> ResponsivenessFigures(int exchangeRows, int listRows) {
 std::vector<Figure> MemoryFigures(int listRows) {
     ScratchDir dir;
     CopyMainDatabase(dir.path());
-    MakeListFile(dir.qpath() + "/260101120000.mdb", listRows, kListType, QStringLiteral("Большой список"));
+    MakeListFile(dir.qpath() + "/260101120000.mdb", listRows, kWindowListType, QStringLiteral("Большой список"));
     const QString oldCwd = QDir::currentPath();
     QDir::setCurrent(dir.qpath());
     Figure f;

@@ -17,15 +17,6 @@
 using namespace parvault;
 using namespace parvault::clitest;
 
-namespace {
-
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
-} // namespace
-
 // ---------------------------------------------------------------- tree
 
 TEST_F(CliFixture, TreeShowsDeviceTypesAndSavedLists) {

@@ -46,11 +46,6 @@ devsim::Failure silence() {
     return f;
 }
 
-QByteArray readFile(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
-
 } // namespace
 
 // Three devices on UDP: one answers, one refuses the write, one is silent.

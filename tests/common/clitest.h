@@ -40,6 +40,12 @@ struct CliRun {
     QString outText() const { return QString::fromStdString(out); }
 };
 
+// A file's bytes; empty when it cannot be read.
+inline QByteArray readFile(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
 // The JSON document a run printed.
 inline QJsonObject json(const CliRun& r) {
     QJsonParseError error;

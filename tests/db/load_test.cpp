@@ -14,7 +14,7 @@ using namespace dbtest;
 
 namespace {
 
-const std::vector<TemplateRow> kTemplates = {
+const std::vector<TemplateRow> kLoadTemplates = {
     // Stored out of order on purpose, with another type's rows between.
     {1, 100, 2, 0, 1, 20, "Константа, точка 2"},
     {5, 30, 0, 3, 0, 20, "Расход"},
@@ -27,7 +27,7 @@ const std::vector<TemplateRow> kTemplates = {
 };
 
 void makeMain(Workspace& w) {
-    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}, {21, "Счётчик"}, {23, "Регулятор"}}, kTemplates);
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}, {21, "Счётчик"}, {23, "Регулятор"}}, kLoadTemplates);
 }
 
 std::vector<std::array<QString, ColumnCount>> texts(const RowTable& t) {

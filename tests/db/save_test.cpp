@@ -22,7 +22,7 @@ const QDateTime kNow(QDate(2017, 3, 8), QTime(14, 5, 9));
 
 // Template rows of type 20 (edizm, kinds and a template value that must not
 // be carried), and one row of type 21.
-const std::vector<TemplateRow> kTemplates = {
+const std::vector<TemplateRow> kSaveTemplates = {
     {0, 1, 0, 0, 0, 20, "Заводской номер", "шаблон"},
     {1, 10, 0, 1, 0, 20, "Температура"},
     {1, 100, 0, 0, 1, 20, "Константа, точка 0"},
@@ -34,7 +34,7 @@ const std::vector<TemplateRow> kTemplates = {
 struct SaveFixture : ::testing::Test {
     Workspace w;
     void SetUp() override {
-        makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}, {21, "Счётчик"}, {23, "Регулятор"}}, kTemplates);
+        makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}, {21, "Счётчик"}, {23, "Регулятор"}}, kSaveTemplates);
         w.session.clock = [this] { return now; };
         w.session.BuildTree();
     }

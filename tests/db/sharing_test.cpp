@@ -27,7 +27,7 @@ namespace {
 
 const QDateTime kNow(QDate(2017, 3, 8), QTime(14, 5, 9));
 
-const std::vector<TemplateRow> kTemplates = {
+const std::vector<TemplateRow> kSharingTemplates = {
     {0, 1, 0, 0, 0, 20, "Заводской номер"},
     {1, 10, 0, 1, 0, 20, "Температура"},
     {1, 11, 0, 1, 0, 20, "Давление"},
@@ -67,7 +67,7 @@ private:
 struct SharingFixture : ::testing::Test {
     Workspace w;
     void SetUp() override {
-        makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, kTemplates);
+        makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, kSharingTemplates);
         w.session.clock = [] { return kNow; };
         w.session.BuildTree();
     }
@@ -382,7 +382,7 @@ TEST(ListHeadCacheTest, JetHeadsAreReadOnceAndAgainOnlyWhenTheFileChanges) {
 // file that changed is what the stamp must catch.
 TEST(ListHeadCacheTest, AListReplacedUnderItsNameIsReadAgain) {
     Workspace w;
-    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, kTemplates);
+    makeMainDb(w.file("PARVLT2.mdb"), {{20, "Тепловычислитель"}}, kSharingTemplates);
     makeListFile(w.file("170308140509.mdb"), 20, "Первый");
     ListHeadCache cache{QString()};
     ListFileTable table;

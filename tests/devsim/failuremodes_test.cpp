@@ -46,12 +46,12 @@ DeviceModel modelWithRunOption(const QString& option) {
     return DeviceModel(std::move(t), config);
 }
 
-std::optional<Reply> ask(DeviceModel& m, const Bytes& request) {
+std::optional<Reply> replyTo(DeviceModel& m, const Bytes& request) {
     return m.handleFrame(request, "test");
 }
 
 ParsedAnswer answerTo(DeviceModel& m, const Bytes& request) {
-    const auto reply = ask(m, request);
+    const auto reply = replyTo(m, request);
     return reply ? parse(reply->bytes) : ParsedAnswer{};
 }
 
@@ -67,16 +67,16 @@ const std::vector<ModeCase>& modeCases() {
         {"silent", "silent",
          [](DeviceModel& m) {
              for (int seq = 1; seq <= 3; ++seq)
-                 EXPECT_FALSE(ask(m, readRequest(seq, 1, 70))) << seq;
-             EXPECT_FALSE(ask(m, writeRequest(4, 1, 70, 0, KindPlain, "99")));
+                 EXPECT_FALSE(replyTo(m, readRequest(seq, 1, 70))) << seq;
+             EXPECT_FALSE(replyTo(m, writeRequest(4, 1, 70, 0, KindPlain, "99")));
              EXPECT_EQ(m.entry(kRow)->value, "15"); // a write it does not answer is not kept either
              EXPECT_EQ(m.requestCount(kRow), 4);
              EXPECT_EQ(m.log().back().note, "silent");
          }},
         {"silent=N", "silent=2",
          [](DeviceModel& m) {
-             EXPECT_FALSE(ask(m, readRequest(1, 1, 70)));
-             EXPECT_FALSE(ask(m, readRequest(2, 1, 70)));
+             EXPECT_FALSE(replyTo(m, readRequest(1, 1, 70)));
+             EXPECT_FALSE(replyTo(m, readRequest(2, 1, 70)));
              const auto third = answerTo(m, readRequest(3, 1, 70));
              EXPECT_EQ(third.sequence, 3);
              EXPECT_EQ(third.value, "15");
@@ -96,7 +96,7 @@ const std::vector<ModeCase>& modeCases() {
          }},
         {"badcrc", "badcrc",
          [](DeviceModel& m) {
-             const auto reply = ask(m, readRequest(5, 1, 70));
+             const auto reply = replyTo(m, readRequest(5, 1, 70));
              ASSERT_TRUE(reply);
              const auto spoiled = parse(reply->bytes);
              EXPECT_EQ(spoiled.result, ANSWER_REJECTED);
@@ -119,7 +119,7 @@ const std::vector<ModeCase>& modeCases() {
          }},
         {"pieces=N", "pieces=4",
          [](DeviceModel& m) {
-             const auto reply = ask(m, readRequest(6, 1, 70));
+             const auto reply = replyTo(m, readRequest(6, 1, 70));
              ASSERT_TRUE(reply);
              EXPECT_EQ(reply->pieces, 4);
              EXPECT_EQ(reply->delayMs, 0);
@@ -128,7 +128,7 @@ const std::vector<ModeCase>& modeCases() {
         {"otherdevice[=K]", "otherdevice=2",
          [](DeviceModel& m) {
              // The table's device has address 0: the answer comes from device 2, to program address 0.
-             const auto reply = ask(m, readRequest(8, 1, 70));
+             const auto reply = replyTo(m, readRequest(8, 1, 70));
              ASSERT_TRUE(reply);
              const auto a = parse(reply->bytes);
              EXPECT_EQ(a.value, "15");
@@ -136,7 +136,7 @@ const std::vector<ModeCase>& modeCases() {
          }},
         {"delay=MS", "delay=200",
          [](DeviceModel& m) {
-             const auto reply = ask(m, readRequest(7, 1, 70));
+             const auto reply = replyTo(m, readRequest(7, 1, 70));
              ASSERT_TRUE(reply);
              EXPECT_EQ(reply->delayMs, 200);
              EXPECT_EQ(reply->pieces, 1);
@@ -185,9 +185,9 @@ TEST_P(FailureModeTest, AsARowOption) {
     c->check(m);
     // The row's option is the row's alone.
     DeviceModel plain = modelWithRowOption({});
-    const auto reply = ask(m, readRequest(8, 1, 52));
+    const auto reply = replyTo(m, readRequest(8, 1, 52));
     ASSERT_TRUE(reply);
-    EXPECT_EQ(reply->bytes, ask(plain, readRequest(8, 1, 52))->bytes);
+    EXPECT_EQ(reply->bytes, replyTo(plain, readRequest(8, 1, 52))->bytes);
     EXPECT_EQ(reply->delayMs, 0);
     EXPECT_EQ(reply->pieces, 1);
 }
@@ -210,7 +210,7 @@ TEST(FailureModes, RowOptionsTakePrecedenceAndRunModesAddUp) {
         ASSERT_TRUE(run.parseOption(word, nullptr)) << word;
     m.setRunFailure(run);
 
-    const auto own = ask(m, readRequest(10, 1, 70));
+    const auto own = replyTo(m, readRequest(10, 1, 70));
     ASSERT_TRUE(own);
     EXPECT_EQ(own->pieces, 3);
     EXPECT_EQ(own->delayMs, 40);
@@ -218,7 +218,7 @@ TEST(FailureModes, RowOptionsTakePrecedenceAndRunModesAddUp) {
     mended.back() ^= 0xFF;
     EXPECT_EQ(parse(mended).sequence, 15); // the row's K, not the run's
 
-    const auto other = ask(m, readRequest(10, 1, 52));
+    const auto other = replyTo(m, readRequest(10, 1, 52));
     ASSERT_TRUE(other);
     EXPECT_TRUE(parse(other->bytes).crcFailed);
     mended = other->bytes;
@@ -229,7 +229,7 @@ TEST(FailureModes, RowOptionsTakePrecedenceAndRunModesAddUp) {
     Failure silent;
     silent.silent = true;
     m.setRowFailure(kCleanRow, silent);
-    EXPECT_FALSE(ask(m, readRequest(12, 1, 52)));
+    EXPECT_FALSE(replyTo(m, readRequest(12, 1, 52)));
 }
 
 // A wrong sequence number that is the request's own would not be wrong, and

@@ -8,7 +8,7 @@ using namespace parvault::devsimtest;
 
 namespace {
 
-const char* const kTable = R"(# test table
+const char* const kModelTable = R"(# test table
 1  52  0 | 12,5 | кг/ч
 1  53  0 | 7
 0   1  0 | 50214 | | ro
@@ -23,7 +23,7 @@ const char* const kTable = R"(# test table
 DeviceModel makeModel(DeviceConfig config = {}, std::optional<int> type = std::nullopt) {
     ParamTable t;
     QString error;
-    EXPECT_TRUE(t.parse(QString::fromUtf8(kTable), type, &error)) << error.toStdString();
+    EXPECT_TRUE(t.parse(QString::fromUtf8(kModelTable), type, &error)) << error.toStdString();
     return DeviceModel(std::move(t), config);
 }
 
@@ -38,7 +38,7 @@ ParsedAnswer ask(DeviceModel& m, const Bytes& request) {
 
 TEST(ParamFile, SectionsEscapesAndOptions) {
     ParamTable all;
-    ASSERT_TRUE(all.parse(QString::fromUtf8(kTable), std::nullopt, nullptr));
+    ASSERT_TRUE(all.parse(QString::fromUtf8(kModelTable), std::nullopt, nullptr));
     EXPECT_EQ(all.entries().size(), 6u);
     EXPECT_EQ(all.entries().at({2, 10, 0}).value, QString::fromUtf8("двадцать")); // later line wins
     EXPECT_EQ(all.entries().at({0, 65530, 0}).value, QString::fromUtf8("строка 1\tстрока 2"));
@@ -46,11 +46,11 @@ TEST(ParamFile, SectionsEscapesAndOptions) {
     EXPECT_EQ(all.entries().at({1, 52, 0}).units, QString::fromUtf8("кг/ч"));
 
     ParamTable five;
-    ASSERT_TRUE(five.parse(QString::fromUtf8(kTable), 5, nullptr));
+    ASSERT_TRUE(five.parse(QString::fromUtf8(kModelTable), 5, nullptr));
     EXPECT_EQ(five.entries().at({2, 10, 0}).value, QString::fromUtf8("пять"));
     EXPECT_FALSE(five.entries().at({2, 10, 0}).failure.any());
     ParamTable twenty;
-    ASSERT_TRUE(twenty.parse(QString::fromUtf8(kTable), 20, nullptr));
+    ASSERT_TRUE(twenty.parse(QString::fromUtf8(kModelTable), 20, nullptr));
     EXPECT_EQ(twenty.entries().at({2, 10, 0}).failure.silentFirst, 1);
 }
 

@@ -27,7 +27,7 @@ namespace {
 // Upper bound for one answer to arrive; answers normally take milliseconds.
 constexpr int kSafetyMs = 3000;
 
-const char* const kTable = R"(
+const char* const kServerTable = R"(
 1  52  0 | 12,5 | кг/ч
 1  53  0 | 7
 1  54  0 | 8 | | silent
@@ -36,9 +36,9 @@ const char* const kTable = R"(
 1  60  0 | 14 | | delay=200
 )";
 
-DeviceModel makeModel(DeviceConfig config = {}) {
+DeviceModel makeServerModel(DeviceConfig config = {}) {
     ParamTable t;
-    EXPECT_TRUE(t.parse(QString::fromUtf8(kTable), std::nullopt, nullptr));
+    EXPECT_TRUE(t.parse(QString::fromUtf8(kServerTable), std::nullopt, nullptr));
     return DeviceModel(std::move(t), config);
 }
 
@@ -141,7 +141,7 @@ private:
 };
 
 struct UdpFixture : ::testing::Test {
-    DeviceModel model = makeModel();
+    DeviceModel model = makeServerModel();
     std::unique_ptr<Server> server;
     std::unique_ptr<UdpClient> client;
     void SetUp() override {
@@ -225,7 +225,7 @@ TEST_F(UdpFixture, PiecesArriveAsSeparateDatagrams) {
 
 TEST(ServerPty, AnswersOnThePtyAndReadsTheSetSpeed) {
     TempDir dir;
-    DeviceModel model = makeModel();
+    DeviceModel model = makeServerModel();
     ServerOptions o;
     o.ptyLink = dir.file("ports/COM7"); // the folder does not exist yet
     o.pieceGapMs = 5;
@@ -263,7 +263,7 @@ TEST(ServerPty, AnswersOnThePtyAndReadsTheSetSpeed) {
 
 TEST(ServerPty, SlowLineDeliversWholeAnswersAtTheSetSpeed) {
     TempDir dir;
-    DeviceModel model = makeModel();
+    DeviceModel model = makeServerModel();
     ServerOptions o;
     o.ptyLink = dir.file("COM8");
     o.slowLine = true;
@@ -283,7 +283,7 @@ TEST(ServerPty, SlowLineDeliversWholeAnswersAtTheSetSpeed) {
 
 TEST(ServerPty, OpticalHandshakeThenFramesAtTheNewSpeed) {
     TempDir dir;
-    DeviceModel model = makeModel();
+    DeviceModel model = makeServerModel();
     ServerOptions o;
     o.ptyLink = dir.file("COM9");
     o.optical = {true, '6'};
@@ -319,7 +319,7 @@ TEST(ServerPty, RefusesToReplaceAFile) {
     TempDir dir;
     const std::string path = dir.file("COM1");
     { std::FILE* f = std::fopen(path.c_str(), "w"); std::fclose(f); }
-    DeviceModel model = makeModel();
+    DeviceModel model = makeServerModel();
     ServerOptions o;
     o.ptyLink = path;
     Server server(model, o);

@@ -22,7 +22,7 @@ ParamRow makeRow(const QString& canal, const QString& param, const QString& inde
 
 std::string field(const std::array<uint8_t, 3>& f) { return std::string(f.begin(), f.end()); }
 
-class RecordingSink : public FrameSink {
+class PayloadSink : public FrameSink {
 public:
     void send(ExchangeShared& shared) override {
         sent.emplace_back(shared.txFrame.begin() + 2, shared.txFrame.begin() + 2 + shared.txLength());
@@ -123,7 +123,7 @@ TEST(ReadRequest, BuildSendsTheTableRow) {
     MemoryRowTable table;
     table.setRows({makeRow("  1", "  52", "  0", KindPlain), makeRow("  2", "  53", "  0", KindPlain)});
     ExchangeShared shared;
-    RecordingSink sink;
+    PayloadSink sink;
     BuildReadRequest(shared, sink, table, 1, {true, 5, 1});
     BuildReadRequest(shared, sink, table, 2, {}); // no such row: nothing is sent
     ASSERT_EQ(sink.sent.size(), 1u);

@@ -19,13 +19,13 @@ using namespace dbtest;
 
 namespace {
 
-constexpr int kType = 5;
+constexpr int kFolderType = 5;
 const QString kNotWritten = QStringLiteral("Данные не записываются\n");
 
 std::vector<TemplateRow> Rows(int n) {
     std::vector<TemplateRow> rows;
     for (int i = 0; i < n; ++i)
-        rows.push_back({1, 10 + i, 0, 0, 0, kType, "Параметр " + std::to_string(i), std::to_string(i)});
+        rows.push_back({1, 10 + i, 0, 0, 0, kFolderType, "Параметр " + std::to_string(i), std::to_string(i)});
     return rows;
 }
 
@@ -49,9 +49,9 @@ std::map<std::string, int> ListsByFile(const ListFileTable& table) {
 class FolderTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        makeMainDb(w.file("PARVLT2.mdb"), {{kType, "Корректор"}}, Rows(3));
-        makeListFile(w.file("260101100000.mdb"), kType, "Хороший", Rows(4));
-        makeListFile(w.file("260101100100.mdb"), kType, "Второй хороший", Rows(5));
+        makeMainDb(w.file("PARVLT2.mdb"), {{kFolderType, "Корректор"}}, Rows(3));
+        makeListFile(w.file("260101100000.mdb"), kFolderType, "Хороший", Rows(4));
+        makeListFile(w.file("260101100100.mdb"), kFolderType, "Второй хороший", Rows(5));
         const std::string good = ReadBytes(w.file("260101100000.mdb"));
         WriteBytes(w.file("260101110000.mdb"), "");                          // empty
         WriteBytes(w.file("260101110100.mdb"), "Просто текст\r\n");          // text
@@ -65,7 +65,7 @@ protected:
         WriteBytes(w.file("260101110400.mdb"), header);
         std::filesystem::create_directory(w.file("260101110500.mdb"));       // a folder
         // A list without its header row, and one without any tables.
-        makeListFile(w.file("260101110600.mdb"), kType, "Без заголовка", Rows(2));
+        makeListFile(w.file("260101110600.mdb"), kFolderType, "Без заголовка", Rows(2));
         exec(w.file("260101110600.mdb"), "DELETE FROM [Список]");
         exec(w.file("260101110700.mdb"), "CREATE TABLE t (a)");
     }
@@ -81,9 +81,9 @@ TEST_F(FolderTest, DamagedAndEmptyFilesAreSkippedAndGoodListsLoad) {
     EXPECT_EQ(lists.size(), 2u);
     ASSERT_TRUE(lists.count("260101100000.mdb"));
     ASSERT_TRUE(lists.count("260101100100.mdb"));
-    w.session.LoadTreeItem(MakeItemData(lists.at("260101100000.mdb"), kType));
+    w.session.LoadTreeItem(MakeItemData(lists.at("260101100000.mdb"), kFolderType));
     EXPECT_EQ(w.rows.rowCount(), 4);
-    w.session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kType));
+    w.session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kFolderType));
     EXPECT_EQ(w.rows.rowCount(), 5);
     EXPECT_TRUE(w.ui.messages.empty());
     // The damaged files are left as they were.
@@ -95,14 +95,14 @@ TEST_F(FolderTest, AListDamagedAfterTheTreeWasBuiltLoadsNothingAndStoresNothing)
     w.session.BuildTree();
     const int n = ListsByFile(w.session.listFileTable).at("260101100100.mdb");
     WriteBytes(w.file("260101100100.mdb"), "испорчен");
-    w.session.LoadTreeItem(MakeItemData(n, kType));
+    w.session.LoadTreeItem(MakeItemData(n, kFolderType));
     EXPECT_EQ(w.rows.rowCount(), 0);
     ASSERT_EQ(w.ui.messages.size(), 1u);
     EXPECT_EQ(w.ui.messages[0].text,
               "Список не загружается: файл 260101100100.mdb не открывается — файл повреждён.\n");
     w.ui.messages.clear();
     // Values stored into it: reported, the file left alone.
-    w.session.LoadTreeItem(MakeItemData(ListsByFile(w.session.listFileTable).at("260101100000.mdb"), kType));
+    w.session.LoadTreeItem(MakeItemData(ListsByFile(w.session.listFileTable).at("260101100000.mdb"), kFolderType));
     ASSERT_EQ(w.rows.rowCount(), 4);
     w.session.currentListNumber = n;
     w.session.SaveValues();
@@ -126,12 +126,12 @@ TEST_F(FolderTest, LockedListIsSkippedOrLoadsWholeAndShowsAgainOnceFree) {
     auto lists = ListsByFile(w.session.listFileTable);
     ASSERT_TRUE(lists.count("260101100000.mdb"));
     if (lists.count("260101100100.mdb")) {
-        w.session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kType));
+        w.session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kFolderType));
         EXPECT_TRUE(w.rows.rowCount() == 0 || w.rows.rowCount() == 5) << w.rows.rowCount();
     }
     // Storing values into a locked list is reported, not half done.
     w.ui.messages.clear();
-    w.session.LoadTreeItem(MakeItemData(lists.at("260101100000.mdb"), kType));
+    w.session.LoadTreeItem(MakeItemData(lists.at("260101100000.mdb"), kFolderType));
     sqlite3* holder2 = nullptr;
     ASSERT_EQ(sqlite3_open(w.file("260101100000.mdb").c_str(), &holder2), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(holder2, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -151,7 +151,7 @@ TEST_F(FolderTest, LockedListIsSkippedOrLoadsWholeAndShowsAgainOnceFree) {
     w.session.BuildTree();
     lists = ListsByFile(w.session.listFileTable);
     ASSERT_TRUE(lists.count("260101100100.mdb"));
-    w.session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kType));
+    w.session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kFolderType));
     EXPECT_EQ(w.rows.rowCount(), 5);
 }
 
@@ -176,7 +176,7 @@ TEST_F(FolderTest, ReadOnlyListLoadsAndAStoreIntoItIsReported) {
             const auto lists = ListsByFile(session.listFileTable);
             if (lists.size() != 2 || !lists.count("260101100100.mdb"))
                 _exit(11);
-            session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kType));
+            session.LoadTreeItem(MakeItemData(lists.at("260101100100.mdb"), kFolderType));
             if (rows.rowCount() != 5)
                 _exit(12);
             for (int i = 0; i < rows.rowCount(); ++i)
@@ -185,7 +185,7 @@ TEST_F(FolderTest, ReadOnlyListLoadsAndAStoreIntoItIsReported) {
             if (ui.messages.size() != 1 || ui.messages[0].text != kNotWritten)
                 _exit(13);
             // The other list still takes values.
-            session.LoadTreeItem(MakeItemData(lists.at("260101100000.mdb"), kType));
+            session.LoadTreeItem(MakeItemData(lists.at("260101100000.mdb"), kFolderType));
             rows.setText(0, ColValue, QStringLiteral("7"));
             session.SaveValues();
             _exit(ui.messages.size() == 1 ? 0 : 14);

@@ -20,15 +20,15 @@ namespace fs = std::filesystem;
 
 namespace {
 
-constexpr int kType = 20; // the type of the large generated list
+constexpr int kJetListType = 20; // the type of the large generated list
 constexpr int kRows = 10000;
 // Built with AddressSanitizer every start of the reader costs seconds (the
 // library maps and unmaps a large buffer for each text it reads), so that
 // build kills at fewer moments; the plain build covers the full spread.
 #if defined(__SANITIZE_ADDRESS__)
-constexpr int kKills = 4;
+constexpr int kJetKills = 4;
 #else
-constexpr int kKills = 10;
+constexpr int kJetKills = 10;
 #endif
 const std::string kList = "240101000000.mdb";
 
@@ -39,7 +39,7 @@ std::string bytesOf(const std::string& file) {
 
 // Runs a store in a child process, killed after delay (never when negative).
 std::chrono::microseconds runChild(int round, std::chrono::microseconds delay) {
-    return parvault::testing::RunChild([round] { parvault::testing::StoreRound(kList, kType, round); }, delay);
+    return parvault::testing::RunChild([round] { parvault::testing::StoreRound(kList, kJetListType, round); }, delay);
 }
 
 // The list's values in row order, as the program loads them.
@@ -50,7 +50,7 @@ std::vector<QString> loadedValues(Workspace& w) {
     if (n <= 0)
         return {};
     w.rows.clear();
-    w.session.LoadTreeItem(MakeItemData(n, kType));
+    w.session.LoadTreeItem(MakeItemData(n, kJetListType));
     std::vector<QString> values;
     for (int i = 0; i < w.rows.rowCount(); ++i)
         values.push_back(w.rows.text(i, ColValue));
@@ -61,7 +61,7 @@ std::vector<QString> loadedValues(Workspace& w) {
 
 TEST(JetKill, KilledStoreIntoAJetListLeavesItWholeWithOldOrNewValuesAndTheOriginalKept) {
     Workspace w;
-    makeMainDb(w.file("PARVLT2.mdb"), {{kType, "Корректор"}}, {});
+    makeMainDb(w.file("PARVLT2.mdb"), {{kJetListType, "Корректор"}}, {});
     const std::string original = bytesOf(PARVAULT_JET_BENCH_LIST);
     const auto freshJetList = [&] {
         fs::remove(w.file(kList));
@@ -76,11 +76,11 @@ TEST(JetKill, KilledStoreIntoAJetListLeavesItWholeWithOldOrNewValuesAndTheOrigin
     ASSERT_EQ(loadedValues(w).front(), QStringLiteral("1,0")) << "an uninterrupted store did not store";
 
     int stillJet = 0, convertedOnly = 0, stored = 0;
-    for (int k = 0; k < kKills; ++k) {
+    for (int k = 0; k < kJetKills; ++k) {
         SCOPED_TRACE("kill " + std::to_string(k));
         freshJetList();
         const int round = 2 + k;
-        runChild(round, full * k / kKills);
+        runChild(round, full * k / kJetKills);
         const std::vector<QString> values = loadedValues(w);
         ASSERT_EQ(values.size(), static_cast<size_t>(kRows));
         const bool isJet = IsJetFile(QString::fromStdString(w.file(kList)));
