@@ -28,6 +28,7 @@ enum class ExchangeEvent {
     LateDatagram,     // a: bytes of a datagram that came after its request was given up
     LinkDropped,      // the device server closed the connection
     LinkReconnected,  // a: 1 when the connection was made again for the next request, 0 when it failed
+    DataBlockNotSaved, // a: bytes of a data block that could not be written to its file
 };
 
 class ExchangeEvents {

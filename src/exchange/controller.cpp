@@ -217,8 +217,10 @@ ExchangeController::Verdict ExchangeController::takeAnswer(bool* crcFailed) {
     if (crcFailed)
         *crcFailed = a.crcFailed;
     ctx_.shared.waitTicks = 0;
-    if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK)
-        saveDataBlock(a);
+    // The row still reads as answered; the log tells that its block is not
+    // in the file.
+    if (a.function == FN_DATA_BLOCK && a.result == ANSWER_OK && !saveDataBlock(a))
+        Note(ExchangeEvent::DataBlockNotSaved, static_cast<int64_t>(a.dataBlock.size()));
     const bool sameNumber = a.matchesRow(curRow_);
     const bool forThisRow = sameNumber && lastRequest_ && answersRequest(a, *lastRequest_);
     if (a.crcFailed)

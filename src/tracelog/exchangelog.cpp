@@ -1,5 +1,6 @@
 #include "exchangelog.h"
 
+#include "answer.h"
 #include "framedecoder.h"
 
 #include <chrono>
@@ -55,6 +56,8 @@ QString EventText(const LogEntry& e) {
     case ExchangeEvent::LinkReconnected:
         return e.a ? QStringLiteral("соединение с сервером портов восстановлено для следующего запроса")
                    : QStringLiteral("соединение с сервером портов не восстановлено: запрос не отправлен");
+    case ExchangeEvent::DataBlockNotSaved:
+        return QStringLiteral("блок данных (%1 байт) не сохранён в файл %2").arg(e.a).arg(QLatin1String(kDataBlockFile));
     case ExchangeEvent::ForeignDatagram:
         return QStringLiteral("датаграмма с чужого адреса %1:%2 пропущена").arg(Address(e.a)).arg(e.b);
     }

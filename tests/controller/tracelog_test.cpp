@@ -8,6 +8,8 @@
 
 #include <QRegularExpression>
 
+#include <filesystem>
+
 using namespace parvault;
 using namespace parvault::testing;
 
@@ -227,6 +229,23 @@ TEST(ExchangeLogOfARead, LateDatagramIsThrownAwayBeforeTheNextRowAndShown) {
     ASSERT_GT(late, 0) << lines.join('\n').toStdString();
     EXPECT_TRUE(lines[late - 1].startsWith(QStringLiteral("← UDP 127.0.0.1:%1").arg(peer.port())))
         << lines[late - 1].toStdString();
+}
+
+// A data block that cannot be written to its file (a folder of that name is
+// in the way) still reads as answered, and the log says it was not saved.
+TEST(ExchangeLogOfARead, DataBlockThatCannotBeSavedIsShown) {
+    ModelRig rig(kParams + QStringLiteral("0 65530 0 | Архив |\n"));
+    std::filesystem::create_directory(rig.dir.path() / kDataBlockFile);
+    rig.settings.useIp = 1;
+    rig.setRows({{1, 5, 0, KindPlain}, {0, 65530, 0, KindDataBlock}});
+    rig.controller.OnReadCommand();
+    ASSERT_TRUE(rig.runToEnd());
+    EXPECT_EQ(rig.rows.icon(1), IconNeutral);
+    const QStringList lines = withoutTime(withoutHex(TraceReader(rig.log).newLines()));
+    static const QRegularExpression notSaved(
+        QStringLiteral("^• блок данных \\(\\d+ байт\\) не сохранён в файл __data\\.hh$"));
+    EXPECT_EQ(lines.filter(notSaved).size(), 1) << lines.join('\n').toStdString();
+    EXPECT_TRUE(std::filesystem::is_directory(rig.dir.path() / kDataBlockFile));
 }
 
 TEST(ExchangeLogOfASignOn, AnnouncedSpeedThenTheRead) {
