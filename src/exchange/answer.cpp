@@ -260,21 +260,22 @@ bool applyAnswer(RowTable& table, int row, const ParsedAnswer& answer) {
 
 namespace {
 
-bool writeDataBlockOnce(const ParsedAnswer& answer, const QString& path) {
+// NoError when the block is in place.
+QFileDevice::FileError writeDataBlockOnce(const ParsedAnswer& answer, const QString& path) {
     // Written beside and then renamed over the old file: whoever reads it,
     // and devices of one run saving theirs at the same moment, see one whole
     // block, never a cut or mixed one.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
-        return false;
+        return file.error();
     const auto n = static_cast<qint64>(answer.dataBlock.size());
     if (file.write(reinterpret_cast<const char*>(answer.dataBlock.data()), n) != n)
-        return false;
+        return file.error();
     // A write the buffer took may still fail on its way to the disk (a full
     // disk); the older block must then stay, so nothing is renamed over it.
     if (!file.flush())
-        return false;
-    return file.commit();
+        return file.error();
+    return file.commit() ? QFileDevice::NoError : file.error();
 }
 
 } // namespace
@@ -285,15 +286,17 @@ bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
 #ifdef Q_OS_WIN
     // Windows refuses to replace a file that another program (or another
     // device's save) has open at that moment; the block would be lost for a
-    // reader's blink. Try again for up to about a second.
+    // reader's blink. Only that last step is tried again, for up to about a
+    // second; a block that cannot even be written fails at once.
     for (int attempt = 0; attempt < 100; ++attempt) {
-        if (writeDataBlockOnce(answer, path))
-            return true;
+        const QFileDevice::FileError error = writeDataBlockOnce(answer, path);
+        if (error != QFileDevice::RenameError)
+            return error == QFileDevice::NoError;
         QThread::msleep(10);
     }
     return false;
 #else
-    return writeDataBlockOnce(answer, path);
+    return writeDataBlockOnce(answer, path) == QFileDevice::NoError;
 #endif
 }
 
