@@ -283,7 +283,6 @@ QFileDevice::FileError writeDataBlockOnce(const ParsedAnswer& answer, const QStr
 bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
     if (answer.function != FN_DATA_BLOCK)
         return false;
-#ifdef Q_OS_WIN
     // Windows refuses to replace a file that another program (or another
     // device's save) has open at that moment; the block would be lost for a
     // reader's blink. Only that last step is tried again, for up to about a
@@ -295,9 +294,6 @@ bool saveDataBlock(const ParsedAnswer& answer, const QString& path) {
         QThread::msleep(10);
     }
     return false;
-#else
-    return writeDataBlockOnce(answer, path) == QFileDevice::NoError;
-#endif
 }
 
 void AnswerAssembler::store(uint8_t b) {

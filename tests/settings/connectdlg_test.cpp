@@ -32,18 +32,19 @@ protected:
     // A port appears as the user's link on Linux and in the system's list of
     // COM ports on Windows, where there are no link folders.
     std::vector<std::string> systemPorts;
+    static std::string comName(int n) { return "COM" + std::to_string(n); }
     void addPort(int n) {
 #ifdef _WIN32
-        systemPorts.push_back("COM" + std::to_string(n));
+        systemPorts.push_back(comName(n));
 #else
-        std::filesystem::create_symlink("/dev/null", links.path() / ("COM" + std::to_string(n)));
+        std::filesystem::create_symlink("/dev/null", links.path() / comName(n));
 #endif
     }
     void unplugPort(int n) {
 #ifdef _WIN32
-        std::erase(systemPorts, "COM" + std::to_string(n));
+        std::erase(systemPorts, comName(n));
 #else
-        std::filesystem::remove(links.path() / ("COM" + std::to_string(n)));
+        std::filesystem::remove(links.path() / comName(n));
 #endif
     }
 
